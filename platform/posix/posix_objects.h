@@ -1,0 +1,54 @@
+// The POSIX backend's kernel objects.
+#pragma once
+
+#include <pthread.h>
+#include <sys/types.h>
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "platform/posix/shared_object.h"
+
+namespace kha::platform {
+
+// Stands in for a security descriptor: the permission bits the objects
+// are created with. A present null DACL means every account: 0666.
+struct SecurityDescriptor {
+  bool initialised = false;
+  mode_t mode = 0600;
+};
+
+// The shared-memory contents of the mutex object. `ready` is published
+// last, after the mutex is fully initialised; an all-zero object is never
+// taken for a valid mutex.
+struct SharedMutexBlock {
+  uint32_t ready;
+  uint32_t layout;  // sizeof(SharedMutexBlock): another build's layout is refused
+  pthread_mutex_t mutex;
+};
+
+struct MutexObject {
+  posix::SharedObject object;
+  SharedMutexBlock* block = nullptr;
+};
+
+struct SectionObject {
+  posix::SharedObject object;
+};
+
+namespace posix {
+
+inline constexpr uint32_t kMutexReady = 0x4B484D58;  // "KHMX"
+
+MutexObject* AcquireMutex(const char* windows_name, Disposition disposition, mode_t mode);
+LockOutcome LockSharedMutex(MutexObject* mutex);
+bool UnlockSharedMutex(MutexObject* mutex);
+void ReleaseMutex(MutexObject* mutex);
+
+SectionObject* AcquireSection(const char* windows_name, Disposition disposition, uint32_t size,
+                              mode_t mode);
+void* MapSection(SectionObject* section, size_t* length);
+void ReleaseSection(SectionObject* section);
+
+}  // namespace posix
+}  // namespace kha::platform

@@ -1,0 +1,50 @@
+// Named POSIX shared-memory objects with the lifetime of Windows kernel
+// objects: an object exists while any process holds a handle to it, and
+// when the last handle goes (closed, or its process died) the object is
+// gone, so that a later open fails as if it had never existed.
+//
+// How: every handle holds a shared flock on its object's descriptor, and
+// every create, open and close runs under one machine-wide guard (an
+// exclusive flock on the /dev/shm directory itself). Under the guard:
+// - a closer that can take its object's flock exclusively is the last
+//   holder and unlinks the name;
+// - a creator or opener that finds a name nobody holds (its holders all
+//   died) treats it as gone: the opener unlinks it and fails, the creator
+//   starts it afresh from zero bytes;
+// - a creator initialises a new object completely before it releases the
+//   guard, so nobody ever sees a half-built one.
+// The guard is held only for a few system calls and never while waiting
+// for anything else, and the kernel drops it when its holder dies.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+namespace kha::platform::posix {
+
+struct SharedObject {
+  int fd = -1;
+  std::string name;  // POSIX name, "/..."
+  std::size_t size = 0;
+};
+
+enum class Disposition { kCreateOrOpen, kOpenExisting };
+
+// Creates or opens the object `name` (a POSIX name, "/..."). A new object
+// gets `size` zero bytes and permission bits `mode` (whatever the umask),
+// then `initialise` runs on a temporary mapping of it; an existing one
+// keeps its size and contents. Returns false (errno set) on failure,
+// with nothing held.
+bool AcquireSharedObject(const std::string& name, Disposition disposition, std::size_t size,
+                         unsigned mode, const std::function<bool(void*)>& initialise,
+                         SharedObject* object);
+
+// Releases a handle obtained from AcquireSharedObject; the last one
+// removes the name.
+void ReleaseSharedObject(SharedObject* object);
+
+// "Global\\NAME" (after the test prefix) -> "/NAME".
+std::string PosixObjectName(const char* windows_name);
+
+}  // namespace kha::platform::posix

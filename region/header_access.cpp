@@ -1,0 +1,106 @@
+// The region header and the tuning block as whole-block accessors.
+#include "region/header_access.h"
+
+#include <cstring>
+
+#include "kestihistadmin.h"
+#include "region/layout.h"
+#include "region/lifecycle.h"
+#include "region/locking.h"
+#include "region/process_state.h"
+#include "region/region_view.h"
+
+namespace kha {
+namespace {
+
+constexpr uint32_t kKeepRegionSize = 0xFFFFFFFFu;
+constexpr int16_t kKeepField = -1;
+
+// A header keeps both tables inside the view: the repository table ends
+// at RegionSize, which the view covers, and the file-set table may not run
+// into it. Counts place nothing and are not judged.
+bool KeepsTablesInView(uint32_t region_size, int16_t repos_high_water, int16_t fs_high_water) {
+  const int64_t view_length = static_cast<int64_t>(HistAdminProcess().view_length.load());
+  if (region_size < kFileSetTableOffset || region_size > view_length) return false;
+  if (repos_high_water < 0 || fs_high_water < 0) return false;
+  const int64_t repository_table_start =
+      static_cast<int64_t>(region_size) -
+      static_cast<int64_t>(repos_high_water) * static_cast<int64_t>(kRepositoryRecordSize);
+  const int64_t file_set_table_end =
+      static_cast<int64_t>(kFileSetTableOffset) +
+      static_cast<int64_t>(fs_high_water) * static_cast<int64_t>(kFileSetRecordSize);
+  return file_set_table_end <= repository_table_start;
+}
+
+}  // namespace
+
+int32_t GetHeader(uint32_t* region_size, uint16_t* repos_high_water, uint16_t* number_repos,
+                  uint16_t* fs_high_water, uint16_t* number_file_sets) {
+  const RegionHeader* header = HistAdminHeader();
+  if (header == nullptr) return KHA_NOT_MAPPED;
+  if (region_size != nullptr) *region_size = header->RegionSize;
+  if (repos_high_water != nullptr) *repos_high_water = static_cast<uint16_t>(header->ReposHighWater);
+  if (number_repos != nullptr) *number_repos = header->NumberRepos;
+  if (fs_high_water != nullptr) *fs_high_water = static_cast<uint16_t>(header->FSHighWater);
+  if (number_file_sets != nullptr) *number_file_sets = header->NumberFileSets;
+  return KHA_OK;
+}
+
+int32_t PutHeader(uint32_t region_size, int16_t repos_high_water, int16_t number_repos,
+                  int16_t fs_high_water, int16_t number_file_sets) {
+  RegionHeader* header = HistAdminHeader();
+  if (header == nullptr) return KHA_NOT_MAPPED;
+  RegionHeader next = *header;
+  if (region_size != kKeepRegionSize) next.RegionSize = region_size;
+  if (repos_high_water != kKeepField) next.ReposHighWater = repos_high_water;
+  if (number_repos != kKeepField) next.NumberRepos = static_cast<uint16_t>(number_repos);
+  if (fs_high_water != kKeepField) next.FSHighWater = fs_high_water;
+  if (number_file_sets != kKeepField) next.NumberFileSets = static_cast<uint16_t>(number_file_sets);
+  if (!KeepsTablesInView(next.RegionSize, next.ReposHighWater, next.FSHighWater)) {
+    return KHA_NO_SPACE;
+  }
+  *header = next;
+  return FlushHistAdminView();
+}
+
+int32_t GetTuningData(void* tuning) {
+  const TuningData* block = HistAdminTuning();
+  if (block == nullptr) return KHA_NOT_MAPPED;
+  if (tuning != nullptr) std::memcpy(tuning, block, kTuningSize);
+  return KHA_OK;
+}
+
+int32_t PutTuningData(const void* tuning) {
+  TuningData* block = HistAdminTuning();
+  if (block == nullptr) return KHA_NOT_MAPPED;
+  if (tuning != nullptr) std::memcpy(block, tuning, kTuningSize);
+  return FlushHistAdminView();
+}
+
+}  // namespace kha
+
+extern "C" KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminHeader(
+    uint32_t* RegionSize, uint16_t* ReposHighWater, uint16_t* NumberRepos, uint16_t* FSHighWater,
+    uint16_t* NumberFileSets) {
+  kha::HistAdminLock lock;
+  return kha::GetHeader(RegionSize, ReposHighWater, NumberRepos, FSHighWater, NumberFileSets);
+}
+
+extern "C" KESTIHISTADMIN_API int32_t KHA_CALL PutKestiHistAdminHeader(uint32_t RegionSize,
+                                                                       int16_t ReposHighWater,
+                                                                       int16_t NumberRepos,
+                                                                       int16_t FSHighWater,
+                                                                       int16_t NumberFileSets) {
+  kha::HistAdminLock lock;
+  return kha::PutHeader(RegionSize, ReposHighWater, NumberRepos, FSHighWater, NumberFileSets);
+}
+
+extern "C" KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminTuningData(void* tuning) {
+  kha::HistAdminLock lock;
+  return kha::GetTuningData(tuning);
+}
+
+extern "C" KESTIHISTADMIN_API int32_t KHA_CALL PutKestiHistAdminTuningData(const void* tuning) {
+  kha::HistAdminLock lock;
+  return kha::PutTuningData(tuning);
+}

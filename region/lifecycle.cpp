@@ -1,0 +1,131 @@
+// The kernel-object steps of the region's lifecycle, each with its own
+// result code. They change the process-wide state of process_state.h and
+// are called by set-up, attach and detach with `lifecycle` held.
+#include "region/lifecycle.h"
+
+#include "kestihistadmin.h"
+#include "platform/platform.h"
+#include "region/process_state.h"
+
+namespace kha {
+namespace {
+
+platform::Platform& Os() { return platform::ActivePlatform(); }
+
+// Runs `create` with a descriptor that lets every account on the machine
+// use the object; the descriptor is freed as soon as `create` returns.
+template <typename Create>
+int32_t CreateWithOpenAccess(Create&& create) {
+  platform::SecurityDescriptor* sd = Os().AllocateSecurityDescriptor();
+  if (sd == nullptr) return KHA_NO_MEMORY;
+  int32_t result = KHA_OK;
+  if (!Os().InitializeSecurityDescriptor(sd)) {
+    result = KHA_INIT_SECURITY_FAILED;
+  } else if (!Os().SetNullDacl(sd)) {
+    result = KHA_SET_SECURITY_FAILED;
+  } else {
+    result = create(sd);
+  }
+  Os().FreeSecurityDescriptor(sd);
+  return result;
+}
+
+}  // namespace
+
+int32_t CreateHistAdminMutex() {
+  ProcessState& process = HistAdminProcess();
+  if (process.mutex.load() != nullptr) return KHA_OK;
+  return CreateWithOpenAccess([&](platform::SecurityDescriptor* sd) {
+    platform::MutexObject* mutex = Os().CreateMutex(platform::kHistAdminMutexName, sd);
+    if (mutex == nullptr) return KHA_CREATE_MUTEX_FAILED;
+    process.mutex.store(mutex);
+    return KHA_OK;
+  });
+}
+
+int32_t OpenHistAdminMutex() {
+  ProcessState& process = HistAdminProcess();
+  if (process.mutex.load() != nullptr) return KHA_OK;
+  platform::MutexObject* mutex = Os().OpenMutex(platform::kHistAdminMutexName);
+  if (mutex == nullptr) return KHA_OPEN_MUTEX_FAILED;
+  process.mutex.store(mutex);
+  return KHA_OK;
+}
+
+int32_t CloseHistAdminMutex() {
+  ProcessState& process = HistAdminProcess();
+  if (platform::MutexObject* mutex = process.mutex.exchange(nullptr)) Os().CloseMutex(mutex);
+  return KHA_OK;
+}
+
+int32_t CreateHistAdminMapping(uint32_t size) {
+  ProcessState& process = HistAdminProcess();
+  if (process.section.load() != nullptr) return KHA_ALREADY_EXISTS;
+  return CreateWithOpenAccess([&](platform::SecurityDescriptor* sd) {
+    platform::SectionObject* section =
+        Os().CreateSection(platform::kHistAdminSectionName, size, sd);
+    if (section == nullptr) return KHA_CREATE_MAPPING_FAILED;
+    process.section.store(section);
+    return KHA_OK;
+  });
+}
+
+int32_t OpenHistAdminMapping() {
+  ProcessState& process = HistAdminProcess();
+  if (process.section.load() != nullptr) return KHA_ALREADY_OPEN;
+  platform::SectionObject* section = Os().OpenSection(platform::kHistAdminSectionName);
+  if (section == nullptr) return KHA_OPEN_MAPPING_FAILED;
+  process.section.store(section);
+  return KHA_OK;
+}
+
+int32_t CloseHistAdminMapping() {
+  ProcessState& process = HistAdminProcess();
+  if (platform::SectionObject* section = process.section.exchange(nullptr)) {
+    Os().CloseSection(section);
+  }
+  return KHA_OK;
+}
+
+int32_t MapHistAdminView() {
+  ProcessState& process = HistAdminProcess();
+  platform::SectionObject* section = process.section.load();
+  if (section == nullptr) {
+    process.view.store(nullptr);
+    return KHA_NOT_OPENED;
+  }
+  size_t length = 0;
+  void* view = Os().MapView(section, &length);
+  if (view == nullptr) return KHA_MAP_VIEW_FAILED;
+  process.view_length.store(length);
+  process.view.store(static_cast<std::byte*>(view));
+  return KHA_OK;
+}
+
+int32_t UnmapHistAdminView() {
+  ProcessState& process = HistAdminProcess();
+  std::byte* view = process.view.load();
+  if (view == nullptr) return KHA_NOT_MAPPED;
+  if (process.section.load() == nullptr) {
+    process.view.store(nullptr);
+    return KHA_NOT_OPENED;
+  }
+  if (!Os().UnmapView(view, process.view_length.load())) return KHA_UNMAP_VIEW_FAILED;
+  process.view.store(nullptr);
+  process.view_length.store(0);
+  return KHA_OK;
+}
+
+int32_t FlushHistAdminView() {
+  ProcessState& process = HistAdminProcess();
+  std::byte* view = process.view.load(std::memory_order_acquire);
+  if (view == nullptr) return KHA_NOT_MAPPED;
+  if (process.section.load(std::memory_order_acquire) == nullptr) {
+    process.view.store(nullptr);
+    return KHA_NOT_OPENED;
+  }
+  if (!Os().FlushView(view, process.view_length.load())) return KHA_FLUSH_VIEW_FAILED;
+  return KHA_OK;
+}
+
+}  // namespace kha

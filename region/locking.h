@@ -1,0 +1,18 @@
+// The HistAdmin mutex, as the exported facade and the internal code take it.
+#pragma once
+
+#include "kestihistadmin.h"
+
+namespace kha {
+
+// Holds the HistAdmin mutex for a scope (LockHistAdminMutex /
+// UnlockHistAdminMutex). Does nothing when the process is not attached.
+class HistAdminLock {
+ public:
+  HistAdminLock() noexcept { LockHistAdminMutex(); }
+  ~HistAdminLock() { UnlockHistAdminMutex(); }
+  HistAdminLock(const HistAdminLock&) = delete;
+  HistAdminLock& operator=(const HistAdminLock&) = delete;
+};
+
+}  // namespace kha

@@ -1,0 +1,90 @@
+#include "region/region_view.h"
+
+#include "region/process_state.h"
+
+namespace kha {
+namespace {
+
+struct MappedView {
+  std::byte* base;
+  std::size_t length;
+};
+
+MappedView CurrentView() {
+  ProcessState& process = HistAdminProcess();
+  return {process.view.load(std::memory_order_acquire),
+          process.view_length.load(std::memory_order_acquire)};
+}
+
+// True when [offset, offset + size) lies behind the tuning block and inside
+// the view. 64-bit arithmetic: no header value can make it wrap.
+bool FitsInView(const MappedView& view, int64_t offset, std::size_t size) {
+  return view.base != nullptr && offset >= static_cast<int64_t>(kFileSetTableOffset) &&
+         offset + static_cast<int64_t>(size) <= static_cast<int64_t>(view.length);
+}
+
+}  // namespace
+
+RegionHeader* HistAdminHeader() {
+  const MappedView view = CurrentView();
+  if (view.base == nullptr || view.length < kFileSetTableOffset) return nullptr;
+  return reinterpret_cast<RegionHeader*>(view.base);
+}
+
+TuningData* HistAdminTuning() {
+  const MappedView view = CurrentView();
+  if (view.base == nullptr || view.length < kFileSetTableOffset) return nullptr;
+  return reinterpret_cast<TuningData*>(view.base + kTuningOffset);
+}
+
+RepositoryRecord* RepositoryRecordAt(int32_t slot) {
+  const MappedView view = CurrentView();
+  if (view.base == nullptr || view.length < kFileSetTableOffset) return nullptr;
+  if (slot < 1 || slot > kMaxSlot) return nullptr;
+  const auto* header = reinterpret_cast<const RegionHeader*>(view.base);
+  const int64_t offset = static_cast<int64_t>(header->RegionSize) -
+                         static_cast<int64_t>(slot) * static_cast<int64_t>(kRepositoryRecordSize);
+  if (!FitsInView(view, offset, kRepositoryRecordSize)) return nullptr;
+  return reinterpret_cast<RepositoryRecord*>(view.base + offset);
+}
+
+FileSetRecord* FileSetRecordAt(int32_t slot) {
+  const MappedView view = CurrentView();
+  if (slot < 1 || slot > kMaxSlot) return nullptr;
+  const int64_t offset = static_cast<int64_t>(kFileSetTableOffset) +
+                         static_cast<int64_t>(slot - 1) * static_cast<int64_t>(kFileSetRecordSize);
+  if (!FitsInView(view, offset, kFileSetRecordSize)) return nullptr;
+  return reinterpret_cast<FileSetRecord*>(view.base + offset);
+}
+
+RepositoryRecord* RepositoryInTable(int32_t slot) {
+  const RegionHeader* header = HistAdminHeader();
+  if (header == nullptr || slot > header->ReposHighWater) return nullptr;
+  return RepositoryRecordAt(slot);
+}
+
+FileSetRecord* FileSetInTable(int32_t slot) {
+  const RegionHeader* header = HistAdminHeader();
+  if (header == nullptr || slot > header->FSHighWater) return nullptr;
+  return FileSetRecordAt(slot);
+}
+
+int16_t NextFileSetIndex(int32_t slot) {
+  const FileSetRecord* record = FileSetRecordAt(slot);
+  return record != nullptr ? record->NextIndex : int16_t{0};
+}
+
+uint32_t FreeSpace() {
+  const RegionHeader* header = HistAdminHeader();
+  if (header == nullptr) return 0;
+  const int64_t free_bytes =
+      static_cast<int64_t>(header->RegionSize) -
+      static_cast<int64_t>(header->ReposHighWater) * static_cast<int64_t>(kRepositoryRecordSize) -
+      (static_cast<int64_t>(header->FSHighWater) * static_cast<int64_t>(kFileSetRecordSize) +
+       static_cast<int64_t>(kFileSetTableOffset));
+  if (free_bytes < 0) return 0;
+  if (free_bytes > static_cast<int64_t>(UINT32_MAX)) return UINT32_MAX;
+  return static_cast<uint32_t>(free_bytes);
+}
+
+}  // namespace kha

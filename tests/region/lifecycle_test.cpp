@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "kestihistadmin.h"
+#include "support/region_fixture.h"
+
+namespace {
+
+using kha::test::DetachCompletely;
+
+TEST(Lifecycle, SetupAttachDetachCountsShareOneAttachCount) {
+  ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(100000), KHA_OK);
+  ASSERT_EQ(AttachToKestiHistAdminSharedMemory(), KHA_OK);
+  EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
+  uint32_t size = 0;
+  EXPECT_EQ(GetKestiHistAdminHeader(&size, nullptr, nullptr, nullptr, nullptr), KHA_OK);
+  EXPECT_EQ(size, 100000u);
+  EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
+  EXPECT_EQ(GetKestiHistAdminHeader(&size, nullptr, nullptr, nullptr, nullptr), KHA_NOT_MAPPED);
+  EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
+}
+
+TEST(Lifecycle, SecondSetupOnlyRaisesCount) {
+  ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(100000), KHA_OK);
+  ASSERT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, -1, 3, -1, -1), KHA_OK);
+  ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(50000), KHA_OK);
+  uint32_t size = 0;
+  uint16_t repos = 0;
+  EXPECT_EQ(GetKestiHistAdminHeader(&size, nullptr, &repos, nullptr, nullptr), KHA_OK);
+  EXPECT_EQ(size, 100000u);
+  EXPECT_EQ(repos, 3u);
+  DetachCompletely();
+}
+
+TEST(Lifecycle, AttachWithoutRegionFailsAndHoldsNothing) {
+  EXPECT_EQ(AttachToKestiHistAdminSharedMemory(), KHA_OPEN_MUTEX_FAILED);
+  EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
+}
+
+TEST(Lifecycle, RegionIsGoneAfterLastDetach) {
+  ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(100000), KHA_OK);
+  ASSERT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
+  EXPECT_EQ(AttachToKestiHistAdminSharedMemory(), KHA_OPEN_MUTEX_FAILED);
+}
+
+TEST(Lifecycle, SetupRefusesASizeBelowHeaderAndTuning) {
+  EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(691), KHA_NO_SPACE);
+  EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
+  EXPECT_EQ(AttachToKestiHistAdminSharedMemory(), KHA_OPEN_MUTEX_FAILED);
+}
+
+TEST(Lifecycle, NotAttachedAccessorsReportNotMapped) {
+  std::vector<unsigned char> tuning(680);
+  EXPECT_EQ(GetKestiHistAdminTuningData(tuning.data()), KHA_NOT_MAPPED);
+  EXPECT_EQ(PutKestiHistAdminTuningData(tuning.data()), KHA_NOT_MAPPED);
+  EXPECT_EQ(PutKestiHistAdminHeader(1000, 0, 0, 0, 0), KHA_NOT_MAPPED);
+  LockHistAdminMutex();  // does nothing, must not crash
+  UnlockHistAdminMutex();
+}
+
+class HeaderAndTuning : public kha::test::RegionTest {};
+
+TEST_F(HeaderAndTuning, FreshHeaderIsEmpty) {
+  uint32_t size = 0;
+  uint16_t rhw = 9, nr = 9, fhw = 9, nfs = 9;
+  ASSERT_EQ(GetKestiHistAdminHeader(&size, &rhw, &nr, &fhw, &nfs), KHA_OK);
+  EXPECT_EQ(size, kDefaultRegionSize);
+  EXPECT_EQ(rhw + nr + fhw + nfs, 0);
+  EXPECT_EQ(GetKestiHistAdminHeader(nullptr, nullptr, nullptr, nullptr, nullptr), KHA_OK);
+}
+
+TEST_F(HeaderAndTuning, PutSkipsSentinelsAndWritesTheRest) {
+  ASSERT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, 2, 1, 3, 2), KHA_OK);
+  ASSERT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, -1, -1, -1, -1), KHA_OK);
+  uint32_t size = 0;
+  uint16_t rhw = 0, nr = 0, fhw = 0, nfs = 0;
+  ASSERT_EQ(GetKestiHistAdminHeader(&size, &rhw, &nr, &fhw, &nfs), KHA_OK);
+  EXPECT_EQ(size, kDefaultRegionSize);
+  EXPECT_EQ(rhw, 2);
+  EXPECT_EQ(nr, 1);
+  EXPECT_EQ(fhw, 3);
+  EXPECT_EQ(nfs, 2);
+}
+
+TEST_F(HeaderAndTuning, PutRefusesTablesOutsideTheView) {
+  EXPECT_EQ(PutKestiHistAdminHeader(kDefaultRegionSize * 2, -1, -1, -1, -1), KHA_NO_SPACE);
+  EXPECT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, 32767, -1, -1, -1), KHA_NO_SPACE);
+  EXPECT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, -1, -1, 32767, -1), KHA_NO_SPACE);
+  EXPECT_EQ(PutKestiHistAdminHeader(100, -1, -1, -1, -1), KHA_NO_SPACE);
+  uint32_t size = 0;
+  uint16_t rhw = 1, fhw = 1;
+  ASSERT_EQ(GetKestiHistAdminHeader(&size, &rhw, nullptr, &fhw, nullptr), KHA_OK);
+  EXPECT_EQ(size, kDefaultRegionSize);
+  EXPECT_EQ(rhw, 0);
+  EXPECT_EQ(fhw, 0);
+}
+
+TEST_F(HeaderAndTuning, TuningRoundTripsAllBytes) {
+  std::vector<unsigned char> in(680), out(680, 0);
+  for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<unsigned char>(i * 7 + 1);
+  ASSERT_EQ(PutKestiHistAdminTuningData(in.data()), KHA_OK);
+  ASSERT_EQ(GetKestiHistAdminTuningData(out.data()), KHA_OK);
+  EXPECT_EQ(in, out);
+  EXPECT_EQ(GetKestiHistAdminTuningData(nullptr), KHA_OK);
+  EXPECT_EQ(PutKestiHistAdminTuningData(nullptr), KHA_OK);
+  ASSERT_EQ(GetKestiHistAdminTuningData(out.data()), KHA_OK);
+  EXPECT_EQ(in, out);
+}
+
+TEST_F(HeaderAndTuning, LockIsReentrantWithinAThread) {
+  LockHistAdminMutex();
+  LockHistAdminMutex();
+  EXPECT_EQ(GetKestiHistAdminHeader(nullptr, nullptr, nullptr, nullptr, nullptr), KHA_OK);
+  UnlockHistAdminMutex();
+  UnlockHistAdminMutex();
+}
+
+}  // namespace

@@ -1,0 +1,51 @@
+// Cross-process tests re-run their own test binary as a child with
+// `--kha-child=ROLE [ARGS...]`. A test binary registers its roles with
+// KHA_CHILD_ROLE; the child runs the role's function and exits with its
+// result instead of running the tests.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kha::test {
+
+using ChildRole = std::function<int(const std::vector<std::string>& args)>;
+
+// Registers `role` under `name`; used through KHA_CHILD_ROLE.
+bool RegisterChildRole(const std::string& name, ChildRole role);
+
+// In main: runs the role named on the command line; -1 when none is.
+int RunChildRoleIfAsked(int argc, char** argv);
+
+// A child process running a role of this same binary.
+class Child {
+ public:
+  Child(const std::string& role, const std::vector<std::string>& args = {});
+  ~Child();
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  // Waits for the child and returns its exit code (128 + signal when it
+  // was killed by one).
+  int Wait();
+  // Kills the child at once (SIGKILL / TerminateProcess).
+  void Kill();
+  bool Running();
+
+ private:
+  long long id_ = -1;  // pid, or the process handle on Windows
+  bool waited_ = false;
+  int exit_code_ = -1;
+};
+
+// Path of the running test binary.
+std::string SelfPath();
+
+}  // namespace kha::test
+
+#define KHA_CHILD_ROLE_CONCAT_(a, b) a##b
+#define KHA_CHILD_ROLE_CONCAT(a, b) KHA_CHILD_ROLE_CONCAT_(a, b)
+#define KHA_CHILD_ROLE(name, function)                                                      \
+  static const bool KHA_CHILD_ROLE_CONCAT(kha_child_role_registered_, __LINE__) =          \
+      ::kha::test::RegisterChildRole(name, function)
