@@ -1,0 +1,22 @@
+// Freeing a file-set slot, the one way both the delete of one file set and
+// the release of a whole chain do it.
+#pragma once
+
+#include "region/layout.h"
+#include "tables/counts.h"
+
+namespace kha {
+
+// The slot becomes free: SlotUsage, Index, ReposIndex and NextIndex 0; its
+// other fields keep their contents and FSHighWater stays. NumberFileSets
+// is lowered only for a slot that was in use, so a damaged chain that
+// names a slot twice cannot lower it twice.
+inline void FreeFileSetSlot(RegionHeader& header, FileSetRecord& file_set) {
+  if (file_set.SlotUsage == kSlotInUse) header.NumberFileSets = CountLowered(header.NumberFileSets);
+  file_set.SlotUsage = kSlotFree;
+  file_set.Index = 0;
+  file_set.ReposIndex = 0;
+  file_set.NextIndex = 0;
+}
+
+}  // namespace kha

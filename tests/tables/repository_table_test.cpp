@@ -1,0 +1,460 @@
+// The repository table through the exported interface: slots, numbers,
+// names, the update's modes, the delete and the list.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kestihistadmin.h"
+#include "support/region_fixture.h"
+#include "tables/table_helpers.h"
+
+namespace {
+
+using kha::test::AddFileSet;
+using kha::test::AddRepository;
+using kha::test::Header;
+using kha::test::Repository;
+
+class RepositoryTable : public kha::test::RegionTest {};
+
+TEST_F(RepositoryTable, FirstAddTakesSlotOneAtTheEndOfTheRegionWithNumberOne) {
+  const auto added = AddRepository("Alpha", 3);
+  EXPECT_EQ(added.slot, 1);
+  EXPECT_EQ(added.number, 1);
+  const auto header = Header();
+  EXPECT_EQ(header.ReposHighWater, 1);
+  EXPECT_EQ(header.NumberRepos, 1);
+
+  const KestiHistAdminRepository record = Repository(1);
+  EXPECT_STREQ(record.RepositoryName, "Alpha");
+  EXPECT_EQ(record.Status, 3);
+  EXPECT_EQ(record.SlotUsage, 1);
+  EXPECT_EQ(record.Index, 1);
+  EXPECT_EQ(record.ReposNumber, 1);
+  EXPECT_EQ(record.NumberFS, 0);
+  EXPECT_EQ(record.FirstFS, 0);
+  EXPECT_EQ(record.LastFS, 0);
+  // A fresh region: the settings the add does not write are zero.
+  EXPECT_EQ(record.FilePath[0], '\0');
+  EXPECT_EQ(record.NumberPoints, 0);
+}
+
+TEST_F(RepositoryTable, NumbersFollowTheLargestInUse) {
+  EXPECT_EQ(AddRepository("a").number, 1);
+  EXPECT_EQ(AddRepository("b").number, 2);
+  EXPECT_EQ(AddRepository("c").number, 3);
+  ASSERT_EQ(DeleteKestiHistAdminOneRepository(2), KHA_OK);
+  // Not the highest: the next number is still one above the largest.
+  EXPECT_EQ(AddRepository("d").number, 4);
+}
+
+TEST_F(RepositoryTable, DeletingTheFirstReusesItsSlotWithANewNumber) {
+  AddRepository("one");
+  AddRepository("two");
+  ASSERT_EQ(DeleteKestiHistAdminOneRepository(1), KHA_OK);
+  const auto third = AddRepository("three");
+  EXPECT_EQ(third.slot, 1);
+  EXPECT_EQ(third.number, 3);
+}
+
+TEST_F(RepositoryTable, DeletingTheHighestHandsItsNumberOutAgain) {
+  AddRepository("one");
+  AddRepository("two");
+  ASSERT_EQ(DeleteKestiHistAdminOneRepository(2), KHA_OK);
+  EXPECT_EQ(Header().ReposHighWater, 2);  // freed slots are never given back
+  const auto third = AddRepository("three");
+  EXPECT_EQ(third.slot, 2);
+  EXPECT_EQ(third.number, 2);
+}
+
+TEST_F(RepositoryTable, LowestFreeSlotWins) {
+  for (const char* name : {"a", "b", "c", "d"}) AddRepository(name);
+  ASSERT_EQ(DeleteKestiHistAdminOneRepository(3), KHA_OK);
+  ASSERT_EQ(DeleteKestiHistAdminOneRepository(2), KHA_OK);
+  EXPECT_EQ(AddRepository("e").slot, 2);
+  EXPECT_EQ(AddRepository("f").slot, 3);
+  EXPECT_EQ(AddRepository("g").slot, 5);
+  EXPECT_EQ(Header().NumberRepos, 5);
+}
+
+TEST_F(RepositoryTable, FreedSlotKeepsNameAndSettingsUntilTheNextAddWritesItsOwnFields) {
+  const auto first = AddRepository("Keeper");
+  KestiHistAdminRepository settings = Repository(first.slot);
+  std::strcpy(settings.FilePath, "D:\\hist\\keeper");
+  settings.NumberPoints = 1234;
+  settings.PastTime = 77;
+  ASSERT_EQ(UpdateKestiHistAdminOneRepositoryHeader(0, first.slot, &settings), KHA_OK);
+  AddFileSet(first.slot);
+  ASSERT_EQ(DeleteKestiHistAdminOneRepository(first.slot), KHA_OK);
+
+  KestiHistAdminRepository freed = Repository(first.slot);
+  EXPECT_EQ(freed.SlotUsage, 0);
+  EXPECT_EQ(freed.Status, 0);
+  EXPECT_EQ(freed.ReposNumber, 0);
+  EXPECT_EQ(freed.NumberFS, 0);
+  EXPECT_EQ(freed.FirstFS, 0);
+  EXPECT_EQ(freed.LastFS, 0);
+  EXPECT_EQ(freed.Index, first.slot);
+  EXPECT_STREQ(freed.RepositoryName, "Keeper");
+  EXPECT_STREQ(freed.FilePath, "D:\\hist\\keeper");
+  EXPECT_EQ(freed.NumberPoints, 1234);
+
+  const auto again = AddRepository("New", 1);
+  ASSERT_EQ(again.slot, first.slot);
+  const KestiHistAdminRepository reused = Repository(again.slot);
+  EXPECT_STREQ(reused.RepositoryName, "New");
+  EXPECT_EQ(reused.Status, 1);
+  EXPECT_EQ(reused.ReposNumber, 1);
+  EXPECT_STREQ(reused.FilePath, "D:\\hist\\keeper");
+  EXPECT_EQ(reused.NumberPoints, 1234);
+  EXPECT_EQ(reused.PastTime, 77);
+  EXPECT_EQ(reused.NumberFS, 0);
+}
+
+TEST_F(RepositoryTable, ShorterNameOverAnOldOneKeepsTheOldBytesBehindTheTerminator) {
+  AddRepository("LongerOldName");
+  ASSERT_EQ(DeleteKestiHistAdminOneRepository(1), KHA_OK);
+  AddRepository("Ab");
+  const KestiHistAdminRepository record = Repository(1);
+  EXPECT_STREQ(record.RepositoryName, "Ab");
+  EXPECT_EQ(std::string(record.RepositoryName + 3, 10), "gerOldName");
+}
+
+TEST_F(RepositoryTable, DeleteOfASlotNotInUseChangesNothing) {
+  AddRepository("a");
+  AddRepository("b");
+  ASSERT_EQ(DeleteKestiHistAdminOneRepository(1), KHA_OK);
+  ASSERT_EQ(Header().NumberRepos, 1);
+  EXPECT_EQ(DeleteKestiHistAdminOneRepository(1), KHA_OK);
+  EXPECT_EQ(Header().NumberRepos, 1);
+  EXPECT_EQ(Repository(2).SlotUsage, 1);
+}
+
+TEST_F(RepositoryTable, DeleteFreesEveryFileSetAndKeepsBothHighWaterMarks) {
+  const auto keep = AddRepository("keep");
+  const auto doomed = AddRepository("doomed");
+  AddFileSet(keep.slot);
+  const uint16_t f1 = AddFileSet(doomed.slot).slot;
+  const uint16_t f2 = AddFileSet(doomed.slot).slot;
+  const uint16_t f3 = AddFileSet(doomed.slot).slot;
+  ASSERT_EQ(Header().NumberFileSets, 4);
+
+  ASSERT_EQ(DeleteKestiHistAdminOneRepository(doomed.slot), KHA_OK);
+  const auto header = Header();
+  EXPECT_EQ(header.NumberRepos, 1);
+  EXPECT_EQ(header.NumberFileSets, 1);
+  EXPECT_EQ(header.ReposHighWater, 2);
+  EXPECT_EQ(header.FSHighWater, 4);
+  for (const uint16_t slot : {f1, f2, f3}) {
+    const KestiHistAdminFileSet freed = kha::test::FileSet(slot);
+    EXPECT_EQ(freed.SlotUsage, 0);
+    EXPECT_EQ(freed.Index, 0);
+    EXPECT_EQ(freed.ReposIndex, 0);
+    EXPECT_EQ(freed.NextIndex, 0);
+    EXPECT_EQ(freed.RecordStatus, 1);  // kept
+  }
+  // The freed slots go to the next file-set adds, lowest first.
+  EXPECT_EQ(AddFileSet(keep.slot).slot, f1);
+  EXPECT_EQ(AddFileSet(keep.slot).slot, f2);
+}
+
+TEST_F(RepositoryTable, ReleaseOfAllFileSetsKeepsTheRepositoryInUse) {
+  const auto repository = AddRepository("r");
+  const uint16_t first = AddFileSet(repository.slot).slot;
+  AddFileSet(repository.slot);
+  AddFileSet(repository.slot);
+  ASSERT_EQ(DeleteKestiHistAdminAllFileSetForOneRepository(repository.slot), KHA_OK);
+
+  const KestiHistAdminRepository record = Repository(repository.slot);
+  EXPECT_EQ(record.SlotUsage, 1);
+  EXPECT_EQ(record.Status, 1);
+  EXPECT_EQ(record.ReposNumber, repository.number);
+  EXPECT_EQ(record.NumberFS, 0);
+  EXPECT_EQ(record.FirstFS, 0);
+  EXPECT_EQ(record.LastFS, 0);
+  EXPECT_EQ(Header().NumberFileSets, 0);
+  EXPECT_EQ(Header().NumberRepos, 1);
+  EXPECT_EQ(AddFileSet(repository.slot).slot, first);
+
+  // On an empty chain it changes nothing and succeeds.
+  const auto empty = AddRepository("empty");
+  EXPECT_EQ(DeleteKestiHistAdminAllFileSetForOneRepository(empty.slot), KHA_OK);
+  EXPECT_EQ(Header().NumberFileSets, 1);
+}
+
+TEST_F(RepositoryTable, NamesOfOneToThirtyCharacters) {
+  const std::string thirty(30, 'x');
+  const auto added = AddRepository(thirty);
+  uint16_t slot = 9, number = 9;
+  EXPECT_EQ(SearchKestiHistAdminRepositoryByName(thirty.c_str(), &slot, &number), KHA_OK);
+  EXPECT_EQ(slot, added.slot);
+  EXPECT_EQ(number, added.number);
+
+  const std::string thirty_one(31, 'x');
+  for (const std::string& bad : {thirty_one, std::string()}) {
+    slot = 9;
+    number = 9;
+    EXPECT_EQ(SearchKestiHistAdminRepositoryByName(bad.c_str(), &slot, &number), KHA_NAME_TOO_LONG);
+    EXPECT_EQ(slot, 0);
+    EXPECT_EQ(number, 0);
+    slot = 9;
+    number = 9;
+    EXPECT_EQ(AddKestiHistAdminOneRepository(bad.c_str(), 1, &slot, &number), KHA_NAME_TOO_LONG);
+    EXPECT_EQ(slot, 0);
+    EXPECT_EQ(number, 9);  // written only on success
+  }
+  EXPECT_EQ(Header().NumberRepos, 1);
+  EXPECT_EQ(Header().ReposHighWater, 1);
+}
+
+TEST_F(RepositoryTable, SearchByNameIgnoresOnlyTheCaseOfAsciiLetters) {
+  AddRepository("Plant_A-7");
+  const auto other = AddRepository("\xC4rger");  // a byte above 0x7F
+  uint16_t slot = 0, number = 0;
+  EXPECT_EQ(SearchKestiHistAdminRepositoryByName("pLANT_a-7", &slot, &number), KHA_OK);
+  EXPECT_EQ(slot, 1);
+  EXPECT_EQ(number, 1);
+  // '_' (0x5F) and DEL-1 neighbours of the letters must not fold.
+  EXPECT_EQ(SearchKestiHistAdminRepositoryByName("Plant\x7F"
+                                                 "A-7",
+                                                 &slot, &number),
+            KHA_OK);
+  EXPECT_EQ(slot, 0);
+  EXPECT_EQ(SearchKestiHistAdminRepositoryByName("plant_a-7 ", &slot, &number), KHA_OK);
+  EXPECT_EQ(slot, 0);
+  EXPECT_EQ(SearchKestiHistAdminRepositoryByName("Plant_A-", &slot, &number), KHA_OK);
+  EXPECT_EQ(slot, 0);
+  EXPECT_EQ(SearchKestiHistAdminRepositoryByName("\xC4RGER", &slot, &number), KHA_OK);
+  EXPECT_EQ(slot, other.slot);
+  EXPECT_EQ(SearchKestiHistAdminRepositoryByName("\xE4rger", &slot, &number), KHA_OK);
+  EXPECT_EQ(slot, 0);  // only ASCII letters fold
+}
+
+TEST_F(RepositoryTable, DuplicateNamesAreAllowedAndTheLowerSlotIsFound) {
+  const auto first = AddRepository("twin");
+  const auto second = AddRepository("TWIN");
+  EXPECT_NE(first.slot, second.slot);
+  EXPECT_NE(first.number, second.number);
+  uint16_t slot = 0, number = 0;
+  ASSERT_EQ(SearchKestiHistAdminRepositoryByName("Twin", &slot, &number), KHA_OK);
+  EXPECT_EQ(slot, first.slot);
+  ASSERT_EQ(DeleteKestiHistAdminOneRepository(first.slot), KHA_OK);
+  ASSERT_EQ(SearchKestiHistAdminRepositoryByName("Twin", &slot, &number), KHA_OK);
+  EXPECT_EQ(slot, second.slot);
+  EXPECT_EQ(number, second.number);
+}
+
+TEST_F(RepositoryTable, SearchesThatFindNothingSucceedWithZero) {
+  AddRepository("there");
+  uint16_t slot = 9, number = 9;
+  EXPECT_EQ(SearchKestiHistAdminRepositoryByName("absent", &slot, &number), KHA_OK);
+  EXPECT_EQ(slot, 0);
+  EXPECT_EQ(number, 0);
+  slot = 9;
+  EXPECT_EQ(SearchKestiHistAdminRepositoryByNumber(2, &slot), KHA_OK);
+  EXPECT_EQ(slot, 0);
+  EXPECT_EQ(SearchKestiHistAdminRepositoryByNumber(1, &slot), KHA_OK);
+  EXPECT_EQ(slot, 1);
+  // A freed slot is not found by its old name or number.
+  ASSERT_EQ(DeleteKestiHistAdminOneRepository(1), KHA_OK);
+  EXPECT_EQ(SearchKestiHistAdminRepositoryByName("there", &slot, &number), KHA_OK);
+  EXPECT_EQ(slot, 0);
+  EXPECT_EQ(SearchKestiHistAdminRepositoryByNumber(0, &slot), KHA_OK);
+  EXPECT_EQ(slot, 0);
+}
+
+// A record whose every byte differs from what the region holds.
+KestiHistAdminRepository Patterned(unsigned char fill) {
+  KestiHistAdminRepository record;
+  std::memset(&record, fill, sizeof record);
+  std::strcpy(record.FilePath, "path");
+  std::strcpy(record.PendingFilePath, "pending path");
+  std::strcpy(record.BackupFilePath, "backup");
+  std::strcpy(record.PendingBackupFilePath, "pending backup");
+  return record;
+}
+
+TEST_F(RepositoryTable, UpdateModeZeroWritesTheWholeHeaderAndNothingElse) {
+  const auto added = AddRepository("upd", 1);
+  const KestiHistAdminRepository before = Repository(added.slot);
+  const KestiHistAdminRepository in = Patterned(0x11);
+  ASSERT_EQ(UpdateKestiHistAdminOneRepositoryHeader(0, added.slot, &in), KHA_OK);
+  const KestiHistAdminRepository after = Repository(added.slot);
+
+  // The header from Status through PendingEmptyFilesets, paths as strings.
+  EXPECT_EQ(after.Status, in.Status);
+  EXPECT_STREQ(after.FilePath, "path");
+  EXPECT_STREQ(after.PendingFilePath, "pending path");
+  EXPECT_STREQ(after.BackupFilePath, "backup");
+  EXPECT_STREQ(after.PendingBackupFilePath, "pending backup");
+  EXPECT_EQ(std::memcmp(&after.NumberPoints, &in.NumberPoints,
+                        offsetof(KestiHistAdminRepository, SlotUsage) -
+                            offsetof(KestiHistAdminRepository, NumberPoints)),
+            0);
+  // Behind each path's terminator the region's old bytes (zeros) stay.
+  EXPECT_EQ(after.FilePath[5], '\0');
+  EXPECT_EQ(after.FilePath[255], '\0');
+  // Name, slot and chain fields, number and padding are not the caller's.
+  EXPECT_STREQ(after.RepositoryName, "upd");
+  EXPECT_EQ(after.SlotUsage, 1);
+  EXPECT_EQ(after.Index, added.slot);
+  EXPECT_EQ(after.NumberFS, 0);
+  EXPECT_EQ(after.FirstFS, 0);
+  EXPECT_EQ(after.LastFS, 0);
+  EXPECT_EQ(after.ReposNumber, added.number);
+  EXPECT_EQ(std::memcmp(after.Padding, before.Padding, 2), 0);
+}
+
+TEST_F(RepositoryTable, UpdateOtherModesKeepTheSevenValuesInEffect) {
+  const auto added = AddRepository("upd", 1);
+  const KestiHistAdminRepository base = Patterned(0x11);
+  ASSERT_EQ(UpdateKestiHistAdminOneRepositoryHeader(0, added.slot, &base), KHA_OK);
+
+  for (const int32_t mode : {1, 2, -1}) {
+    KestiHistAdminRepository in = Patterned(static_cast<unsigned char>(0x20 + mode));
+    std::strcpy(in.FilePath, "new path");
+    ASSERT_EQ(UpdateKestiHistAdminOneRepositoryHeader(mode, added.slot, &in), KHA_OK);
+    const KestiHistAdminRepository after = Repository(added.slot);
+    // Kept: the values in effect.
+    EXPECT_EQ(after.NumberPoints, base.NumberPoints);
+    EXPECT_EQ(after.QueueSize, base.QueueSize);
+    EXPECT_EQ(std::memcmp(&after.GlobalThreshold, &base.GlobalThreshold, 4), 0);
+    EXPECT_EQ(after.GlobalTimeSpan, base.GlobalTimeSpan);
+    EXPECT_EQ(after.CacheSize, base.CacheSize);
+    EXPECT_EQ(after.InsertSize, base.InsertSize);
+    EXPECT_EQ(after.EmptyFilesets, base.EmptyFilesets);
+    // Written: status, all paths, pending values and the unpaired settings.
+    EXPECT_EQ(after.Status, in.Status);
+    EXPECT_STREQ(after.FilePath, "new path");
+    EXPECT_STREQ(after.BackupFilePath, "backup");
+    EXPECT_EQ(after.PendingNumberPoints, in.PendingNumberPoints);
+    EXPECT_EQ(after.PendingQueueSize, in.PendingQueueSize);
+    EXPECT_EQ(after.GlobalFileSetSize, in.GlobalFileSetSize);
+    EXPECT_EQ(std::memcmp(&after.PendingGlobalThreshold, &in.PendingGlobalThreshold, 4), 0);
+    EXPECT_EQ(after.PendingGlobalTimeSpan, in.PendingGlobalTimeSpan);
+    EXPECT_EQ(after.FutureTime, in.FutureTime);
+    EXPECT_EQ(after.PastTime, in.PastTime);
+    EXPECT_EQ(after.PendingCacheSize, in.PendingCacheSize);
+    EXPECT_EQ(after.PendingInsertSize, in.PendingInsertSize);
+    EXPECT_EQ(after.PendingEmptyFilesets, in.PendingEmptyFilesets);
+  }
+}
+
+TEST_F(RepositoryTable, UpdateCopiesAnUnterminatedPathAsTwoHundredFiftyFiveBytes) {
+  const auto added = AddRepository("upd");
+  KestiHistAdminRepository in = Repository(added.slot);
+  std::memset(in.PendingFilePath, 'p', sizeof in.PendingFilePath);
+  std::memset(in.BackupFilePath, 'q', sizeof in.BackupFilePath);
+  ASSERT_EQ(UpdateKestiHistAdminOneRepositoryHeader(1, added.slot, &in), KHA_OK);
+  const KestiHistAdminRepository after = Repository(added.slot);
+  EXPECT_EQ(std::string(after.PendingFilePath), std::string(255, 'p'));
+  EXPECT_EQ(std::string(after.BackupFilePath), std::string(255, 'q'));
+}
+
+TEST_F(RepositoryTable, UpdateOfARecordReadBackChangesOnlyTheHeader) {
+  const auto added = AddRepository("round");
+  AddFileSet(added.slot);
+  KestiHistAdminRepository record = Repository(added.slot);
+  record.QueueSize = 42;
+  std::strcpy(record.RepositoryName, "renamed?");
+  record.NumberFS = 7;
+  record.ReposNumber = 99;
+  ASSERT_EQ(UpdateKestiHistAdminOneRepositoryHeader(0, added.slot, &record), KHA_OK);
+  const KestiHistAdminRepository after = Repository(added.slot);
+  EXPECT_EQ(after.QueueSize, 42);
+  EXPECT_STREQ(after.RepositoryName, "round");
+  EXPECT_EQ(after.NumberFS, 1);
+  EXPECT_EQ(after.ReposNumber, added.number);
+}
+
+TEST_F(RepositoryTable, ListCopiesWhatFitsAndReportsTheFullCount) {
+  AddRepository("a");
+  AddRepository("b");
+  AddRepository("c");
+  AddRepository("d");
+  ASSERT_EQ(DeleteKestiHistAdminOneRepository(2), KHA_OK);  // in use: slots 1, 3, 4
+
+  std::vector<KestiHistAdminRepository> records(3);
+  std::memset(records.data(), 0xEE, records.size() * sizeof records[0]);
+  int16_t capacity = 2;
+  uint16_t count = 0;
+  EXPECT_EQ(GetKestiHistAdminAllRepositories(&capacity, records.data(), &count),
+            KHA_BUFFER_TOO_SMALL);
+  EXPECT_EQ(count, 3);
+  EXPECT_STREQ(records[0].RepositoryName, "a");
+  EXPECT_STREQ(records[1].RepositoryName, "c");
+  EXPECT_EQ(records[2].SlotUsage, static_cast<int32_t>(0xEEEEEEEE));  // beyond capacity: untouched
+
+  capacity = 3;
+  EXPECT_EQ(GetKestiHistAdminAllRepositories(&capacity, records.data(), &count), KHA_OK);
+  EXPECT_EQ(count, 3);
+  EXPECT_STREQ(records[2].RepositoryName, "d");
+  const KestiHistAdminRepository third = Repository(3);
+  EXPECT_EQ(std::memcmp(&records[1], &third, sizeof third), 0);
+}
+
+TEST_F(RepositoryTable, ListOfAnEmptyTableIsEmptyForAnyCapacity) {
+  for (const int16_t room : {int16_t{0}, int16_t{1}, int16_t{3}}) {
+    int16_t capacity = room;
+    uint16_t count = 7;
+    KestiHistAdminRepository record;
+    EXPECT_EQ(GetKestiHistAdminAllRepositories(&capacity, &record, &count), KHA_OK);
+    EXPECT_EQ(count, 0);
+  }
+  // A negative capacity holds fewer than none.
+  int16_t capacity = -3;
+  uint16_t count = 7;
+  EXPECT_EQ(GetKestiHistAdminAllRepositories(&capacity, nullptr, &count), KHA_BUFFER_TOO_SMALL);
+  EXPECT_EQ(count, 0);
+  AddRepository("x");
+  capacity = 0;
+  EXPECT_EQ(GetKestiHistAdminAllRepositories(&capacity, nullptr, &count), KHA_BUFFER_TOO_SMALL);
+  EXPECT_EQ(count, 1);
+}
+
+class TinyRegion : public kha::test::RegionTest {
+ protected:
+  // Room for exactly one file set and one repository.
+  uint32_t RegionSize() const override { return 692 + 600 + 1144; }
+};
+
+TEST_F(TinyRegion, OneOfEachFitsAndASecondRepositoryDoesNot) {
+  const auto repository = AddRepository("only");
+  EXPECT_EQ(repository.slot, 1);
+  AddFileSet(repository.slot);
+  uint16_t slot = 9, number = 9;
+  EXPECT_EQ(AddKestiHistAdminOneRepository("second", 1, &slot, &number), KHA_NO_SPACE);
+  EXPECT_EQ(slot, 0);
+  EXPECT_EQ(AddKestiHistAdminOneFileSet(repository.slot, &number, &slot), KHA_NO_SPACE);
+  EXPECT_EQ(slot, 0);
+  EXPECT_EQ(number, 0);
+  const auto header = Header();
+  EXPECT_EQ(header.NumberRepos, 1);
+  EXPECT_EQ(header.NumberFileSets, 1);
+  EXPECT_EQ(header.ReposHighWater, 1);
+  EXPECT_EQ(header.FSHighWater, 1);
+}
+
+class AlmostRepositoryRegion : public kha::test::RegionTest {
+ protected:
+  // After one repository, 1143 free bytes: a file set fits, a repository not.
+  uint32_t RegionSize() const override { return 692 + 1144 + 1143; }
+};
+
+TEST_F(AlmostRepositoryRegion, FreeSpaceOfOneByteLessThanARepository) {
+  const auto repository = AddRepository("r");
+  uint16_t slot = 0, number = 0;
+  EXPECT_EQ(AddKestiHistAdminOneRepository("s", 1, &slot, &number), KHA_NO_SPACE);
+  EXPECT_EQ(AddFileSet(repository.slot).slot, 1);
+}
+
+TEST_F(TinyRegion, SlotsCarvedOutAndFreedAreReusedWithNoFreeSpaceLeft) {
+  const auto repository = AddRepository("only");
+  ASSERT_EQ(DeleteKestiHistAdminOneRepository(repository.slot), KHA_OK);
+  EXPECT_EQ(AddRepository("again").slot, 1);
+}
+
+}  // namespace
