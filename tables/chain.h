@@ -38,7 +38,8 @@ template <typename Visit>
 void ForEachRepositoryInUse(Visit&& visit) {
   for (int32_t slot = 1;; ++slot) {
     const RegionHeader* header = HistAdminHeader();
-    if (header == nullptr || slot > header->ReposHighWater) return;  // re-read: it lives in the region
+    if (header == nullptr || slot > header->ReposHighWater)
+      return;  // re-read: it lives in the region
     RepositoryRecord* record = RepositoryRecordAt(slot);
     if (record == nullptr) return;  // this slot and every later one lie outside the view
     if (record->SlotUsage != kSlotInUse) continue;

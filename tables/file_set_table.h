@@ -14,9 +14,8 @@ int32_t GetOneFileSet(uint16_t file_set_slot, void* record);
 int32_t SearchFileSetByNumber(uint16_t repository_number, uint16_t file_set_number,
                               uint16_t* file_set_slot);
 int32_t DeleteOneFileSetForOneRepository(uint16_t repository_slot, uint16_t file_set_number);
-int32_t CheckAllFileSetsForAFilePath(uint16_t repository_slot, uint16_t skip_slot,
-                                     const char* path, uint16_t* file_set_slot,
-                                     uint16_t* file_set_number);
+int32_t CheckAllFileSetsForAFilePath(uint16_t repository_slot, uint16_t skip_slot, const char* path,
+                                     uint16_t* file_set_slot, uint16_t* file_set_number);
 int32_t GetAllFileSetsForOneRepository(uint16_t repository_slot, const int16_t* capacity,
                                        void* records, uint16_t* count);
 int32_t RepositoryHasOneActiveFileSet(uint16_t repository_slot);

@@ -1,0 +1,60 @@
+// Deleting one file set of a repository by its position in the chain.
+// The chain closes up: later file sets move up one number. The freed slot
+// keeps its status, paths and times; FSHighWater stays.
+#include <cstdint>
+
+#include "kestihistadmin.h"
+#include "region/lifecycle.h"
+#include "region/locking.h"
+#include "region/region_view.h"
+#include "tables/arguments.h"
+#include "tables/chain.h"
+#include "tables/counts.h"
+#include "tables/file_set_slot.h"
+#include "tables/file_set_table.h"
+
+namespace kha {
+
+int32_t DeleteOneFileSetForOneRepository(uint16_t repository_slot, uint16_t file_set_number) {
+  RegionHeader* header = HistAdminHeader();
+  if (header == nullptr) return KHA_NOT_MAPPED;
+  RepositoryRecord* repository = RepositoryInTable(SlotArgument(repository_slot));
+  if (repository == nullptr) return KHA_REPOSITORY_NOT_FOUND;
+  const int16_t doomed = FileSetNumberArgument(file_set_number);
+  if (doomed > repository->NumberFS) return KHA_INVALID_FILESET_NUMBER;
+
+  // Number 0 (or below) deletes nothing; the flush still runs.
+  if (doomed < 1) return FlushHistAdminView();
+  FileSetRecord* previous = nullptr;
+  int16_t previous_slot = 0;
+  ForEachFileSetInChain(*repository, [&](int16_t slot, FileSetRecord& file_set, int32_t position) {
+    if (position < doomed) {
+      previous = &file_set;
+      previous_slot = slot;
+      return true;
+    }
+    // Chain surgery only stores slot numbers, it never follows one: the
+    // file sets touched are this one and the one visited before it.
+    if (position == 1) {
+      repository->FirstFS = file_set.NextIndex;
+      if (repository->FirstFS == 0) repository->LastFS = 0;
+    } else if (position == repository->NumberFS) {
+      repository->LastFS = previous_slot;
+      previous->NextIndex = 0;
+    } else {
+      previous->NextIndex = file_set.NextIndex;
+    }
+    FreeFileSetSlot(*header, file_set);
+    repository->NumberFS = ChainLengthLowered(repository->NumberFS);
+    return false;
+  });
+  return FlushHistAdminView();
+}
+
+}  // namespace kha
+
+extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
+DeleteKestiHistAdminOneFileSetForOneRepository(uint16_t reposSlot, uint16_t fileSetNumber) {
+  kha::HistAdminLock lock;
+  return kha::DeleteOneFileSetForOneRepository(reposSlot, fileSetNumber);
+}
