@@ -2,54 +2,76 @@
 // process. Set-up and attach share one attach count; the handles are
 // closed when detach brings it back to 0.
 //
-// Among the threads of one process these three are serialised by the
-// process-local `lifecycle` mutex, taken before the HistAdmin mutex.
+// Each call runs in three steps, so that threads of one process may call
+// these at once, and while holding the HistAdmin mutex themselves:
+// 1. under `lifecycle`, obtain the mutex handle and count this call as
+//    one of its users (a concurrent failing call cannot close it then);
+// 2. take the HistAdmin mutex, then `lifecycle` again, and do the work:
+//    the HistAdmin mutex serialises it with every other process, the
+//    process-local mutex with threads whose wait for it has failed;
+// 3. release the HistAdmin mutex, then stop using the handle; the last
+//    user closes it when the process holds nothing else.
 #include <mutex>
 
 #include "kestihistadmin.h"
+#include "platform/platform.h"
 #include "region/layout.h"
 #include "region/lifecycle.h"
 #include "region/process_state.h"
 #include "region/region_view.h"
 
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
-SetupAndAttachToKestiHistAdminSharedMemory(uint32_t size) {
-  using namespace kha;
-  ProcessState& process = HistAdminProcess();
-  std::lock_guard<std::mutex> serial(process.lifecycle);
+namespace kha {
+namespace {
 
-  if (const int32_t result = CreateHistAdminMutex(); result != KHA_OK) return result;
+template <typename Obtain>
+int32_t BeginMutexUse(ProcessState& process, Obtain&& obtain) {
+  std::lock_guard<std::mutex> serial(process.lifecycle);
+  if (const int32_t result = obtain(); result != KHA_OK) return result;
+  ++process.mutex_users;
+  return KHA_OK;
+}
+
+void EndMutexUse(ProcessState& process) {
+  std::lock_guard<std::mutex> serial(process.lifecycle);
+  --process.mutex_users;
+  if (process.mutex_users == 0 && process.attach_count == 0 && process.section.load() == nullptr) {
+    CloseHistAdminMutex();
+  }
+}
+
+// Runs `work` with the HistAdmin mutex and `lifecycle` held, between
+// BeginMutexUse and EndMutexUse.
+template <typename Work>
+int32_t UnderHistAdminMutex(ProcessState& process, Work&& work) {
   LockHistAdminMutex();
+  int32_t result;
+  {
+    std::lock_guard<std::mutex> serial(process.lifecycle);
+    result = work();
+  }
+  UnlockHistAdminMutex();
+  EndMutexUse(process);
+  return result;
+}
+
+int32_t SetupLocked(ProcessState& process, uint32_t size) {
   if (process.attach_count > 0) {
     ++process.attach_count;
-    UnlockHistAdminMutex();
     return KHA_OK;
   }
   // A region must at least hold its header and tuning block.
-  if (size < kFileSetTableOffset) {
-    UnlockHistAdminMutex();
-    CloseHistAdminMutex();
-    return KHA_NO_SPACE;
-  }
-  if (const int32_t result = CreateHistAdminMapping(size); result != KHA_OK) {
-    UnlockHistAdminMutex();
-    CloseHistAdminMutex();
-    return result;
+  if (size < kFileSetTableOffset) return KHA_NO_SPACE;
+  if (const int32_t result = CreateHistAdminMapping(size); result != KHA_OK) return result;
+  // Another process may have created the section already, smaller than
+  // asked: the region may never claim more bytes than exist.
+  platform::SectionObject* section = process.section.load();
+  if (platform::ActivePlatform().SectionSize(section) < size) {
+    CloseHistAdminMapping();
+    return KHA_CREATE_MAPPING_FAILED;
   }
   if (const int32_t result = MapHistAdminView(); result != KHA_OK) {
     CloseHistAdminMapping();
-    UnlockHistAdminMutex();
-    CloseHistAdminMutex();
     return result;
-  }
-  // Another process may have created the section already, smaller than
-  // asked: the region may never claim more bytes than exist.
-  if (process.view_length.load() < size) {
-    UnmapHistAdminView();
-    CloseHistAdminMapping();
-    UnlockHistAdminMutex();
-    CloseHistAdminMutex();
-    return KHA_CREATE_MAPPING_FAILED;
   }
   RegionHeader* header = HistAdminHeader();
   header->RegionSize = size;
@@ -58,58 +80,60 @@ SetupAndAttachToKestiHistAdminSharedMemory(uint32_t size) {
   header->FSHighWater = 0;
   header->NumberFileSets = 0;
   ++process.attach_count;
-  UnlockHistAdminMutex();
   return KHA_OK;
+}
+
+int32_t AttachLocked(ProcessState& process) {
+  if (process.attach_count > 0) {
+    ++process.attach_count;
+    return KHA_OK;
+  }
+  if (const int32_t result = OpenHistAdminMapping(); result != KHA_OK) return result;
+  if (const int32_t result = MapHistAdminView(); result != KHA_OK) {
+    CloseHistAdminMapping();
+    return result;
+  }
+  ++process.attach_count;
+  return KHA_OK;
+}
+
+int32_t DetachLocked(ProcessState& process) {
+  if (process.attach_count == 0) return KHA_NOT_MAPPED;
+  if (--process.attach_count > 0) return KHA_OK;
+  // On failure the count stays lowered and both handles stay held.
+  if (const int32_t result = UnmapHistAdminView(); result != KHA_OK) return result;
+  CloseHistAdminMapping();
+  return KHA_OK;
+}
+
+}  // namespace
+}  // namespace kha
+
+extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
+SetupAndAttachToKestiHistAdminSharedMemory(uint32_t size) {
+  using namespace kha;
+  ProcessState& process = HistAdminProcess();
+  if (const int32_t result = BeginMutexUse(process, CreateHistAdminMutex); result != KHA_OK) {
+    return result;
+  }
+  return UnderHistAdminMutex(process, [&] { return SetupLocked(process, size); });
 }
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL AttachToKestiHistAdminSharedMemory(void) {
   using namespace kha;
   ProcessState& process = HistAdminProcess();
-  std::lock_guard<std::mutex> serial(process.lifecycle);
-
-  if (const int32_t result = OpenHistAdminMutex(); result != KHA_OK) return result;
-  LockHistAdminMutex();
-  if (process.attach_count > 0) {
-    ++process.attach_count;
-    UnlockHistAdminMutex();
-    return KHA_OK;
-  }
-  if (const int32_t result = OpenHistAdminMapping(); result != KHA_OK) {
-    UnlockHistAdminMutex();
-    CloseHistAdminMutex();
+  if (const int32_t result = BeginMutexUse(process, OpenHistAdminMutex); result != KHA_OK) {
     return result;
   }
-  if (const int32_t result = MapHistAdminView(); result != KHA_OK) {
-    CloseHistAdminMapping();
-    UnlockHistAdminMutex();
-    CloseHistAdminMutex();
-    return result;
-  }
-  ++process.attach_count;
-  UnlockHistAdminMutex();
-  return KHA_OK;
+  return UnderHistAdminMutex(process, [&] { return AttachLocked(process); });
 }
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL DetachFromKestiHistAdminSharedMemory(void) {
   using namespace kha;
   ProcessState& process = HistAdminProcess();
-  std::lock_guard<std::mutex> serial(process.lifecycle);
-
-  LockHistAdminMutex();
-  if (process.attach_count == 0) {
-    UnlockHistAdminMutex();
-    return KHA_NOT_MAPPED;
-  }
-  if (--process.attach_count > 0) {
-    UnlockHistAdminMutex();
-    return KHA_OK;
-  }
-  if (const int32_t result = UnmapHistAdminView(); result != KHA_OK) {
-    UnlockHistAdminMutex();
-    return result;
-  }
-  CloseHistAdminMapping();
-  UnlockHistAdminMutex();
-  CloseHistAdminMutex();
-  return KHA_OK;
+  // Without a mutex handle this process holds nothing to detach from.
+  const int32_t begun = BeginMutexUse(
+      process, [&] { return process.mutex.load() != nullptr ? KHA_OK : KHA_NOT_MAPPED; });
+  if (begun != KHA_OK) return begun;
+  return UnderHistAdminMutex(process, [&] { return DetachLocked(process); });
 }

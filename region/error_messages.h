@@ -1,11 +1,17 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace kha {
 
-// The message of a result code, as GetKestiHistAdminErrorMessage gives it.
+// Writes the message of a result code, as GetKestiHistAdminErrorMessage
+// gives it, into `text` (at most `size` bytes, always terminated when
+// `size` > 0). Returns the length of the whole message. Never allocates.
+std::size_t FormatErrorMessage(int32_t code, char* text, std::size_t size);
+
+// The same message as a string.
 std::string ErrorMessageText(int32_t code);
 
 }  // namespace kha

@@ -19,11 +19,19 @@ struct ProcessState {
   std::atomic<platform::SectionObject*> section{nullptr};  // HistAdminMappingHandle
   std::atomic<std::byte*> view{nullptr};                   // HistAdminView
   std::atomic<std::size_t> view_length{0};                 // bytes mapped at `view`
-  int32_t attach_count = 0;                                // HistAdminAttachCount, under `lifecycle`
 
-  // Serialises set-up, attach and detach among the threads of this
-  // process. Lock order: the HistAdmin mutex first, then this; never wait
-  // for the HistAdmin mutex while holding this.
+  // Under `lifecycle`.
+  int32_t attach_count = 0;  // HistAdminAttachCount
+  // Set-up, attach and detach calls of this process that are using the
+  // mutex handle right now; the handle is closed only when none is and
+  // nothing else is held.
+  int32_t mutex_users = 0;
+
+  // Serialises changes of the values above among the threads of this
+  // process. Held only for short steps that never wait for the HistAdmin
+  // mutex, unless the holding thread already owns it: a thread may hold
+  // the HistAdmin mutex (LockHistAdminMutex) and then call set-up, attach
+  // or detach without deadlocking against another thread doing the same.
   std::mutex lifecycle;
 };
 

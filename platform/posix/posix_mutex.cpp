@@ -45,12 +45,16 @@ MutexObject* AcquireMutex(const char* windows_name, Disposition disposition, mod
     delete mutex;
     return nullptr;
   }
-  mutex->block = static_cast<SharedMutexBlock*>(memory);
-  if (__atomic_load_n(&mutex->block->ready, __ATOMIC_ACQUIRE) != kMutexReady ||
-      mutex->block->layout != sizeof(SharedMutexBlock)) {
-    ReleaseMutex(mutex);
+  auto* block = static_cast<SharedMutexBlock*>(memory);
+  if (__atomic_load_n(&block->ready, __ATOMIC_ACQUIRE) != kMutexReady ||
+      block->layout != sizeof(SharedMutexBlock)) {
+    // Not a mutex of this build: never touched.
+    ::munmap(memory, sizeof(SharedMutexBlock));
+    ReleaseSharedObject(&mutex->object);
+    delete mutex;
     return nullptr;
   }
+  mutex->block = block;
   return mutex;
 }
 
@@ -71,7 +75,15 @@ bool UnlockSharedMutex(MutexObject* mutex) {
 
 void ReleaseMutex(MutexObject* mutex) {
   if (mutex == nullptr) return;
-  if (mutex->block != nullptr) ::munmap(mutex->block, sizeof(SharedMutexBlock));
+  if (mutex->block != nullptr) {
+    // A thread that still holds the mutex when it closes its handle gives
+    // it up now: its memory is about to be unmapped, and the thread's list
+    // of robust mutexes may not keep pointing into it. Unlocking a mutex
+    // the calling thread does not hold fails and changes nothing.
+    while (pthread_mutex_unlock(&mutex->block->mutex) == 0) {
+    }
+    ::munmap(mutex->block, sizeof(SharedMutexBlock));
+  }
   ReleaseSharedObject(&mutex->object);
   delete mutex;
 }

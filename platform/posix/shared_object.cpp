@@ -15,26 +15,6 @@ namespace {
 
 constexpr const char kGuardDirectory[] = "/dev/shm";
 
-// Exclusive flock on the shared-memory directory: the machine-wide guard
-// of every create, open and close.
-class DirectoryGuard {
- public:
-  DirectoryGuard() {
-    fd_ = ::open(kGuardDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0) fd_ = ::open("/tmp", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
-  }
-  ~DirectoryGuard() {
-    if (fd_ >= 0) ::close(fd_);  // closing drops the flock
-  }
-  DirectoryGuard(const DirectoryGuard&) = delete;
-  DirectoryGuard& operator=(const DirectoryGuard&) = delete;
-
- private:
-  int fd_ = -1;
-};
-
 int FlockRetrying(int fd, int operation) {
   int result;
   do {
@@ -43,11 +23,42 @@ int FlockRetrying(int fd, int operation) {
   return result;
 }
 
+// Exclusive flock on the shared-memory directory: the machine-wide guard
+// of every create, open and close. Without it nothing may be done.
+class DirectoryGuard {
+ public:
+  DirectoryGuard() {
+    fd_ = ::open(kGuardDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ >= 0 && FlockRetrying(fd_, LOCK_EX) != 0) {
+      const int saved = errno;
+      ::close(fd_);
+      fd_ = -1;
+      errno = saved;
+    }
+  }
+  ~DirectoryGuard() {
+    if (fd_ >= 0) ::close(fd_);  // closing drops the flock
+  }
+  DirectoryGuard(const DirectoryGuard&) = delete;
+  DirectoryGuard& operator=(const DirectoryGuard&) = delete;
+
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
 // Gives a fresh object its size, permissions and initial contents.
 bool StartAfresh(int fd, std::size_t size, unsigned mode,
                  const std::function<bool(void*)>& initialise) {
   if (::ftruncate(fd, 0) != 0 || ::ftruncate(fd, static_cast<off_t>(size)) != 0) return false;
-  if (::fchmod(fd, static_cast<mode_t>(mode)) != 0) return false;
+  // Whatever the umask: every account the descriptor names may use it. An
+  // object left behind by another account cannot be changed, but will do
+  // when it already has the bits asked for.
+  if (::fchmod(fd, static_cast<mode_t>(mode)) != 0) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || (status.st_mode & 07777) != mode) return false;
+  }
   if (!initialise) return true;
   void* mapping = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (mapping == MAP_FAILED) return false;
@@ -66,6 +77,7 @@ bool AcquireSharedObject(const std::string& name, Disposition disposition, std::
                          unsigned mode, const std::function<bool(void*)>& initialise,
                          SharedObject* object) {
   DirectoryGuard guard;
+  if (!guard.Held()) return false;
   const bool create = disposition == Disposition::kCreateOrOpen;
   const int fd = ::shm_open(name.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0),
                             static_cast<mode_t>(mode));
@@ -98,8 +110,12 @@ bool AcquireSharedObject(const std::string& name, Disposition disposition, std::
 
 void ReleaseSharedObject(SharedObject* object) {
   if (object->fd < 0) return;
+  // Without the guard the name is left for the next creator or opener to
+  // find unheld and clear away; closing still drops this holder.
   DirectoryGuard guard;
-  if (FlockRetrying(object->fd, LOCK_EX | LOCK_NB) == 0) ::shm_unlink(object->name.c_str());
+  if (guard.Held() && FlockRetrying(object->fd, LOCK_EX | LOCK_NB) == 0) {
+    ::shm_unlink(object->name.c_str());
+  }
   ::close(object->fd);
   object->fd = -1;
 }
