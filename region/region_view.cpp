@@ -75,16 +75,23 @@ int16_t NextFileSetIndex(int32_t slot) {
 }
 
 uint32_t FreeSpace() {
+  const MappedView view = CurrentView();
   const RegionHeader* header = HistAdminHeader();
   if (header == nullptr) return 0;
-  const int64_t free_bytes =
-      static_cast<int64_t>(header->RegionSize) -
-      static_cast<int64_t>(header->ReposHighWater) * static_cast<int64_t>(kRepositoryRecordSize) -
-      (static_cast<int64_t>(header->FSHighWater) * static_cast<int64_t>(kFileSetRecordSize) +
-       static_cast<int64_t>(kFileSetTableOffset));
-  if (free_bytes < 0) return 0;
-  if (free_bytes > static_cast<int64_t>(UINT32_MAX)) return UINT32_MAX;
-  return static_cast<uint32_t>(free_bytes);
+  const int64_t region_size = header->RegionSize;
+  const int64_t repos_high_water = header->ReposHighWater;
+  const int64_t fs_high_water = header->FSHighWater;
+  // A header that does not describe tables inside the view (negative
+  // marks, a size beyond the view) leaves nothing to carve.
+  if (repos_high_water < 0 || fs_high_water < 0 ||
+      region_size > static_cast<int64_t>(view.length)) {
+    return 0;
+  }
+  const int64_t free_bytes = region_size -
+                             repos_high_water * static_cast<int64_t>(kRepositoryRecordSize) -
+                             (fs_high_water * static_cast<int64_t>(kFileSetRecordSize) +
+                              static_cast<int64_t>(kFileSetTableOffset));
+  return free_bytes > 0 ? static_cast<uint32_t>(free_bytes) : 0;
 }
 
 }  // namespace kha

@@ -35,7 +35,8 @@ int16_t NextFileSetIndex(int32_t slot);
 
 // Free bytes between the two tables: RegionSize - ReposHighWater * 1144 -
 // (FSHighWater * 600 + 692), the high-water marks read as signed 16-bit.
-// 0 when a header written by anyone makes that negative (or no view).
+// 0 when that is negative, when a mark is negative or RegionSize exceeds
+// the view (a header written wrongly by anyone), or when nothing is mapped.
 uint32_t FreeSpace();
 
 // Lowest free slot of the table, or a newly carved one (SlotUsage 0,

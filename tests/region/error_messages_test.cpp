@@ -36,8 +36,10 @@ TEST(ErrorMessages, CutCopyKeepsLengthAndTerminates) {
 TEST(ErrorMessages, TableEndsAndOddTexts) {
   EXPECT_EQ(Message(-2001, 2048), "The HISTADMIN shared memory already exists.");
   EXPECT_EQ(Message(-2055, 2048), "The number part in the fileset folder name is too large.");
-  EXPECT_EQ(Message(-2013, 2048), "UFailed to UnMapViewOfFile for the KESTIHISTADMIN shared memory.");
-  EXPECT_EQ(Message(-2040, 2048), "Failed to create a fileset in the KESTIHISTADMIN shared memroy.");
+  EXPECT_EQ(Message(-2013, 2048),
+            "UFailed to UnMapViewOfFile for the KESTIHISTADMIN shared memory.");
+  EXPECT_EQ(Message(-2040, 2048),
+            "Failed to create a fileset in the KESTIHISTADMIN shared memroy.");
   EXPECT_EQ(Message(-2050, 2048), "Thresshold is out of range.");
   EXPECT_EQ(Message(-2036, 2048), "The fileset number if invalid for this repository.");
   EXPECT_EQ(Message(-2022, 2048), "There is not enough space in the KESTIHISTADMIN shared memory.");

@@ -17,6 +17,7 @@ class ScopedFaultPlatform {
 
   platform::FaultInjectingPlatform& operator*() { return faults_; }
   platform::FaultInjectingPlatform* operator->() { return &faults_; }
+  const platform::FaultInjectingPlatform* operator->() const { return &faults_; }
 
   // True when no handle, view or descriptor obtained through it is held.
   bool HoldsNothing() const {

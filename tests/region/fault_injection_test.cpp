@@ -1,0 +1,229 @@
+// Every failure path of set-up, attach, detach and flush, made to happen by
+// failing the operating-system calls behind them, with what the process
+// still holds afterwards.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <vector>
+
+#include "kestihistadmin.h"
+#include "platform/platform.h"
+#include "region/lifecycle.h"
+#include "support/fault_platform.h"
+#include "support/region_fixture.h"
+
+namespace {
+
+using kha::platform::Call;
+using kha::test::DetachCompletely;
+using kha::test::ScopedFaultPlatform;
+
+constexpr uint32_t kSize = 100000;
+
+// Another holder of both objects, as another process would be: the region
+// stays alive while the tests attach and detach around it.
+class OtherHolder {
+ public:
+  OtherHolder() {
+    auto& os = kha::platform::OsPlatform();
+    kha::platform::SecurityDescriptor* sd = os.AllocateSecurityDescriptor();
+    os.InitializeSecurityDescriptor(sd);
+    os.SetNullDacl(sd);
+    mutex_ = os.CreateMutex(kha::platform::kHistAdminMutexName, sd);
+    section_ = os.CreateSection(kha::platform::kHistAdminSectionName, kSize, sd);
+    os.FreeSecurityDescriptor(sd);
+  }
+  ~OtherHolder() {
+    auto& os = kha::platform::OsPlatform();
+    if (section_ != nullptr) os.CloseSection(section_);
+    if (mutex_ != nullptr) os.CloseMutex(mutex_);
+  }
+  bool Holds() const { return mutex_ != nullptr && section_ != nullptr; }
+
+ private:
+  kha::platform::MutexObject* mutex_ = nullptr;
+  kha::platform::SectionObject* section_ = nullptr;
+};
+
+void ExpectAttachedHolding(const ScopedFaultPlatform& faults) {
+  EXPECT_EQ(faults->OpenMutexes(), 1);
+  EXPECT_EQ(faults->OpenSections(), 1);
+  EXPECT_EQ(faults->MappedViews(), 1);
+  EXPECT_EQ(faults->HeldDescriptors(), 0);
+}
+
+// Fails call 1, 2, 3, ... of one run of `operation` until a run gets
+// through without reaching the injected failure. After a failure the
+// result must be one of `promised` and nothing may be held; after a
+// success exactly one attach is held, which is given back. Returns the
+// number of runs that met a failure.
+template <typename Operation>
+int Sweep(ScopedFaultPlatform& faults, Operation operation, const std::set<int32_t>& promised) {
+  for (int nth = 1;; ++nth) {
+    SCOPED_TRACE(testing::Message() << "failing call " << nth);
+    const int before = faults->TotalCalls();
+    faults->FailNthOfAny(nth);
+    const int32_t result = operation();
+    faults->Reset();
+    const bool reached = faults->TotalCalls() - before >= nth;
+    if (result == KHA_OK) {
+      ExpectAttachedHolding(faults);
+      EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
+      EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
+    } else {
+      EXPECT_TRUE(promised.count(result) == 1) << "result " << result;
+      EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
+    }
+    EXPECT_TRUE(faults.HoldsNothing());
+    if (!reached) {
+      EXPECT_EQ(result, KHA_OK) << "a run without failures must succeed";
+      return nth - 1;
+    }
+  }
+}
+
+TEST(FaultInjection, SetupSweepFailsWithAPromisedCodeAndHoldsNothing) {
+  ScopedFaultPlatform faults;
+  // Two descriptors (3 calls each), create mutex, lock, create section,
+  // its size, map, unlock.
+  EXPECT_EQ(Sweep(faults, [] { return SetupAndAttachToKestiHistAdminSharedMemory(kSize); },
+                  {KHA_NO_MEMORY, KHA_INIT_SECURITY_FAILED, KHA_SET_SECURITY_FAILED,
+                   KHA_CREATE_MUTEX_FAILED, KHA_CREATE_MAPPING_FAILED, KHA_MAP_VIEW_FAILED}),
+            12);
+}
+
+TEST(FaultInjection, SetupSweepWhileAnotherProcessHoldsTheRegion) {
+  OtherHolder other;
+  ASSERT_TRUE(other.Holds());
+  ScopedFaultPlatform faults;
+  // Two descriptors (3 calls each), create mutex, lock, create section,
+  // its size, map, unlock.
+  EXPECT_EQ(Sweep(faults, [] { return SetupAndAttachToKestiHistAdminSharedMemory(kSize); },
+                  {KHA_NO_MEMORY, KHA_INIT_SECURITY_FAILED, KHA_SET_SECURITY_FAILED,
+                   KHA_CREATE_MUTEX_FAILED, KHA_CREATE_MAPPING_FAILED, KHA_MAP_VIEW_FAILED}),
+            12);
+}
+
+TEST(FaultInjection, AttachSweepFailsWithAPromisedCodeAndHoldsNothing) {
+  OtherHolder other;
+  ASSERT_TRUE(other.Holds());
+  ScopedFaultPlatform faults;
+  // Open mutex, lock, open section, map, unlock.
+  EXPECT_EQ(Sweep(faults, [] { return AttachToKestiHistAdminSharedMemory(); },
+                  {KHA_OPEN_MUTEX_FAILED, KHA_OPEN_MAPPING_FAILED, KHA_MAP_VIEW_FAILED}),
+            5);
+}
+
+struct StepFailure {
+  Call call;
+  int32_t expected;
+};
+
+TEST(FaultInjection, EachSetupStepReportsItsOwnCode) {
+  const std::vector<StepFailure> steps = {
+      {Call::kAllocateSecurityDescriptor, KHA_NO_MEMORY},
+      {Call::kInitializeSecurityDescriptor, KHA_INIT_SECURITY_FAILED},
+      {Call::kSetNullDacl, KHA_SET_SECURITY_FAILED},
+      {Call::kCreateMutex, KHA_CREATE_MUTEX_FAILED},
+      {Call::kCreateSection, KHA_CREATE_MAPPING_FAILED},
+      {Call::kSectionSize, KHA_CREATE_MAPPING_FAILED},
+      {Call::kMapView, KHA_MAP_VIEW_FAILED},
+      {Call::kLockMutex, KHA_OK},    // the lock's outcome is not examined
+      {Call::kUnlockMutex, KHA_OK},  // nor the unlock's
+  };
+  ScopedFaultPlatform faults;
+  for (const StepFailure& step : steps) {
+    SCOPED_TRACE(static_cast<int>(step.call));
+    faults->FailNth(step.call, 1);
+    EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), step.expected);
+    faults->Reset();
+    DetachCompletely();
+    EXPECT_TRUE(faults.HoldsNothing());
+  }
+  // The second security descriptor is the section's: the mutex is closed
+  // again when the section cannot be created.
+  faults->FailNth(Call::kAllocateSecurityDescriptor, 2);
+  EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_NO_MEMORY);
+  faults->Reset();
+  EXPECT_TRUE(faults.HoldsNothing());
+}
+
+TEST(FaultInjection, EachAttachStepReportsItsOwnCode) {
+  OtherHolder other;
+  ASSERT_TRUE(other.Holds());
+  const std::vector<StepFailure> steps = {
+      {Call::kOpenMutex, KHA_OPEN_MUTEX_FAILED},
+      {Call::kOpenSection, KHA_OPEN_MAPPING_FAILED},
+      {Call::kMapView, KHA_MAP_VIEW_FAILED},
+      {Call::kLockMutex, KHA_OK},
+      {Call::kUnlockMutex, KHA_OK},
+  };
+  ScopedFaultPlatform faults;
+  for (const StepFailure& step : steps) {
+    SCOPED_TRACE(static_cast<int>(step.call));
+    faults->FailNth(step.call, 1);
+    EXPECT_EQ(AttachToKestiHistAdminSharedMemory(), step.expected);
+    faults->Reset();
+    DetachCompletely();
+    EXPECT_TRUE(faults.HoldsNothing());
+  }
+}
+
+TEST(FaultInjection, DetachWithFailedLockOrUnlockStillReleasesEverything) {
+  ScopedFaultPlatform faults;
+  for (Call call : {Call::kLockMutex, Call::kUnlockMutex}) {
+    ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_OK);
+    faults->FailNth(call, 1);
+    EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
+    faults->Reset();
+    EXPECT_TRUE(faults.HoldsNothing());
+  }
+}
+
+TEST(FaultInjection, DetachWhoseUnmapFailsKeepsTheLoweredCountAndBothHandles) {
+  ScopedFaultPlatform faults;
+  ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_OK);
+  ASSERT_EQ(AttachToKestiHistAdminSharedMemory(), KHA_OK);
+  EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
+  faults->FailNth(Call::kUnmapView, 1);
+  EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_UNMAP_VIEW_FAILED);
+  faults->Reset();
+  ExpectAttachedHolding(faults);
+  // The count is 0: nothing more to detach, and the held section handle
+  // makes a new attach or set-up report it.
+  EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
+  EXPECT_EQ(AttachToKestiHistAdminSharedMemory(), KHA_ALREADY_OPEN);
+  EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_ALREADY_EXISTS);
+  ExpectAttachedHolding(faults);
+  // Only the internal steps can let go of it now.
+  EXPECT_EQ(kha::UnmapHistAdminView(), KHA_OK);
+  kha::CloseHistAdminMapping();
+  kha::CloseHistAdminMutex();
+  EXPECT_TRUE(faults.HoldsNothing());
+}
+
+TEST(FaultInjection, FailedFlushIsReportedAfterTheWrite) {
+  ScopedFaultPlatform faults;
+  ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_OK);
+  KestiHistAdminTuningData tuning{};
+  tuning.TuningValue1 = 42;
+  faults->FailNth(Call::kFlushView, 1);
+  EXPECT_EQ(PutKestiHistAdminTuningData(&tuning), KHA_FLUSH_VIEW_FAILED);
+  faults->FailNth(Call::kFlushView, 1);
+  EXPECT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, -1, 7, -1, -1), KHA_FLUSH_VIEW_FAILED);
+  faults->Reset();
+  KestiHistAdminTuningData out{};
+  ASSERT_EQ(GetKestiHistAdminTuningData(&out), KHA_OK);
+  EXPECT_EQ(out.TuningValue1, 42);
+  uint16_t repos = 0;
+  ASSERT_EQ(GetKestiHistAdminHeader(nullptr, nullptr, &repos, nullptr, nullptr), KHA_OK);
+  EXPECT_EQ(repos, 7);
+  EXPECT_EQ(faults->Calls(Call::kFlushView), 2);
+  // Reads never flush.
+  ASSERT_EQ(GetKestiHistAdminTuningData(&out), KHA_OK);
+  EXPECT_EQ(faults->Calls(Call::kFlushView), 2);
+  DetachCompletely();
+  EXPECT_TRUE(faults.HoldsNothing());
+}
+
+}  // namespace

@@ -1,0 +1,300 @@
+// Addressing and slot search inside the mapped region: where each slot
+// lies, how free space is judged, which slot a search hands out, and that
+// no header, however wrong, yields an address outside the view.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "kestihistadmin.h"
+#include "platform/fault_injection.h"
+#include "region/layout.h"
+#include "region/locking.h"
+#include "region/process_state.h"
+#include "region/region_view.h"
+#include "support/fault_platform.h"
+#include "support/region_fixture.h"
+
+namespace {
+
+using kha::FileSetRecordAt;
+using kha::FindFreeFileSetSlot;
+using kha::FindFreeRepositorySlot;
+using kha::FreeSpace;
+using kha::HistAdminHeader;
+using kha::RepositoryRecordAt;
+
+constexpr uint32_t kRepo = KHA_REPOSITORY_RECORD_SIZE;
+constexpr uint32_t kFileSet = KHA_FILESET_RECORD_SIZE;
+constexpr uint32_t kTables = KHA_FILESET_TABLE_OFFSET;
+
+std::byte* Base() { return reinterpret_cast<std::byte*>(HistAdminHeader()); }
+
+std::ptrdiff_t OffsetOf(const void* record) {
+  return static_cast<const std::byte*>(record) - Base();
+}
+
+int16_t CarveRepository() {
+  int16_t slot = 0;
+  EXPECT_EQ(FindFreeRepositorySlot(&slot), KHA_OK);
+  return slot;
+}
+
+int16_t CarveFileSet() {
+  int16_t slot = 0;
+  EXPECT_EQ(FindFreeFileSetSlot(&slot), KHA_OK);
+  return slot;
+}
+
+// A region of a chosen size, searched with the HistAdmin mutex held.
+class SlotSearch : public kha::test::RegionTest {
+ protected:
+  void SetUp() override {
+    kha::test::RegionTest::SetUp();
+    LockHistAdminMutex();
+  }
+  void TearDown() override {
+    UnlockHistAdminMutex();
+    kha::test::RegionTest::TearDown();
+  }
+};
+
+TEST_F(SlotSearch, RecordsLieWhereTheLayoutPutsThem) {
+  ASSERT_EQ(HistAdminHeader()->RegionSize, 1000000u);
+  EXPECT_EQ(OffsetOf(RepositoryRecordAt(1)), 998856);
+  EXPECT_EQ(OffsetOf(RepositoryRecordAt(2)), 997712);
+  EXPECT_EQ(OffsetOf(FileSetRecordAt(1)), 692);
+  EXPECT_EQ(OffsetOf(FileSetRecordAt(3)), 1892);
+  EXPECT_EQ(OffsetOf(kha::HistAdminTuning()), 12);
+  EXPECT_EQ(RepositoryRecordAt(0), nullptr);
+  EXPECT_EQ(FileSetRecordAt(0), nullptr);
+  EXPECT_EQ(RepositoryRecordAt(-1), nullptr);
+  EXPECT_EQ(FileSetRecordAt(-1), nullptr);
+}
+
+TEST_F(SlotSearch, FirstSlotsOfAnEmptyRegion) {
+  EXPECT_EQ(FreeSpace(), 1000000u - kTables);
+  ASSERT_EQ(CarveRepository(), 1);
+  const KestiHistAdminRepository* repository = RepositoryRecordAt(1);
+  EXPECT_EQ(OffsetOf(repository) + kRepo, 1000000);  // the last 1144 bytes
+  EXPECT_EQ(repository->Index, 1);
+  EXPECT_EQ(repository->SlotUsage, 0);
+  ASSERT_EQ(CarveFileSet(), 1);
+  const KestiHistAdminFileSet* file_set = FileSetRecordAt(1);
+  EXPECT_EQ(OffsetOf(file_set), 692);
+  EXPECT_EQ(file_set->Index, 1);
+  EXPECT_EQ(file_set->SlotUsage, 0);
+  EXPECT_EQ(HistAdminHeader()->ReposHighWater, 1);
+  EXPECT_EQ(HistAdminHeader()->FSHighWater, 1);
+  EXPECT_EQ(FreeSpace(), 1000000u - kTables - kRepo - kFileSet);
+}
+
+TEST_F(SlotSearch, AFreeSlotIsHandedOutUntilItIsTaken) {
+  ASSERT_EQ(CarveRepository(), 1);
+  EXPECT_EQ(CarveRepository(), 1);  // carved but still free
+  EXPECT_EQ(HistAdminHeader()->ReposHighWater, 1);
+  RepositoryRecordAt(1)->SlotUsage = kha::kSlotInUse;
+  EXPECT_EQ(CarveRepository(), 2);
+  RepositoryRecordAt(2)->SlotUsage = kha::kSlotInUse;
+  EXPECT_EQ(CarveRepository(), 3);
+  RepositoryRecordAt(3)->SlotUsage = kha::kSlotInUse;
+  // The lowest free slot wins, and the high-water mark stays.
+  RepositoryRecordAt(3)->SlotUsage = kha::kSlotFree;
+  RepositoryRecordAt(2)->SlotUsage = kha::kSlotFree;
+  EXPECT_EQ(CarveRepository(), 2);
+  EXPECT_EQ(HistAdminHeader()->ReposHighWater, 3);
+}
+
+class ExactRegion : public SlotSearch {
+ protected:
+  uint32_t RegionSize() const override { return kTables + kFileSet + kRepo; }
+};
+
+TEST_F(ExactRegion, HoldsOneOfEachAndNoMore) {
+  ASSERT_EQ(CarveRepository(), 1);
+  RepositoryRecordAt(1)->SlotUsage = kha::kSlotInUse;
+  ASSERT_EQ(CarveFileSet(), 1);
+  FileSetRecordAt(1)->SlotUsage = kha::kSlotInUse;
+  EXPECT_EQ(FreeSpace(), 0u);
+  int16_t slot = 7;
+  EXPECT_EQ(FindFreeRepositorySlot(&slot), KHA_NO_SPACE);
+  EXPECT_EQ(slot, 0);
+  slot = 7;
+  EXPECT_EQ(FindFreeFileSetSlot(&slot), KHA_NO_SPACE);
+  EXPECT_EQ(slot, 0);
+  EXPECT_EQ(HistAdminHeader()->ReposHighWater, 1);
+  EXPECT_EQ(HistAdminHeader()->FSHighWater, 1);
+  // The two records meet exactly.
+  EXPECT_EQ(OffsetOf(FileSetRecordAt(1)) + kFileSet, OffsetOf(RepositoryRecordAt(1)));
+}
+
+TEST_F(ExactRegion, SlotsAllCarvedAndFreedAreReusedWithNoFreeSpace) {
+  ASSERT_EQ(CarveRepository(), 1);
+  ASSERT_EQ(CarveFileSet(), 1);
+  ASSERT_EQ(FreeSpace(), 0u);
+  EXPECT_EQ(CarveRepository(), 1);
+  EXPECT_EQ(CarveFileSet(), 1);
+}
+
+class TwoOfEachRegion : public SlotSearch {
+ protected:
+  uint32_t RegionSize() const override { return kTables + 2 * kFileSet + 2 * kRepo; }
+};
+
+TEST_F(TwoOfEachRegion, FreedSlotsAcceptRecordsUpToTheirNumber) {
+  for (int16_t k = 1; k <= 2; ++k) {
+    ASSERT_EQ(CarveRepository(), k);
+    RepositoryRecordAt(k)->SlotUsage = kha::kSlotInUse;
+    ASSERT_EQ(CarveFileSet(), k);
+    FileSetRecordAt(k)->SlotUsage = kha::kSlotInUse;
+  }
+  ASSERT_EQ(FreeSpace(), 0u);
+  for (int16_t k = 1; k <= 2; ++k) {
+    RepositoryRecordAt(k)->SlotUsage = kha::kSlotFree;
+    FileSetRecordAt(k)->SlotUsage = kha::kSlotFree;
+  }
+  for (int16_t k = 1; k <= 2; ++k) {
+    EXPECT_EQ(CarveRepository(), k);
+    RepositoryRecordAt(k)->SlotUsage = kha::kSlotInUse;
+    EXPECT_EQ(CarveFileSet(), k);
+    FileSetRecordAt(k)->SlotUsage = kha::kSlotInUse;
+  }
+  int16_t slot = 0;
+  EXPECT_EQ(FindFreeRepositorySlot(&slot), KHA_NO_SPACE);
+  EXPECT_EQ(FindFreeFileSetSlot(&slot), KHA_NO_SPACE);
+}
+
+class RegionWith1143Free : public SlotSearch {
+ protected:
+  uint32_t RegionSize() const override { return kTables + kRepo - 1; }
+};
+
+TEST_F(RegionWith1143Free, TakesAFileSetButNoRepository) {
+  ASSERT_EQ(FreeSpace(), 1143u);
+  int16_t slot = 0;
+  EXPECT_EQ(FindFreeRepositorySlot(&slot), KHA_NO_SPACE);
+  EXPECT_EQ(HistAdminHeader()->ReposHighWater, 0);
+  EXPECT_EQ(CarveFileSet(), 1);
+  EXPECT_EQ(FreeSpace(), 543u);
+}
+
+TEST_F(SlotSearch, FailedFlushAfterCarvingIsReportedAndTheSlotStays) {
+  kha::test::ScopedFaultPlatform faults;
+  faults->FailNth(kha::platform::Call::kFlushView, 1);
+  int16_t slot = 0;
+  EXPECT_EQ(FindFreeFileSetSlot(&slot), KHA_FLUSH_VIEW_FAILED);
+  EXPECT_EQ(slot, 1);
+  EXPECT_EQ(HistAdminHeader()->FSHighWater, 1);
+  faults->FailNth(kha::platform::Call::kFlushView, 1);
+  EXPECT_EQ(FindFreeRepositorySlot(&slot), KHA_FLUSH_VIEW_FAILED);
+  EXPECT_EQ(slot, 1);
+  EXPECT_EQ(HistAdminHeader()->ReposHighWater, 1);
+}
+
+TEST(SlotSearchDetached, NothingMappedFindsNothing) {
+  int16_t slot = 5;
+  EXPECT_EQ(FindFreeRepositorySlot(&slot), KHA_NOT_MAPPED);
+  EXPECT_EQ(slot, 0);
+  slot = 5;
+  EXPECT_EQ(FindFreeFileSetSlot(&slot), KHA_NOT_MAPPED);
+  EXPECT_EQ(slot, 0);
+  EXPECT_EQ(RepositoryRecordAt(1), nullptr);
+  EXPECT_EQ(FileSetRecordAt(1), nullptr);
+  EXPECT_EQ(kha::RepositoryInTable(1), nullptr);
+  EXPECT_EQ(kha::FileSetInTable(1), nullptr);
+  EXPECT_EQ(kha::NextFileSetIndex(1), 0);
+  EXPECT_EQ(FreeSpace(), 0u);
+}
+
+// Headers that another process may have written, however wrongly: no
+// accessor and no search may ever give an address outside the view.
+class HostileHeader : public SlotSearch {
+ protected:
+  static constexpr uint32_t kSmall = 20000;
+  uint32_t RegionSize() const override { return kSmall; }
+
+  std::size_t ViewLength() const { return kha::HistAdminProcess().view_length.load(); }
+
+  bool Inside(const void* record, std::size_t size) const {
+    const std::ptrdiff_t offset = OffsetOf(record);
+    return offset >= static_cast<std::ptrdiff_t>(kTables) &&
+           offset + static_cast<std::ptrdiff_t>(size) <= static_cast<std::ptrdiff_t>(ViewLength());
+  }
+
+  void ExpectEveryAddressInside() {
+    // The view holds at most 17 repository and 32 file-set records: the
+    // small numbers cover every record that could fit, the large ones the
+    // 16-bit limits.
+    std::vector<int32_t> slots = {32766, 32767, 32768, 65535, 1 << 20, INT32_MAX, INT32_MIN};
+    for (int32_t k = -3; k <= 40; ++k) slots.push_back(k);
+    for (int32_t k : slots) {
+      const void* repository = RepositoryRecordAt(k);
+      const void* repository_in_table = kha::RepositoryInTable(k);
+      const void* file_set = FileSetRecordAt(k);
+      const void* file_set_in_table = kha::FileSetInTable(k);
+      ASSERT_TRUE(repository == nullptr || Inside(repository, kRepo)) << "repository " << k;
+      ASSERT_TRUE(repository_in_table == nullptr || Inside(repository_in_table, kRepo)) << k;
+      ASSERT_TRUE(file_set == nullptr || Inside(file_set, kFileSet)) << "file set " << k;
+      ASSERT_TRUE(file_set_in_table == nullptr || Inside(file_set_in_table, kFileSet)) << k;
+      (void)kha::NextFileSetIndex(k);
+    }
+    for (int round = 0; round < 3; ++round) {
+      int16_t slot = 0;
+      if (FindFreeRepositorySlot(&slot) == KHA_OK) {
+        ASSERT_NE(RepositoryRecordAt(slot), nullptr) << "handed out repository slot " << slot;
+      }
+      if (FindFreeFileSetSlot(&slot) == KHA_OK) {
+        ASSERT_NE(FileSetRecordAt(slot), nullptr) << "handed out file-set slot " << slot;
+      }
+    }
+    // Free space never claims more than lies between the tables' ends.
+    EXPECT_LE(FreeSpace(), ViewLength() - kTables);
+  }
+};
+
+TEST_F(HostileHeader, NoRegionSizeOrHighWaterLeadsOutsideTheView) {
+  ASSERT_GE(ViewLength(), kSmall);
+  const uint32_t sizes[] = {0,
+                            1,
+                            691,
+                            692,
+                            693,
+                            kSmall,
+                            static_cast<uint32_t>(ViewLength()),
+                            static_cast<uint32_t>(ViewLength()) + 1,
+                            1u << 31,
+                            0xFFFFFFFFu};
+  const int16_t marks[] = {-32768, -1, 0, 1, 15, 16, 17, 31, 32, 33, 32767};
+  for (uint32_t size : sizes) {
+    for (int16_t repos : marks) {
+      for (int16_t file_sets : marks) {
+        SCOPED_TRACE(testing::Message() << size << " " << repos << " " << file_sets);
+        KestiHistAdminRegionHeader* header = HistAdminHeader();
+        header->RegionSize = size;
+        header->ReposHighWater = repos;
+        header->FSHighWater = file_sets;
+        ExpectEveryAddressInside();
+        if (HasFatalFailure()) return;
+      }
+    }
+  }
+}
+
+TEST_F(HostileHeader, NegativeFreeSpaceIsNoSpace) {
+  KestiHistAdminRegionHeader* header = HistAdminHeader();
+  header->ReposHighWater = 17;  // 17 * 1144 + 692 > 20000
+  EXPECT_EQ(FreeSpace(), 0u);
+  int16_t slot = 0;
+  // Slots 1..17 are "carved": the ones that fit are searched, but no new
+  // one is carved into negative free space.
+  for (int k = 1; k <= 17; ++k) {
+    if (auto* record = RepositoryRecordAt(k)) record->SlotUsage = kha::kSlotInUse;
+  }
+  EXPECT_EQ(FindFreeRepositorySlot(&slot), KHA_NO_SPACE);
+  EXPECT_EQ(FindFreeFileSetSlot(&slot), KHA_NO_SPACE);
+  EXPECT_EQ(header->ReposHighWater, 17);
+  EXPECT_EQ(header->FSHighWater, 0);
+}
+
+}  // namespace
