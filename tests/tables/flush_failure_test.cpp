@@ -1,0 +1,138 @@
+// Failed flushes: every writing operation is run with its first, second,
+// ... flush failing until it gets through. Each failure must report the
+// flush's code and leave a region whose tables are consistent, in the
+// state the operation promises for that failure.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "kestihistadmin.h"
+#include "platform/fault_injection.h"
+#include "platform/platform.h"
+#include "support/region_fixture.h"
+#include "tables/table_helpers.h"
+#include "tools/verify/region_verifier.h"
+
+namespace {
+
+using kha::platform::Call;
+using kha::test::AddFileSet;
+using kha::test::AddRepository;
+using kha::test::Header;
+using kha::test::Repository;
+
+class FlushFailures : public kha::test::RegionTest {
+ protected:
+  void SetUp() override {
+    RegionTest::SetUp();
+    fault_ = std::make_unique<kha::platform::FaultInjectingPlatform>(kha::platform::OsPlatform());
+    kha::platform::SetActivePlatform(fault_.get());
+    repository_ = AddRepository("base").slot;
+    AddFileSet(repository_);
+    AddFileSet(repository_);
+  }
+  void TearDown() override {
+    kha::platform::SetActivePlatform(nullptr);
+    RegionTest::TearDown();
+  }
+
+  // Runs prepare() unharmed, then act() with its nth flush failing, for
+  // n = 1, 2, ... until act() succeeds. `check(n)` runs after each failure.
+  // Returns the number of failed runs.
+  int Sweep(
+      const std::function<void()>& prepare, const std::function<int32_t()>& act,
+      const std::function<void(int)>& check = [](int) {}) {
+    for (int n = 1; n < 20; ++n) {
+      prepare();
+      fault_->FailNth(Call::kFlushView, n);
+      const int32_t result = act();
+      fault_->Reset();
+      if (result == KHA_OK) return n - 1;
+      EXPECT_EQ(result, KHA_FLUSH_VIEW_FAILED) << "flush " << n;
+      const auto violations = kha::verify::VerifyRegion();
+      for (const auto& v : violations) ADD_FAILURE() << "flush " << n << ": " << v.message;
+      check(n);
+    }
+    ADD_FAILURE() << "never got through";
+    return -1;
+  }
+
+  std::unique_ptr<kha::platform::FaultInjectingPlatform> fault_;
+  uint16_t repository_ = 0;
+};
+
+TEST_F(FlushFailures, AddRepository) {
+  uint16_t slot = 0, number = 0;
+  const int failures = Sweep([] {},
+                             [&] {
+                               slot = 77;
+                               number = 77;
+                               return AddKestiHistAdminOneRepository("new", 1, &slot, &number);
+                             },
+                             [&](int n) {
+                               if (n == 1) {  // in the slot search: nothing added
+                                 EXPECT_EQ(slot, 0);
+                                 EXPECT_EQ(number, 77);
+                                 EXPECT_EQ(Header().NumberRepos, 1);
+                                 EXPECT_EQ(Header().ReposHighWater, 2);  // carved out, free
+                                 EXPECT_EQ(Repository(2).SlotUsage, 0);
+                                 EXPECT_EQ(Repository(2).Index, 2);
+                               } else {  // the final flush: the repository stays
+                                 EXPECT_EQ(slot, 2);
+                                 EXPECT_EQ(Repository(slot).SlotUsage, 1);
+                               }
+                             });
+  EXPECT_EQ(failures, 2);
+}
+
+TEST_F(FlushFailures, DeleteRepository) {
+  uint16_t doomed = 0;
+  const int failures = Sweep(
+      [&] {
+        doomed = AddRepository("doomed").slot;
+        AddFileSet(doomed);
+      },
+      [&] { return DeleteKestiHistAdminOneRepository(doomed); },
+      [&](int n) {
+        const KestiHistAdminRepository record = Repository(doomed);
+        EXPECT_EQ(record.NumberFS, 0);
+        EXPECT_EQ(record.SlotUsage, n == 1 ? 1 : 0);  // first failure: stays with an empty chain
+      });
+  EXPECT_EQ(failures, 2);
+}
+
+TEST_F(FlushFailures, OneFlushOperations) {
+  KestiHistAdminRepository repository = Repository(repository_);
+  KestiHistAdminFileSet file_set = kha::test::FileSet(1);
+  EXPECT_EQ(
+      Sweep([] {},
+            [&] { return UpdateKestiHistAdminOneRepositoryHeader(0, repository_, &repository); }),
+      1);
+  EXPECT_EQ(Sweep([] {}, [&] { return UpdateKestiHistAdminOneFileSet(1, 0, 1, &file_set); }), 1);
+  EXPECT_EQ(Sweep([&] { AddFileSet(repository_); },
+                  [&] { return DeleteKestiHistAdminOneFileSetForOneRepository(repository_, 1); }),
+            1);
+  EXPECT_EQ(Sweep([&] { AddFileSet(repository_); },
+                  [&] { return DeleteKestiHistAdminAllFileSetForOneRepository(repository_); }),
+            1);
+}
+
+TEST_F(FlushFailures, AddFileSet) {
+  uint16_t number = 0, slot = 0;
+  const int failures =
+      Sweep([] {}, [&] { return AddKestiHistAdminOneFileSet(repository_, &number, &slot); },
+            [&](int n) {
+              if (n == 1) {
+                EXPECT_EQ(slot, 0);
+                EXPECT_EQ(number, 0);
+              } else {
+                EXPECT_NE(slot, 0);
+                EXPECT_EQ(Repository(repository_).LastFS, slot);
+              }
+            });
+  EXPECT_EQ(failures, 2);
+}
+
+}  // namespace
