@@ -2,6 +2,7 @@
 // Called with the HistAdmin mutex held.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "region/layout.h"
@@ -31,17 +32,39 @@ int32_t ForEachFileSetInChain(const RepositoryRecord& repository, Visit&& visit)
   return visited;
 }
 
+// The largest slot k <= limit such that the records of slots 1 to k all lie
+// in the view; 0 when slot 1 does not. Repository records lie one below
+// the other from the end of the region, so once slot k fits, every slot
+// below it that lies above the tuning block fits too.
+inline int32_t LastRepositorySlotInView(int32_t limit) {
+  if (limit < 1 || RepositoryRecordAt(1) == nullptr) return 0;
+  if (RepositoryRecordAt(limit) != nullptr) return limit;
+  int32_t fits = 1;         // in the view
+  int32_t outside = limit;  // not in the view
+  while (outside - fits > 1) {
+    const int32_t middle = fits + (outside - fits) / 2;
+    (RepositoryRecordAt(middle) != nullptr ? fits : outside) = middle;
+  }
+  return fits;
+}
+
 // Visits every repository in use (SlotUsage 1), slots 1 to ReposHighWater
-// in increasing order (from the end of the region downward), skipping
-// slots outside the view. `visit(slot, record)` returns false to stop.
+// in increasing order (from the end of the region downward), stopping at
+// the first slot outside the view. `visit(slot, record)` returns false to
+// stop. The view and the region's size are fixed while the mutex is held,
+// so the slots in view are found once per walk; ReposHighWater is re-read
+// at every step, since it lives in the region.
 template <typename Visit>
 void ForEachRepositoryInUse(Visit&& visit) {
-  for (int32_t slot = 1;; ++slot) {
-    const RegionHeader* header = HistAdminHeader();
-    if (header == nullptr || slot > header->ReposHighWater)
-      return;  // re-read: it lives in the region
-    RepositoryRecord* record = RepositoryRecordAt(slot);
-    if (record == nullptr) return;  // this slot and every later one lie outside the view
+  const RegionHeader* header = HistAdminHeader();
+  if (header == nullptr) return;
+  const int32_t in_view = LastRepositorySlotInView(header->ReposHighWater);
+  if (in_view == 0) return;
+  auto* const slot_one = reinterpret_cast<std::byte*>(RepositoryRecordAt(1));
+  for (int32_t slot = 1; slot <= in_view && slot <= header->ReposHighWater; ++slot) {
+    auto* record = reinterpret_cast<RepositoryRecord*>(
+        slot_one -
+        static_cast<std::ptrdiff_t>(slot - 1) * static_cast<std::ptrdiff_t>(kRepositoryRecordSize));
     if (record->SlotUsage != kSlotInUse) continue;
     if (!visit(static_cast<int16_t>(slot), *record)) return;
   }
