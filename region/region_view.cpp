@@ -1,5 +1,7 @@
 #include "region/region_view.h"
 
+#include <algorithm>
+
 #include "region/process_state.h"
 
 namespace kha {
@@ -67,6 +69,25 @@ FileSetRecord* FileSetInTable(int32_t slot) {
   const RegionHeader* header = HistAdminHeader();
   if (header == nullptr || slot > header->FSHighWater) return nullptr;
   return FileSetRecordAt(slot);
+}
+
+int32_t RepositorySlotsInView() {
+  const RepositoryRecord* slot_one = RepositoryRecordAt(1);
+  if (slot_one == nullptr) return 0;
+  // Slot 1 ends at RegionSize inside the view, so every later slot, lying
+  // below it, ends inside the view too; they run out at the tuning block.
+  const int64_t region_size = HistAdminHeader()->RegionSize;
+  const int64_t fit = (region_size - static_cast<int64_t>(kFileSetTableOffset)) /
+                      static_cast<int64_t>(kRepositoryRecordSize);
+  return static_cast<int32_t>(std::min<int64_t>(fit, kMaxSlot));
+}
+
+int32_t FileSetSlotsInView() {
+  const MappedView view = CurrentView();
+  if (view.base == nullptr || view.length < kFileSetTableOffset) return 0;
+  const int64_t fit = static_cast<int64_t>(view.length - kFileSetTableOffset) /
+                      static_cast<int64_t>(kFileSetRecordSize);
+  return static_cast<int32_t>(std::min<int64_t>(fit, kMaxSlot));
 }
 
 int16_t NextFileSetIndex(int32_t slot) {

@@ -30,6 +30,15 @@ FileSetRecord* FileSetRecordAt(int32_t slot);
 RepositoryRecord* RepositoryInTable(int32_t slot);
 FileSetRecord* FileSetInTable(int32_t slot);
 
+// How many slots of the table, from slot 1 up, have their records inside
+// the view: RepositoryRecordAt / FileSetRecordAt give a record for every
+// slot 1..n and null for slot n + 1 (n is at most 32767; 0 when slot 1
+// does not fit). A scan checks the view once with it instead of at every
+// slot; the answer holds while the mutex is held and the header's
+// RegionSize stays.
+int32_t RepositorySlotsInView();
+int32_t FileSetSlotsInView();
+
 // NextIndex of file-set slot k; 0 when the slot is not addressable.
 int16_t NextFileSetIndex(int32_t slot);
 

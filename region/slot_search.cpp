@@ -1,5 +1,6 @@
 // Handing out slots: the lowest free slot of a table, or a new one carved
 // out of the free space between the two tables.
+#include <cstddef>
 #include <cstdint>
 
 #include "region/lifecycle.h"
@@ -17,7 +18,10 @@ struct TableTraits<RepositoryRecord> {
   using Record = RepositoryRecord;
   static int16_t& HighWater(RegionHeader& header) { return header.ReposHighWater; }
   static Record* At(int32_t slot) { return RepositoryRecordAt(slot); }
+  static int32_t SlotsInView() { return RepositorySlotsInView(); }
   static constexpr uint32_t kRecordSize = kRepositoryRecordSize;
+  // Slot k + 1 lies just below slot k.
+  static constexpr std::ptrdiff_t kStep = -static_cast<std::ptrdiff_t>(kRepositoryRecordSize);
 };
 
 template <>
@@ -25,7 +29,10 @@ struct TableTraits<FileSetRecord> {
   using Record = FileSetRecord;
   static int16_t& HighWater(RegionHeader& header) { return header.FSHighWater; }
   static Record* At(int32_t slot) { return FileSetRecordAt(slot); }
+  static int32_t SlotsInView() { return FileSetSlotsInView(); }
   static constexpr uint32_t kRecordSize = kFileSetRecordSize;
+  // Slot k + 1 lies just above slot k.
+  static constexpr std::ptrdiff_t kStep = static_cast<std::ptrdiff_t>(kFileSetRecordSize);
 };
 
 template <typename Record>
@@ -36,9 +43,12 @@ int32_t FindFreeSlot(int16_t* slot) {
   if (header == nullptr) return KHA_NOT_MAPPED;
 
   // The high-water mark is re-read at every step: it lives in the region.
-  for (int32_t k = 1; k <= Traits::HighWater(*header); ++k) {
-    Record* record = Traits::At(k);
-    if (record == nullptr) break;  // the rest of the table lies outside the view
+  // The search ends where the table leaves the view; the slots before that
+  // lie evenly spaced from slot 1, so the view is checked only once.
+  const int32_t in_view = Traits::SlotsInView();
+  auto* const slot_one = reinterpret_cast<std::byte*>(Traits::At(1));
+  for (int32_t k = 1; k <= Traits::HighWater(*header) && k <= in_view; ++k) {
+    auto* record = reinterpret_cast<Record*>(slot_one + (k - 1) * Traits::kStep);
     if (record->SlotUsage == kSlotFree) {
       *slot = static_cast<int16_t>(k);
       return FlushHistAdminView();

@@ -17,12 +17,19 @@ namespace kha {
 // returns false to stop. Returns the number of file sets visited.
 template <typename Visit>
 int32_t ForEachFileSetInChain(const RepositoryRecord& repository, Visit&& visit) {
+  const RegionHeader* header = HistAdminHeader();
+  const int32_t in_view = FileSetSlotsInView();
+  if (header == nullptr || in_view == 0) return 0;
+  auto* const slot_one = reinterpret_cast<std::byte*>(FileSetRecordAt(1));
   int32_t visited = 0;
   int32_t slot = repository.FirstFS;
   const int32_t length = repository.NumberFS;
   while (visited < length && slot != 0) {
-    FileSetRecord* record = FileSetInTable(slot);
-    if (record == nullptr) break;
+    // FSHighWater is re-read at every step: it lives in the region.
+    if (slot < 1 || slot > in_view || slot > header->FSHighWater) break;
+    auto* record = reinterpret_cast<FileSetRecord*>(
+        slot_one +
+        static_cast<std::ptrdiff_t>(slot - 1) * static_cast<std::ptrdiff_t>(kFileSetRecordSize));
     ++visited;
     // Read before the visit: the visitor may free the record.
     const int32_t next = record->NextIndex;
@@ -30,22 +37,6 @@ int32_t ForEachFileSetInChain(const RepositoryRecord& repository, Visit&& visit)
     slot = next;
   }
   return visited;
-}
-
-// The largest slot k <= limit such that the records of slots 1 to k all lie
-// in the view; 0 when slot 1 does not. Repository records lie one below
-// the other from the end of the region, so once slot k fits, every slot
-// below it that lies above the tuning block fits too.
-inline int32_t LastRepositorySlotInView(int32_t limit) {
-  if (limit < 1 || RepositoryRecordAt(1) == nullptr) return 0;
-  if (RepositoryRecordAt(limit) != nullptr) return limit;
-  int32_t fits = 1;         // in the view
-  int32_t outside = limit;  // not in the view
-  while (outside - fits > 1) {
-    const int32_t middle = fits + (outside - fits) / 2;
-    (RepositoryRecordAt(middle) != nullptr ? fits : outside) = middle;
-  }
-  return fits;
 }
 
 // Visits every repository in use (SlotUsage 1), slots 1 to ReposHighWater
@@ -58,7 +49,7 @@ template <typename Visit>
 void ForEachRepositoryInUse(Visit&& visit) {
   const RegionHeader* header = HistAdminHeader();
   if (header == nullptr) return;
-  const int32_t in_view = LastRepositorySlotInView(header->ReposHighWater);
+  const int32_t in_view = RepositorySlotsInView();
   if (in_view == 0) return;
   auto* const slot_one = reinterpret_cast<std::byte*>(RepositoryRecordAt(1));
   for (int32_t slot = 1; slot <= in_view && slot <= header->ReposHighWater; ++slot) {
