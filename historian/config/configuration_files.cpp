@@ -1,0 +1,108 @@
+#include "config/configuration_files.h"
+
+#include <array>
+
+#include "config/atomic_files.h"
+#include "config/config_directory.h"
+#include "config/config_text.h"
+#include "config/file_reading.h"
+
+namespace kha::historian {
+
+namespace {
+
+bool SetError(std::string* error, std::string text) {
+  if (error != nullptr) *error = std::move(text);
+  return false;
+}
+
+bool ReadRequiredFile(ConfigFileKind kind, std::string& contents, std::string* error) {
+  const auto path = ConfigFilePath(kind);
+  switch (ReadWholeFile(path, contents)) {
+    case ReadOutcome::kRead:
+      return true;
+    case ReadOutcome::kMissing:
+      return SetError(error, path.string() + ": no such file");
+    case ReadOutcome::kFailed:
+      break;
+  }
+  return SetError(error, path.string() + ": cannot be read");
+}
+
+std::optional<HistoryConfig> ParseOne(std::string_view text, ConfigFileKind kind,
+                                      std::string* error) {
+  std::string reason;
+  auto config = ParseConfigText(text, kind, &reason);
+  if (!config) SetError(error, ConfigFilePath(kind).filename().string() + ": " + reason);
+  return config;
+}
+
+}  // namespace
+
+std::optional<ConfigFileTexts> ReadConfigFileTexts(ConfigSource source, std::string* error) {
+  ConfigFileTexts texts;
+  if (source == ConfigSource::kRunning) {
+    const auto path = ConfigFilePath(ConfigFileKind::kRunning);
+    switch (ReadWholeFile(path, texts.running)) {
+      case ReadOutcome::kRead:
+        texts.from_running_snapshot = true;
+        return texts;
+      case ReadOutcome::kMissing:
+        break;
+      case ReadOutcome::kFailed:
+        SetError(error, path.string() + ": cannot be read");
+        return std::nullopt;
+    }
+  }
+  if (!ReadRequiredFile(ConfigFileKind::kConfig, texts.config, error) ||
+      !ReadRequiredFile(ConfigFileKind::kTuning, texts.tuning, error)) {
+    return std::nullopt;
+  }
+  return texts;
+}
+
+std::optional<HistoryConfig> ParseConfigFileTexts(const ConfigFileTexts& texts,
+                                                  std::string* error) {
+  if (texts.from_running_snapshot) return ParseOne(texts.running, ConfigFileKind::kRunning, error);
+  auto config = ParseOne(texts.config, ConfigFileKind::kConfig, error);
+  if (!config) return std::nullopt;
+  auto tuning = ParseOne(texts.tuning, ConfigFileKind::kTuning, error);
+  if (!tuning) return std::nullopt;
+  config->tuning = tuning->tuning;
+  return config;
+}
+
+std::optional<HistoryConfig> ReadConfiguration(ConfigSource source, std::string* error) {
+  const auto texts = ReadConfigFileTexts(source, error);
+  if (!texts) return std::nullopt;
+  return ParseConfigFileTexts(*texts, error);
+}
+
+bool WriteStoredConfiguration(const HistoryConfig& config) {
+  if (!config.tuning) return false;
+  const std::array<FileReplacement, 2> files = {
+      FileReplacement{ConfigFilePath(ConfigFileKind::kTuning),
+                      FormatConfigText(config, ConfigFileKind::kTuning)},
+      FileReplacement{ConfigFilePath(ConfigFileKind::kConfig),
+                      FormatConfigText(config, ConfigFileKind::kConfig)},
+  };
+  return ReplaceFilesAtomically(files);
+}
+
+std::shared_ptr<const HistoryConfig> ConfigurationCache::Current(ConfigSource source) {
+  auto texts = ReadConfigFileTexts(source, nullptr);
+  const std::lock_guard lock(mutex_);
+  Entry& entry = source == ConfigSource::kRunning ? running_ : stored_;
+  if (!texts) {
+    entry = Entry{};
+    return nullptr;
+  }
+  if (entry.texts != texts) {
+    auto config = ParseConfigFileTexts(*texts, nullptr);
+    entry.texts = std::move(texts);
+    entry.config = config ? std::make_shared<const HistoryConfig>(std::move(*config)) : nullptr;
+  }
+  return entry.config;
+}
+
+}  // namespace kha::historian

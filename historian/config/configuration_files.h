@@ -1,0 +1,57 @@
+// Reading and writing the history configuration as the files of the
+// configuration directory hold it.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "config/history_config.h"
+
+namespace kha::historian {
+
+enum class ConfigSource {
+  kStored,   // config.dat and tune.dat
+  kRunning,  // running.dat, or config.dat and tune.dat when there is none
+};
+
+// The raw texts of the files that make up one source.
+struct ConfigFileTexts {
+  bool from_running_snapshot = false;
+  std::string running;  // running.dat, when from_running_snapshot
+  std::string config;   // config.dat and tune.dat otherwise
+  std::string tuning;
+  bool operator==(const ConfigFileTexts&) const = default;
+};
+
+// Both functions fail when a file that the source needs is missing,
+// unreadable or malformed; `error` then says why.
+std::optional<ConfigFileTexts> ReadConfigFileTexts(ConfigSource source, std::string* error);
+std::optional<HistoryConfig> ParseConfigFileTexts(const ConfigFileTexts& texts, std::string* error);
+
+// Reads and parses in one step.
+std::optional<HistoryConfig> ReadConfiguration(ConfigSource source, std::string* error = nullptr);
+
+// Replaces config.dat and tune.dat with `config` (which must hold a tuning
+// block), both or neither (see ReplaceFilesAtomically).
+bool WriteStoredConfiguration(const HistoryConfig& config);
+
+// The configuration of a source as the files hold it now. The files are
+// read at every call, but parsed again only when their bytes changed.
+class ConfigurationCache {
+ public:
+  // Null when the files cannot be read or are malformed.
+  std::shared_ptr<const HistoryConfig> Current(ConfigSource source);
+
+ private:
+  struct Entry {
+    std::optional<ConfigFileTexts> texts;
+    std::shared_ptr<const HistoryConfig> config;
+  };
+  std::mutex mutex_;
+  Entry stored_;
+  Entry running_;
+};
+
+}  // namespace kha::historian

@@ -1,0 +1,20 @@
+#include "config/file_system.h"
+
+namespace kha::historian {
+
+namespace {
+
+constexpr FileSystemCalls kOsCalls = {
+    &os::CreateNewFile, &os::WriteToFile,   &os::SyncFile,   &os::CloseFile,
+    &os::ReplaceFile,   &os::SyncDirectory, &os::RemoveFile,
+};
+
+FileSystemCalls active_calls = kOsCalls;
+
+}  // namespace
+
+const FileSystemCalls& OsFileSystem() { return kOsCalls; }
+
+FileSystemCalls& ActiveFileSystem() { return active_calls; }
+
+}  // namespace kha::historian

@@ -1,0 +1,2 @@
+#define TOML_IMPLEMENTATION
+#include "config/toml_library.h"

@@ -1,0 +1,62 @@
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "os/os.h"
+
+namespace kha::historian::os {
+
+namespace {
+
+HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+}  // namespace
+
+bool CreateNewFile(const std::filesystem::path& path, FileHandle* file) {
+  const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  *file = reinterpret_cast<FileHandle>(handle);
+  return true;
+}
+
+std::ptrdiff_t WriteToFile(FileHandle file, const char* data, std::size_t size) {
+  const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  DWORD written = 0;
+  if (!::WriteFile(AsHandle(file), data, chunk, &written, nullptr)) return -1;
+  return static_cast<std::ptrdiff_t>(written);
+}
+
+bool SyncFile(FileHandle file) { return ::FlushFileBuffers(AsHandle(file)) != 0; }
+
+bool CloseFile(FileHandle file) { return ::CloseHandle(AsHandle(file)) != 0; }
+
+bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+  return ::MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool SyncDirectory(const std::filesystem::path&) { return true; }
+
+bool RemoveFile(const std::filesystem::path& path) { return ::DeleteFileW(path.c_str()) != 0; }
+
+std::string HostName() {
+  char name[256] = {};
+  DWORD size = sizeof name;
+  if (::GetComputerNameExA(ComputerNameDnsHostname, name, &size)) return std::string(name, size);
+  size = sizeof name;
+  if (::GetComputerNameA(name, &size)) return std::string(name, size);
+  return {};
+}
+
+std::filesystem::path DefaultConfigDirectory() {
+  const char* program_data = std::getenv("ProgramData");
+  const std::filesystem::path base =
+      program_data != nullptr && *program_data != '\0' ? program_data : "C:\\ProgramData";
+  return base / "Kesti" / "History";
+}
+
+}  // namespace kha::historian::os
