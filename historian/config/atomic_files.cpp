@@ -42,14 +42,9 @@ fs::path TemporaryPathFor(const fs::path& target) {
 // it to disk. Nothing is left behind on failure.
 std::optional<fs::path> WriteTemporaryFile(const fs::path& target, std::string_view contents) {
   const FileSystemCalls& calls = ActiveFileSystem();
-  fs::path temporary;
+  const fs::path temporary = TemporaryPathFor(target);
   os::FileHandle file = 0;
-  bool created = false;
-  for (int attempt = 0; attempt < 4 && !created; ++attempt) {
-    temporary = TemporaryPathFor(target);
-    created = calls.create_new_file(temporary, &file);
-  }
-  if (!created) return std::nullopt;
+  if (!calls.create_new_file(temporary, &file)) return std::nullopt;
 
   bool written = true;
   while (written && !contents.empty()) {
@@ -108,7 +103,8 @@ bool ReplaceFilesAtomically(std::span<const FileReplacement> files) {
   }
 
   std::size_t replaced = 0;
-  while (replaced < files.size() && calls.replace_file(temporaries[replaced], files[replaced].path)) {
+  while (replaced < files.size() &&
+         calls.replace_file(temporaries[replaced], files[replaced].path)) {
     ++replaced;
   }
   if (replaced == files.size() && calls.sync_directory(DirectoryOf(files.front().path))) {

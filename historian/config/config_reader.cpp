@@ -143,12 +143,13 @@ class Reader {
 
   bool ReadFileSet(const toml::table& table, const std::string& at, FileSetConfig& out) {
     return CheckKeys(table, at,
-                     {"history_status", "file_path", "start_time", "end_time", "size",
-                      "threshold", "time_span"}) &&
+                     {"history_status", "file_path", "start_time", "end_time", "size", "threshold",
+                      "time_span"}) &&
            ReadInt16(table, at, "history_status", out.history_status) &&
            ReadBytes(table, at, "file_path", kMaxPathLength, out.file_path) &&
            ReadTime(table, at, "start_time", out.start_time) &&
-           ReadTime(table, at, "end_time", out.end_time) && ReadInt32(table, at, "size", out.size) &&
+           ReadTime(table, at, "end_time", out.end_time) &&
+           ReadInt32(table, at, "size", out.size) &&
            ReadFloat(table, at, "threshold", out.threshold) &&
            ReadInt32(table, at, "time_span", out.time_span);
   }
@@ -194,12 +195,11 @@ class Reader {
       if (!tuning->contains(key)) return Fail(Join("tuning", key), "missing");
       int64_t value = 0;
       const bool narrow = IsSixteenBitTuningValue(number);
-      if (!ReadInteger(*tuning, "tuning", key,
-                       narrow ? std::numeric_limits<int16_t>::min()
-                              : std::numeric_limits<int32_t>::min(),
-                       narrow ? std::numeric_limits<int16_t>::max()
-                              : std::numeric_limits<int32_t>::max(),
-                       value)) {
+      if (!ReadInteger(
+              *tuning, "tuning", key,
+              narrow ? std::numeric_limits<int16_t>::min() : std::numeric_limits<int32_t>::min(),
+              narrow ? std::numeric_limits<int16_t>::max() : std::numeric_limits<int32_t>::max(),
+              value)) {
         return false;
       }
       out.values[static_cast<std::size_t>(number - 1)] = static_cast<int32_t>(value);
@@ -253,11 +253,9 @@ class Reader {
     }
     if (HoldsRepositories(kind)) {
       if (const toml::node* repositories = document.get("repository")) {
-        return ReadTableArray(
-            *repositories, "repository", kMaxRepositories, out.repositories,
-            [this](const toml::table& t, const std::string& w, RepositoryConfig& r) {
-              return ReadRepository(t, w, r);
-            });
+        return ReadTableArray(*repositories, "repository", kMaxRepositories, out.repositories,
+                              [this](const toml::table& t, const std::string& w,
+                                     RepositoryConfig& r) { return ReadRepository(t, w, r); });
       }
     }
     return true;

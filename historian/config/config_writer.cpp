@@ -92,7 +92,8 @@ toml::table RepositoryTable(const RepositoryConfig& repository) {
 toml::table TuningTable(const TuningConfig& tuning) {
   toml::table table;
   for (int number = 1; number <= kTuningValueCount; ++number) {
-    const std::string key = std::string("value_") + (number < 10 ? "0" : "") + std::to_string(number);
+    const std::string key =
+        std::string("value_") + (number < 10 ? "0" : "") + std::to_string(number);
     table.insert(key, tuning.values[static_cast<std::size_t>(number - 1)]);
   }
   return table;
@@ -103,7 +104,8 @@ toml::table TuningTable(const TuningConfig& tuning) {
 std::string FormatConfigText(const HistoryConfig& config, ConfigFileKind kind) {
   toml::table document;
   document.insert("format_version", kConfigFormatVersion);
-  if (HoldsTuning(kind)) document.insert("tuning", TuningTable(config.tuning.value_or(TuningConfig{})));
+  if (HoldsTuning(kind))
+    document.insert("tuning", TuningTable(config.tuning.value_or(TuningConfig{})));
   if (HoldsRepositories(kind) && !config.repositories.empty()) {
     toml::array repositories;
     for (const auto& repository : config.repositories) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -22,12 +23,12 @@ namespace kha::historian {
 // The library's results: 0 is success, any other value a failure.
 enum DrellResult : int {
   kDrellOk = 0,
-  kDrellBadArgument = 1,     // a null pointer, a bad source or mode
-  kDrellOutOfRange = 2,      // an index beyond the configuration
-  kDrellNoConfiguration = 3, // the files are missing or malformed
-  kDrellTooLong = 4,         // a path does not fit the 256-byte buffer
-  kDrellFileError = 5,       // a file's time stamp cannot be read
-  kDrellInternalError = 6,   // out of memory or another unexpected failure
+  kDrellBadArgument = 1,      // a null pointer, a bad source or mode
+  kDrellOutOfRange = 2,       // an index beyond the configuration
+  kDrellNoConfiguration = 3,  // the files are missing or malformed
+  kDrellTooLong = 4,          // a path does not fit the 256-byte buffer
+  kDrellFileError = 5,        // a file's time stamp cannot be read
+  kDrellInternalError = 6,    // out of memory or another unexpected failure
 };
 
 class DrellLibrary {

@@ -22,9 +22,7 @@ bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 
 
 }  // namespace
 
-char NativeSeparator() {
-  return std::filesystem::path::preferred_separator == '\\' ? '\\' : '/';
-}
+char NativeSeparator() { return std::filesystem::path::preferred_separator == '\\' ? '\\' : '/'; }
 
 std::string NormaliseHistoryPath(std::string_view path) {
   const char separator = NativeSeparator();
@@ -42,8 +40,7 @@ std::string NormaliseHistoryPath(std::string_view path) {
       result.push_back(separator);
     }
   }
-  const bool is_root = result.size() == 1 ||
-                       (result.size() == 2 && result[0] == separator) ||
+  const bool is_root = result.size() == 1 || (result.size() == 2 && result[0] == separator) ||
                        (result.size() == 3 && IsAsciiLetter(result[0]) && result[1] == ':');
   if (!result.empty() && result.back() == separator && !is_root) result.pop_back();
   return result;

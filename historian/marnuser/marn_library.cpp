@@ -29,8 +29,8 @@ int MarnLibrary::WriteHistConfig() {
       break;
     case Phase::kBuilding:
       if (building_.size() != expected_file_sets_.size()) return kMarnOutOfSequence;
-      if (!building_.empty() &&
-          building_.back().file_sets.size() != static_cast<std::size_t>(expected_file_sets_.back())) {
+      if (!building_.empty() && building_.back().file_sets.size() !=
+                                    static_cast<std::size_t>(expected_file_sets_.back())) {
         return kMarnOutOfSequence;
       }
       config.repositories = building_;
@@ -136,6 +136,15 @@ int MarnLibrary::GetTuning(TuningConfig& tuning) {
 void MarnLibrary::PutTuning(const TuningConfig& tuning) {
   const std::lock_guard lock(mutex_);
   tuning_ = tuning;
+}
+
+void MarnLibrary::Reset() {
+  const std::lock_guard lock(mutex_);
+  last_read_.reset();
+  tuning_.reset();
+  phase_ = Phase::kIdle;
+  expected_file_sets_.clear();
+  building_.clear();
 }
 
 MarnLibrary& TheMarnLibrary() {

@@ -29,12 +29,12 @@ namespace kha::historian {
 // only look at zero or not; the values tell tests and debuggers why.
 enum MarnResult : int {
   kMarnOk = 0,
-  kMarnBadArgument = 1,     // a null pointer, a bad source, a malformed value
-  kMarnOutOfRange = 2,      // an index beyond the configuration
-  kMarnOutOfSequence = 3,   // a save call in the wrong place of the sequence
-  kMarnNoConfiguration = 4, // nothing read yet, or the files are missing or malformed
-  kMarnWriteFailed = 5,     // config.dat and tune.dat could not be replaced
-  kMarnInternalError = 6,   // out of memory or another unexpected failure
+  kMarnBadArgument = 1,      // a null pointer, a bad source, a malformed value
+  kMarnOutOfRange = 2,       // an index beyond the configuration
+  kMarnOutOfSequence = 3,    // a save call in the wrong place of the sequence
+  kMarnNoConfiguration = 4,  // nothing read yet, or the files are missing or malformed
+  kMarnWriteFailed = 5,      // config.dat and tune.dat could not be replaced
+  kMarnInternalError = 6,    // out of memory or another unexpected failure
 };
 
 class MarnLibrary {
@@ -55,6 +55,9 @@ class MarnLibrary {
   // historian's.
   int GetTuning(TuningConfig& tuning);
   void PutTuning(const TuningConfig& tuning);
+
+  // Forgets everything, as when the library has just been loaded.
+  void Reset();
 
  private:
   enum class Phase { kIdle, kFreed, kBuilding };

@@ -86,8 +86,7 @@ MARNUSER_API int MARN_CALL marn_get_number_repositories(int source, int16_t* cou
   });
 }
 
-MARNUSER_API int MARN_CALL marn_get_number_arcs(int source, int repository_index,
-                                                int16_t* count) {
+MARNUSER_API int MARN_CALL marn_get_number_arcs(int source, int repository_index, int16_t* count) {
   return Guarded([&] {
     if (count == nullptr) return static_cast<int>(kMarnBadArgument);
     int result = kMarnOk;
@@ -143,9 +142,9 @@ MARNUSER_API int MARN_CALL marn_put_rep_data(
     const int32_t* global_time_span, const int32_t* past_time, const int32_t* future_time,
     const int32_t* cache_size, const int32_t* insert_size, const int32_t* empty_file_sets) {
   return Guarded([&] {
-    if (!AllSet(number_points, file_set_count, queue_size, global_file_set_size,
-                global_threshold, global_time_span, past_time, future_time, cache_size,
-                insert_size, empty_file_sets)) {
+    if (!AllSet(number_points, file_set_count, queue_size, global_file_set_size, global_threshold,
+                global_time_span, past_time, future_time, cache_size, insert_size,
+                empty_file_sets)) {
       return static_cast<int>(kMarnBadArgument);
     }
     RepositoryConfig repository;
@@ -197,9 +196,9 @@ MARNUSER_API int MARN_CALL marn_get_arc_data(int source, int repository_index, i
 
 MARNUSER_API int MARN_CALL marn_put_arc_data(int save_index, int arc_index,
                                              const int16_t* history_status, const char* file_path,
-                                             const marn_time* start_time,
-                                             const marn_time* end_time, const int32_t* size,
-                                             const float* threshold, const int32_t* time_span) {
+                                             const marn_time* start_time, const marn_time* end_time,
+                                             const int32_t* size, const float* threshold,
+                                             const int32_t* time_span) {
   return Guarded([&] {
     if (!AllSet(history_status, start_time, end_time, size, threshold, time_span)) {
       return static_cast<int>(kMarnBadArgument);

@@ -1,0 +1,192 @@
+// A save replaces config.dat and tune.dat atomically: whichever file-system
+// step fails, at whichever call, both files keep their old bytes and no
+// temporary file is left behind.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+#include "config/atomic_files.h"
+#include "config/config_text.h"
+#include "config/file_system.h"
+#include "config_dir_fixture.h"
+#include "marn_api_calls.h"
+#include "marnuser.h"
+#include "sample_config.h"
+
+namespace kha::test {
+namespace {
+
+namespace fs = std::filesystem;
+using historian::ActiveFileSystem;
+using historian::OsFileSystem;
+
+enum Step { kCreate, kWrite, kSync, kClose, kReplace, kSyncDirectory, kStepCount };
+constexpr const char* kStepNames[] = {"create", "write", "sync", "close", "replace", "sync dir"};
+
+// Counts the calls of each step and fails call number `fail_at` of
+// `fail_step` (fail_at 0: none fails). Writes take at most `write_limit`
+// bytes at a time, to exercise short writes.
+struct Faults {
+  static inline std::array<int, kStepCount> calls{};
+  static inline Step fail_step = kCreate;
+  static inline int fail_at = 0;
+  static inline std::size_t write_limit = 0;
+
+  static bool Fails(Step step) { return ++calls[step] == fail_at && step == fail_step; }
+
+  static void Install(Step step, int at) {
+    calls = {};
+    fail_step = step;
+    fail_at = at;
+    auto& active = ActiveFileSystem();
+    active.create_new_file = [](const fs::path& path, historian::os::FileHandle* file) {
+      return !Fails(kCreate) && OsFileSystem().create_new_file(path, file);
+    };
+    active.write_to_file = [](historian::os::FileHandle file, const char* data,
+                              std::size_t size) -> std::ptrdiff_t {
+      if (Fails(kWrite)) return -1;
+      if (write_limit != 0 && size > write_limit) size = write_limit;
+      return OsFileSystem().write_to_file(file, data, size);
+    };
+    active.sync_file = [](historian::os::FileHandle file) {
+      return !Fails(kSync) && OsFileSystem().sync_file(file);
+    };
+    active.close_file = [](historian::os::FileHandle file) {
+      // A failed close still closes: the handle is gone either way.
+      const bool closed = OsFileSystem().close_file(file);
+      return !Fails(kClose) && closed;
+    };
+    active.replace_file = [](const fs::path& from, const fs::path& to) {
+      return !Fails(kReplace) && OsFileSystem().replace_file(from, to);
+    };
+    active.sync_directory = [](const fs::path& directory) {
+      return !Fails(kSyncDirectory) && OsFileSystem().sync_directory(directory);
+    };
+  }
+};
+
+class AtomicWriteTest : public ConfigDirTest {
+ protected:
+  void TearDown() override {
+    Faults::write_limit = 0;
+    ConfigDirTest::TearDown();
+  }
+
+  // Puts `config` into marnuser, everything but the final write.
+  static void PrepareSave(const historian::HistoryConfig& config) {
+    ASSERT_EQ(PutTuningThroughApi(*config.tuning), 0);
+    ASSERT_EQ(marn_free_hist_config(), 0);
+    std::vector<int16_t> counts;
+    for (const auto& r : config.repositories)
+      counts.push_back(static_cast<int16_t>(r.file_sets.size()));
+    ASSERT_EQ(marn_init_hist_config(static_cast<int>(counts.size()), counts.data()), 0);
+    for (std::size_t i = 0; i < config.repositories.size(); ++i) {
+      const auto& r = config.repositories[i];
+      ASSERT_EQ(PutRepositoryThroughApi(static_cast<int>(i), r, counts[i]), 0);
+      for (std::size_t j = 0; j < r.file_sets.size(); ++j) {
+        ASSERT_EQ(PutFileSetThroughApi(static_cast<int>(i), static_cast<int>(j), r.file_sets[j]),
+                  0);
+      }
+    }
+  }
+
+  // How often a good save calls each step.
+  std::array<int, kStepCount> CountCalls() {
+    Faults::Install(kCreate, 0);
+    PrepareSave(SampleConfig());
+    EXPECT_EQ(marn_write_hist_config(), 0);
+    const auto calls = Faults::calls;
+    ActiveFileSystem() = OsFileSystem();
+    return calls;
+  }
+};
+
+TEST_F(AtomicWriteTest, AFailureAtAnyStepLeavesTheOldFilesWhole) {
+  const auto good_calls = CountCalls();
+  EXPECT_EQ(good_calls[kCreate], 2);
+  EXPECT_EQ(good_calls[kReplace], 2);
+
+  const std::string old_config = "# old config.dat, byte for byte\nformat_version = 1\n";
+  const std::string old_tune = "# old tune.dat\n\x01\x02 not even valid\n";
+  for (int step = 0; step < kStepCount; ++step) {
+    for (int at = 1; at <= good_calls[static_cast<std::size_t>(step)]; ++at) {
+      SCOPED_TRACE(std::string(kStepNames[step]) + " call " + std::to_string(at));
+      Write("config.dat", old_config);
+      Write("tune.dat", old_tune);
+      PrepareSave(SampleConfig());
+      Faults::Install(static_cast<Step>(step), at);
+      EXPECT_NE(marn_write_hist_config(), 0);
+      ActiveFileSystem() = OsFileSystem();
+      EXPECT_EQ(Read("config.dat"), old_config);
+      EXPECT_EQ(Read("tune.dat"), old_tune);
+      EXPECT_EQ(Listing(), "config.dat tune.dat ") << "temporary files left behind";
+    }
+  }
+}
+
+TEST_F(AtomicWriteTest, AFailedFirstSaveLeavesNoFiles) {
+  const auto good_calls = CountCalls();
+  for (int step = 0; step < kStepCount; ++step) {
+    for (int at = 1; at <= good_calls[static_cast<std::size_t>(step)]; ++at) {
+      SCOPED_TRACE(std::string(kStepNames[step]) + " call " + std::to_string(at));
+      fs::remove(File("config.dat"));
+      fs::remove(File("tune.dat"));
+      PrepareSave(SampleConfig());
+      Faults::Install(static_cast<Step>(step), at);
+      EXPECT_NE(marn_write_hist_config(), 0);
+      ActiveFileSystem() = OsFileSystem();
+      EXPECT_EQ(Listing(), "");
+    }
+  }
+}
+
+TEST_F(AtomicWriteTest, AFailedWriteCanBeRetried) {
+  PrepareSave(SampleConfig());
+  Faults::Install(kReplace, 2);
+  EXPECT_NE(marn_write_hist_config(), 0);
+  ActiveFileSystem() = OsFileSystem();
+  ASSERT_EQ(marn_write_hist_config(), 0) << "the library keeps what it was given";
+  ASSERT_EQ(marn_read_hist_config(), 0);
+  const auto loaded = LoadThroughApi(MARN_SOURCE_CONFIG);
+  ASSERT_TRUE(loaded.has_value());
+  EXPECT_TRUE(historian::IdenticalConfig(*loaded, WithoutNames(SampleConfig())));
+}
+
+TEST_F(AtomicWriteTest, ShortWritesStillWriteEverything) {
+  Faults::write_limit = 7;
+  Faults::Install(kCreate, 0);
+  PrepareSave(SampleConfig());
+  ASSERT_EQ(marn_write_hist_config(), 0);
+  EXPECT_GT(Faults::calls[kWrite], 100);
+  ActiveFileSystem() = OsFileSystem();
+  ASSERT_EQ(marn_read_hist_config(), 0);
+  const auto loaded = LoadThroughApi(MARN_SOURCE_CONFIG);
+  ASSERT_TRUE(loaded.has_value());
+  EXPECT_TRUE(historian::IdenticalConfig(*loaded, WithoutNames(SampleConfig())));
+}
+
+TEST_F(AtomicWriteTest, AWriterThatMakesNoProgressFails) {
+  const std::array<historian::FileReplacement, 1> files = {
+      historian::FileReplacement{File("x.dat"), "contents"}};
+  ActiveFileSystem().write_to_file = [](historian::os::FileHandle, const char*,
+                                        std::size_t) -> std::ptrdiff_t { return 0; };
+  EXPECT_FALSE(historian::ReplaceFilesAtomically(files));
+  ActiveFileSystem() = OsFileSystem();
+  EXPECT_EQ(Listing(), "");
+  EXPECT_TRUE(historian::ReplaceFilesAtomically(files));
+  EXPECT_EQ(Read("x.dat"), "contents");
+}
+
+TEST_F(AtomicWriteTest, AnUnreadableOldFileStopsTheSaveBeforeAnyChange) {
+  Write("tune.dat", "old");
+  fs::create_directory(File("config.dat"));  // exists, but is no file
+  PrepareSave(SampleConfig());
+  EXPECT_NE(marn_write_hist_config(), 0);
+  EXPECT_EQ(Read("tune.dat"), "old");
+  EXPECT_TRUE(fs::is_directory(File("config.dat")));
+  EXPECT_EQ(Listing(), "config.dat tune.dat ");
+}
+
+}  // namespace
+}  // namespace kha::test

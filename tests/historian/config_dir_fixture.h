@@ -1,0 +1,84 @@
+// A fresh history configuration directory for every test: created under
+// the temporary directory, named by the environment variable that both
+// libraries read, removed afterwards. The file-system calls and the
+// marnuser state are put back to their load-time state around each test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "config/config_directory.h"
+#include "config/file_system.h"
+#include "marnuser/marn_library.h"
+
+namespace kha::test {
+
+inline void SetEnvironment(const char* name, const std::string& value) {
+#if defined(_WIN32)
+  _putenv_s(name, value.c_str());
+#else
+  setenv(name, value.c_str(), 1);
+#endif
+}
+
+inline std::string ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return std::move(bytes).str();
+}
+
+inline void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << bytes;
+}
+
+class ConfigDirTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    dir_ = std::filesystem::temp_directory_path() /
+           ("kha-historian-" + std::to_string(random()) + "-" + std::to_string(random()));
+    std::filesystem::create_directories(dir_);
+    SetEnvironment(historian::kConfigDirectoryVariable, dir_.string());
+    historian::ActiveFileSystem() = historian::OsFileSystem();
+    historian::TheMarnLibrary().Reset();
+  }
+
+  void TearDown() override {
+    historian::ActiveFileSystem() = historian::OsFileSystem();
+    historian::TheMarnLibrary().Reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  std::filesystem::path File(const std::string& name) const { return dir_ / name; }
+  void Write(const std::string& name, const std::string& bytes) const {
+    WriteFileBytes(File(name), bytes);
+  }
+  std::string Read(const std::string& name) const { return ReadFileBytes(File(name)); }
+
+  // The names of the files in the directory, sorted.
+  std::string Listing() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    std::string listing;
+    for (const auto& name : names) listing += name + " ";
+    return listing;
+  }
+
+  std::filesystem::path dir_;
+};
+
+}  // namespace kha::test
