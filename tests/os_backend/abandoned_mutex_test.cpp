@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -18,21 +19,21 @@ using kha::platform::OsPlatform;
 
 constexpr uint16_t kChildReposCount = 7;
 
-// Child: takes the mutex through the backend and ends without releasing.
+// Child: takes the mutex through the backend and ends at once, holding it
+// (no release, no close, no clean-up of any kind).
 int TakeMutexAndEnd(const std::vector<std::string>&) {
   kha::platform::MutexObject* mutex = OsPlatform().OpenMutex(kha::platform::kHistAdminMutexName);
   if (mutex == nullptr) return 2;
-  return OsPlatform().LockMutex(mutex) == LockOutcome::kTaken ? 0 : 3;
+  std::_Exit(OsPlatform().LockMutex(mutex) == LockOutcome::kTaken ? 0 : 3);
 }
 KHA_CHILD_ROLE("take-mutex-and-end", TakeMutexAndEnd);
 
-// Child: attaches, locks, changes the header and ends holding the lock
-// and the attachment.
+// Child: attaches, locks, changes the header and ends at once, holding
+// the lock and the attachment.
 int ChangeHeaderAndEndLocked(const std::vector<std::string>&) {
   if (AttachToKestiHistAdminSharedMemory() != KHA_OK) return 2;
   LockHistAdminMutex();
-  if (PutKestiHistAdminHeader(0xFFFFFFFFu, -1, kChildReposCount, -1, -1) != KHA_OK) return 3;
-  return 0;
+  std::_Exit(PutKestiHistAdminHeader(0xFFFFFFFFu, -1, kChildReposCount, -1, -1) == KHA_OK ? 0 : 3);
 }
 KHA_CHILD_ROLE("change-header-and-end-locked", ChangeHeaderAndEndLocked);
 
