@@ -46,6 +46,11 @@ int32_t DeleteOneFileSetForOneRepository(uint16_t repository_slot, uint16_t file
     }
     FreeFileSetSlot(*header, file_set);
     repository->NumberFS = ChainLengthLowered(repository->NumberFS);
+    // An emptied chain names no file set, whatever a damaged NextIndex said.
+    if (repository->NumberFS == 0) {
+      repository->FirstFS = 0;
+      repository->LastFS = 0;
+    }
     return false;
   });
   return FlushHistAdminView();

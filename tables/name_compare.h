@@ -78,13 +78,13 @@ class RepositoryNameKey {
 // field of the region. A field without a terminator holds a string of 256
 // bytes; nothing beyond the field is read.
 inline bool PathEquals(const char* path, const char (&field)[kPathFieldSize]) {
-  for (std::size_t i = 0; i < kPathFieldSize; ++i) {
+  for (std::size_t i = 0;; ++i) {
     const auto a = static_cast<unsigned char>(path[i]);
+    if (i == kPathFieldSize) return a == 0;  // the field's string ended with the field
     const auto b = static_cast<unsigned char>(field[i]);
     if (FoldAsciiCase(a) != FoldAsciiCase(b)) return false;
     if (a == 0) return true;
   }
-  return path[kPathFieldSize] == '\0';
 }
 
 }  // namespace kha

@@ -272,6 +272,35 @@ TEST_F(HostileRegion, AFileSetIsNeverAddedToAFreeRepositorySlot) {
   EXPECT_EQ(Header().NumberFileSets, 6);
 }
 
+TEST_F(HostileRegion, DeletingTheOnlyFileSetEmptiesTheChainWhateverItsNextIndex) {
+  Set(2).NextIndex = 4;  // repository 2's chain: 2 -> 4 -> 6, now said to hold one
+  Repo(2).NumberFS = 1;
+  ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(2, 1), KHA_OK);
+  EXPECT_EQ(Repo(2).NumberFS, 0);
+  EXPECT_EQ(Repo(2).FirstFS, 0);
+  EXPECT_EQ(Repo(2).LastFS, 0);
+}
+
+// The slots a scan may visit are exactly those the accessors address.
+TEST_F(HostileRegion, SlotsInViewMatchTheAccessors) {
+  const uint32_t view = RegionSize();
+  for (const uint32_t size : {view, view - 1, view - 600, 692u + 1144u, 692u + 1143u, 692u, 100u,
+                              view + 1, view + 5000, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(size);
+    Raw().RegionSize = size;
+    const int32_t repositories = kha::RepositorySlotsInView();
+    EXPECT_EQ(repositories == 0, kha::RepositoryRecordAt(1) == nullptr);
+    if (repositories > 0) {
+      EXPECT_NE(kha::RepositoryRecordAt(repositories), nullptr);
+    }
+    EXPECT_EQ(kha::RepositoryRecordAt(repositories + 1), nullptr);
+    const int32_t file_sets = kha::FileSetSlotsInView();
+    EXPECT_NE(kha::FileSetRecordAt(file_sets), nullptr);
+    EXPECT_EQ(kha::FileSetRecordAt(file_sets + 1), nullptr);
+  }
+  Raw().RegionSize = view;
+}
+
 // Without a region every operation with a result code reports -2004 and
 // touches nothing; counts and flags are 0.
 TEST(NotAttached, EveryTableExportRefusesAndWritesNothing) {
