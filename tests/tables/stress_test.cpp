@@ -1,9 +1,10 @@
-// Several processes at once on one region: each child does thousands of
-// random adds, deletes, updates, searches and lists of repositories and
-// file sets through the exported interface, some of them grouped under
-// one hold of the mutex. Slot numbers go stale as the others work, so
-// every call may name anything; each answer must be one the export may
-// give, and afterwards the verifier must find the tables consistent.
+// Several processes at once on one region, and several threads of one
+// process: each worker does thousands of random adds, deletes, updates,
+// searches and lists of repositories and file sets through the exported
+// interface, some of them grouped under one hold of the mutex. Slot
+// numbers go stale as the others work, so every call may name anything;
+// each answer must be one the export may give, and afterwards the verifier
+// must find the tables consistent.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kestihistadmin.h"
@@ -203,6 +205,24 @@ TEST_F(TableStress, ConcurrentProcessesLeaveConsistentTables) {
   const auto header = kha::test::Header();
   EXPECT_GT(header.ReposHighWater, 0);
   EXPECT_GT(header.FSHighWater, 0);
+}
+
+TEST_F(TableStress, ConcurrentThreadsOfOneProcessLeaveConsistentTables) {
+  const unsigned seed = testing::UnitTest::GetInstance()->random_seed();
+  std::vector<int> unexpected(kChildren, 0);
+  std::vector<std::thread> threads;
+  for (int id = 0; id < kChildren; ++id) {
+    threads.emplace_back([&unexpected, id, seed] {
+      unexpected[static_cast<std::size_t>(id)] =
+          Worker(seed * 104729u + unsigned(id), id).Run(kOperationsPerChild / 4);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int id = 0; id < kChildren; ++id) {
+    EXPECT_EQ(unexpected[static_cast<std::size_t>(id)], 0) << "thread " << id;
+  }
+  const auto violations = kha::verify::VerifyRegion();
+  for (const auto& v : violations) ADD_FAILURE() << v.message;
 }
 
 }  // namespace
