@@ -60,16 +60,25 @@ MutexObject* AcquireMutex(const char* windows_name, Disposition disposition, mod
 
 LockOutcome LockSharedMutex(MutexObject* mutex) {
   const int result = pthread_mutex_lock(&mutex->block->mutex);
-  if (result == 0) return LockOutcome::kTaken;
+  if (result != 0 && result != EOWNERDEAD) return LockOutcome::kFailed;
   if (result == EOWNERDEAD) {
     // The owner died holding it: take it over, as an abandoned mutex is.
+    // Its holds died with it, also when it was a thread of this process.
     pthread_mutex_consistent(&mutex->block->mutex);
-    return LockOutcome::kAbandoned;
+    mutex->depth = 0;
   }
-  return LockOutcome::kFailed;
+  const std::thread::id self = std::this_thread::get_id();
+  if (mutex->holder.load(std::memory_order_relaxed) != self) {
+    mutex->holder.store(self, std::memory_order_relaxed);
+    mutex->depth = 0;
+  }
+  ++mutex->depth;
+  return result == EOWNERDEAD ? LockOutcome::kAbandoned : LockOutcome::kTaken;
 }
 
 bool UnlockSharedMutex(MutexObject* mutex) {
+  if (mutex->holder.load(std::memory_order_relaxed) != std::this_thread::get_id()) return false;
+  if (--mutex->depth == 0) mutex->holder.store(std::thread::id(), std::memory_order_relaxed);
   return pthread_mutex_unlock(&mutex->block->mutex) == 0;
 }
 
@@ -78,9 +87,8 @@ void ReleaseMutex(MutexObject* mutex) {
   if (mutex->block != nullptr) {
     // A thread that still holds the mutex when it closes its handle gives
     // it up now: its memory is about to be unmapped, and the thread's list
-    // of robust mutexes may not keep pointing into it. Unlocking a mutex
-    // the calling thread does not hold fails and changes nothing.
-    while (pthread_mutex_unlock(&mutex->block->mutex) == 0) {
+    // of robust mutexes may not keep pointing into it.
+    while (UnlockSharedMutex(mutex)) {
     }
     ::munmap(mutex->block, sizeof(SharedMutexBlock));
   }

@@ -4,7 +4,9 @@
 #include <pthread.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
+#include <thread>
 
 #include "platform/platform.h"
 #include "platform/posix/shared_object.h"
@@ -30,6 +32,12 @@ struct SharedMutexBlock {
 struct MutexObject {
   posix::SharedObject object;
   SharedMutexBlock* block = nullptr;
+  // Which thread of this process holds the mutex through this handle, and
+  // how often: written only by the holder. Lets the handle's close give up
+  // the holds of the closing thread, and an unlock by a thread that holds
+  // nothing be refused without touching the mutex.
+  std::atomic<std::thread::id> holder{};
+  uint32_t depth = 0;
 };
 
 struct SectionObject {
