@@ -1,17 +1,24 @@
 #include "platform/platform.h"
 
-#include <atomic>
-
 namespace kha::platform {
-namespace {
-std::atomic<Platform*> g_installed{nullptr};
-}  // namespace
 
-Platform& ActivePlatform() {
-  Platform* installed = g_installed.load(std::memory_order_acquire);
-  return installed != nullptr ? *installed : OsPlatform();
+namespace detail {
+
+constinit std::atomic<Platform*> g_active_platform{nullptr};
+
+Platform& InstallOsPlatform() {
+  Platform& os = OsPlatform();
+  Platform* expected = nullptr;
+  // A test may have installed its own meanwhile: that one stays.
+  g_active_platform.compare_exchange_strong(expected, &os, std::memory_order_acq_rel);
+  return *g_active_platform.load(std::memory_order_acquire);
 }
 
-void SetActivePlatform(Platform* platform) { g_installed.store(platform, std::memory_order_release); }
+}  // namespace detail
+
+void SetActivePlatform(Platform* platform) {
+  detail::g_active_platform.store(platform != nullptr ? platform : &OsPlatform(),
+                                  std::memory_order_release);
+}
 
 }  // namespace kha::platform

@@ -7,6 +7,7 @@
 // in front of the OS backend and make any call fail (see fault_injection.h).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -61,8 +62,19 @@ class Platform {
 // The backend of this OS.
 Platform& OsPlatform();
 
+namespace detail {
+// The installed platform; null until first use, then the OS backend
+// unless a test installed another.
+extern constinit std::atomic<Platform*> g_active_platform;
+Platform& InstallOsPlatform();
+}  // namespace detail
+
 // What the core calls: the OS backend unless a test installed another.
-Platform& ActivePlatform();
+// Inline: every lock and unlock goes through it.
+inline Platform& ActivePlatform() {
+  Platform* active = detail::g_active_platform.load(std::memory_order_acquire);
+  return active != nullptr ? *active : detail::InstallOsPlatform();
+}
 
 // Tests only: installs `platform` (null restores the OS backend). Not safe
 // while another thread is inside the library.

@@ -2,10 +2,9 @@
 
 namespace kha {
 
-ProcessState& HistAdminProcess() {
-  // Never destroyed: other libraries' exit handlers may still call in.
-  static ProcessState* state = new ProcessState();
-  return *state;
-}
+// Nothing to run at exit: other libraries' exit handlers may still call in.
+static_assert(std::is_trivially_destructible_v<ProcessState>);
+
+constinit ProcessState g_histadmin_process;
 
 }  // namespace kha

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <type_traits>
 
 #include "platform/platform.h"
 
@@ -35,6 +36,9 @@ struct ProcessState {
   std::mutex lifecycle;
 };
 
-ProcessState& HistAdminProcess();
+// One per process, constant-initialised and trivially destroyed: usable
+// from any static constructor or exit handler, and free to reach.
+extern constinit ProcessState g_histadmin_process;
+inline ProcessState& HistAdminProcess() { return g_histadmin_process; }
 
 }  // namespace kha

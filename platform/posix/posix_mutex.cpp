@@ -2,6 +2,7 @@
 // pthread mutex in a shared-memory object of its own.
 #include <sys/mman.h>
 
+#include <atomic>
 #include <cerrno>
 #include <new>
 
@@ -9,6 +10,19 @@
 
 namespace kha::platform::posix {
 namespace {
+
+std::atomic<uint64_t> g_last_thread_token{0};
+
+// A number for the calling thread, never given to another thread of this
+// process (thread ids are reused as soon as a thread ends, and a holder
+// that ended must never be mistaken for a live thread). 0 is no thread.
+uint64_t ThreadToken() {
+  // Initial-exec: a plain thread-pointer access also inside the shared
+  // library, where the lock's hot path reads it.
+  static thread_local uint64_t token __attribute__((tls_model("initial-exec"))) = 0;
+  if (token == 0) token = g_last_thread_token.fetch_add(1, std::memory_order_relaxed) + 1;
+  return token;
+}
 
 bool InitialiseMutexBlock(void* memory) {
   auto* block = static_cast<SharedMutexBlock*>(memory);
@@ -59,26 +73,25 @@ MutexObject* AcquireMutex(const char* windows_name, Disposition disposition, mod
 }
 
 LockOutcome LockSharedMutex(MutexObject* mutex) {
+  const uint64_t self = ThreadToken();
+  if (mutex->holder.load(std::memory_order_relaxed) == self) {
+    ++mutex->depth;  // re-entry: this thread holds it already
+    return LockOutcome::kTaken;
+  }
   const int result = pthread_mutex_lock(&mutex->block->mutex);
   if (result != 0 && result != EOWNERDEAD) return LockOutcome::kFailed;
-  if (result == EOWNERDEAD) {
-    // The owner died holding it: take it over, as an abandoned mutex is.
-    // Its holds died with it, also when it was a thread of this process.
-    pthread_mutex_consistent(&mutex->block->mutex);
-    mutex->depth = 0;
-  }
-  const std::thread::id self = std::this_thread::get_id();
-  if (mutex->holder.load(std::memory_order_relaxed) != self) {
-    mutex->holder.store(self, std::memory_order_relaxed);
-    mutex->depth = 0;
-  }
-  ++mutex->depth;
+  // A dead owner's holds died with it, also when it was a thread of this
+  // process: take the mutex over, as an abandoned mutex is.
+  if (result == EOWNERDEAD) pthread_mutex_consistent(&mutex->block->mutex);
+  mutex->holder.store(self, std::memory_order_relaxed);
+  mutex->depth = 1;
   return result == EOWNERDEAD ? LockOutcome::kAbandoned : LockOutcome::kTaken;
 }
 
 bool UnlockSharedMutex(MutexObject* mutex) {
-  if (mutex->holder.load(std::memory_order_relaxed) != std::this_thread::get_id()) return false;
-  if (--mutex->depth == 0) mutex->holder.store(std::thread::id(), std::memory_order_relaxed);
+  if (mutex->holder.load(std::memory_order_relaxed) != ThreadToken()) return false;
+  if (--mutex->depth > 0) return true;
+  mutex->holder.store(0, std::memory_order_relaxed);
   return pthread_mutex_unlock(&mutex->block->mutex) == 0;
 }
 

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <thread>
 
 #include "platform/platform.h"
 #include "platform/posix/shared_object.h"
@@ -32,11 +31,12 @@ struct SharedMutexBlock {
 struct MutexObject {
   posix::SharedObject object;
   SharedMutexBlock* block = nullptr;
-  // Which thread of this process holds the mutex through this handle, and
-  // how often: written only by the holder. Lets the handle's close give up
-  // the holds of the closing thread, and an unlock by a thread that holds
-  // nothing be refused without touching the mutex.
-  std::atomic<std::thread::id> holder{};
+  // Which thread of this process holds the mutex through this handle
+  // (its token, see ThreadToken), and how often: written only by the
+  // holder. A thread that holds it already only counts its re-entries;
+  // closing the handle gives up the closing thread's holds; an unlock by a
+  // thread that holds nothing never reaches the mutex.
+  std::atomic<uint64_t> holder{0};
   uint32_t depth = 0;
 };
 
