@@ -4,9 +4,9 @@
 //
 // Each call runs in three steps, so that threads of one process may call
 // these at once, and while holding the HistAdmin mutex themselves:
-// 1. under `lifecycle`, obtain the mutex handle and count this call as
+// 1. under the lifecycle mutex, obtain the mutex handle and count this call as
 //    one of its users (a concurrent failing call cannot close it then);
-// 2. take the HistAdmin mutex, then `lifecycle` again, and do the work:
+// 2. take the HistAdmin mutex, then the lifecycle mutex again, and do the work:
 //    the HistAdmin mutex serialises it with every other process, the
 //    process-local mutex with threads whose wait for it has failed;
 // 3. release the HistAdmin mutex, then stop using the handle; the last
@@ -25,28 +25,28 @@ namespace {
 
 template <typename Obtain>
 int32_t BeginMutexUse(ProcessState& process, Obtain&& obtain) {
-  std::lock_guard<std::mutex> serial(process.lifecycle);
+  std::lock_guard<std::mutex> serial(LifecycleMutex());
   if (const int32_t result = obtain(); result != KHA_OK) return result;
   ++process.mutex_users;
   return KHA_OK;
 }
 
 void EndMutexUse(ProcessState& process) {
-  std::lock_guard<std::mutex> serial(process.lifecycle);
+  std::lock_guard<std::mutex> serial(LifecycleMutex());
   --process.mutex_users;
   if (process.mutex_users == 0 && process.attach_count == 0 && process.section.load() == nullptr) {
     CloseHistAdminMutex();
   }
 }
 
-// Runs `work` with the HistAdmin mutex and `lifecycle` held, between
+// Runs `work` with the HistAdmin mutex and the lifecycle mutex held, between
 // BeginMutexUse and EndMutexUse.
 template <typename Work>
 int32_t UnderHistAdminMutex(ProcessState& process, Work&& work) {
   LockHistAdminMutex();
   int32_t result;
   {
-    std::lock_guard<std::mutex> serial(process.lifecycle);
+    std::lock_guard<std::mutex> serial(LifecycleMutex());
     result = work();
   }
   UnlockHistAdminMutex();

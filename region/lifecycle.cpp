@@ -1,6 +1,6 @@
 // The kernel-object steps of the region's lifecycle, each with its own
 // result code. They change the process-wide state of process_state.h and
-// are called by set-up, attach and detach with `lifecycle` held.
+// are called by set-up, attach and detach under LifecycleMutex().
 #include "region/lifecycle.h"
 
 #include "kestihistadmin.h"

@@ -7,4 +7,10 @@ static_assert(std::is_trivially_destructible_v<ProcessState>);
 
 constinit ProcessState g_histadmin_process;
 
+std::mutex& LifecycleMutex() {
+  // Never destroyed, for the same reason.
+  static std::mutex* mutex = new std::mutex();
+  return *mutex;
+}
+
 }  // namespace kha
