@@ -71,11 +71,18 @@ TEST_F(VerifierTest, WrongCounts) {
   ExpectReported(Rule::kFileSetCount);
 }
 
-TEST_F(VerifierTest, OverlappingTables) {
+TEST_F(VerifierTest, OverlappingTablesAndSlotsPastTheView) {
   kha::HistAdminHeader()->FSHighWater = 30000;
   const auto violations = VerifyRegion();
   EXPECT_TRUE(Reports(violations, Rule::kHeader)) << Lines(violations);
-  EXPECT_TRUE(Reports(violations, Rule::kUnreadableSlot)) << Lines(violations);
+  // The slots past the view make one line, not thousands.
+  int unreadable = 0;
+  for (const auto& v : violations) {
+    if (v.rule != Rule::kUnreadableSlot) continue;
+    ++unreadable;
+    EXPECT_NE(v.message.find("to 30000"), std::string::npos) << v.message;
+  }
+  EXPECT_EQ(unreadable, 1) << Lines(violations);
 }
 
 TEST_F(VerifierTest, NegativeHighWater) {

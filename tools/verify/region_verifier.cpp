@@ -48,7 +48,26 @@ class Verifier {
   }
 
  private:
-  void Report(Rule rule, std::string message) { found_.push_back({rule, std::move(message)}); }
+  void Report(Rule rule, std::string message) {
+    found_.push_back({rule, std::move(message)});
+    run_ = {};
+  }
+
+  // Reports `detail` of one slot as "<table> slot k: <detail>". The same
+  // detail for the next slot of the same table extends the line to
+  // "<table> slots j to k: <detail>": a header whose high-water mark runs
+  // far past the slots ever carved would otherwise give thousands of lines.
+  void ReportSlot(Rule rule, const char* table, int32_t slot, const std::string& detail) {
+    if (!found_.empty() && run_.rule == rule && run_.table == table && run_.detail == detail &&
+        run_.last + 1 == slot) {
+      run_.last = slot;
+      found_.back().message = std::string(table) + " slots " + std::to_string(run_.first) + " to " +
+                              std::to_string(slot) + ": " + detail;
+      return;
+    }
+    Report(rule, std::string(table) + " slot " + std::to_string(slot) + ": " + detail);
+    run_ = {rule, table, detail, slot, slot};
+  }
 
   bool ReadHeader() {
     uint16_t repos_high_water = 0, fs_high_water = 0;
@@ -88,28 +107,29 @@ class Verifier {
   }
 
   void ReadSlots() {
-    picture_.repositories.resize(static_cast<std::size_t>(repos_high_water_) + 1);
-    picture_.repository_readable.assign(picture_.repositories.size(), false);
-    for (int32_t k = 1; k <= repos_high_water_; ++k) {
+    ReadTable("repository", repos_high_water_, picture_.repositories, picture_.repository_readable,
+              [](uint16_t k, KestiHistAdminRepository* record) {
+                return GetKestiHistAdminOneRepository(k, record);
+              });
+    ReadTable("file-set", fs_high_water_, picture_.file_sets, picture_.file_set_readable,
+              [](uint16_t k, KestiHistAdminFileSet* record) {
+                return GetKestiHistAdminOneFileSet(k, record);
+              });
+  }
+
+  // Reads slots 1..high_water of one table.
+  template <typename Record, typename Get>
+  void ReadTable(const char* table, int32_t high_water, std::vector<Record>& records,
+                 std::vector<bool>& readable, Get&& get) {
+    records.resize(static_cast<std::size_t>(high_water) + 1);
+    readable.assign(records.size(), false);
+    for (int32_t k = 1; k <= high_water; ++k) {
       const auto index = static_cast<std::size_t>(k);
-      const int32_t result =
-          GetKestiHistAdminOneRepository(static_cast<uint16_t>(k), &picture_.repositories[index]);
-      picture_.repository_readable[index] = result == KHA_OK;
+      const int32_t result = get(static_cast<uint16_t>(k), &records[index]);
+      readable[index] = result == KHA_OK;
       if (result != KHA_OK) {
-        Report(Rule::kUnreadableSlot,
-               Slot("repository", k) + " cannot be read (result " + std::to_string(result) + ")");
-      }
-    }
-    picture_.file_sets.resize(static_cast<std::size_t>(fs_high_water_) + 1);
-    picture_.file_set_readable.assign(picture_.file_sets.size(), false);
-    for (int32_t k = 1; k <= fs_high_water_; ++k) {
-      const auto index = static_cast<std::size_t>(k);
-      const int32_t result =
-          GetKestiHistAdminOneFileSet(static_cast<uint16_t>(k), &picture_.file_sets[index]);
-      picture_.file_set_readable[index] = result == KHA_OK;
-      if (result != KHA_OK) {
-        Report(Rule::kUnreadableSlot,
-               Slot("file-set", k) + " cannot be read (result " + std::to_string(result) + ")");
+        ReportSlot(Rule::kUnreadableSlot, table, k,
+                   "cannot be read (result " + std::to_string(result) + ")");
       }
     }
   }
@@ -150,30 +170,32 @@ class Verifier {
     for (int32_t k = 1; k <= repos_high_water_; ++k) {
       const KestiHistAdminRepository* r = RepositoryAt(k);
       if (r == nullptr) continue;
-      const std::string where = Slot("repository", k);
+      const char* table = "repository";
       if (r->SlotUsage != 0 && r->SlotUsage != 1) {
-        Report(Rule::kSlotUsage, where + " has SlotUsage " + std::to_string(r->SlotUsage));
+        ReportSlot(Rule::kSlotUsage, table, k, "SlotUsage is " + std::to_string(r->SlotUsage));
         continue;
       }
       // Carved-out slots keep their own number, freed ones included.
       if (r->Index != k) {
-        Report(Rule::kIndex, where + " has Index " + std::to_string(r->Index));
+        ReportSlot(Rule::kIndex, table, k,
+                   "Index is " + std::to_string(r->Index) + ", not the slot's number");
       }
       if (r->SlotUsage == 1) {
         const void* terminator = std::memchr(r->RepositoryName, '\0', KHA_MAX_NAME_LENGTH + 1);
         if (terminator == nullptr || terminator == r->RepositoryName) {
-          Report(Rule::kRepositoryName,
-                 where + " is in use with a name that is empty or longer than 30 characters");
+          ReportSlot(Rule::kRepositoryName, table, k,
+                     "in use with a name that is empty or longer than 30 characters");
         }
-        if (r->ReposNumber == 0)
-          Report(Rule::kRepositoryNumber, where + " is in use with ReposNumber 0");
+        if (r->ReposNumber == 0) {
+          ReportSlot(Rule::kRepositoryNumber, table, k, "in use with ReposNumber 0");
+        }
       } else if (r->Status != 0 || r->ReposNumber != 0 || r->NumberFS != 0 || r->FirstFS != 0 ||
                  r->LastFS != 0) {
-        Report(Rule::kFreedRepository,
-               where + " is free but keeps Status " + std::to_string(r->Status) + ", ReposNumber " +
-                   std::to_string(r->ReposNumber) + ", NumberFS " + std::to_string(r->NumberFS) +
-                   ", FirstFS " + std::to_string(r->FirstFS) + ", LastFS " +
-                   std::to_string(r->LastFS) + " (all must be 0)");
+        ReportSlot(Rule::kFreedRepository, table, k,
+                   "free but keeps Status " + std::to_string(r->Status) + ", ReposNumber " +
+                       std::to_string(r->ReposNumber) + ", NumberFS " +
+                       std::to_string(r->NumberFS) + ", FirstFS " + std::to_string(r->FirstFS) +
+                       ", LastFS " + std::to_string(r->LastFS) + " (all must be 0)");
       }
     }
   }
@@ -182,21 +204,25 @@ class Verifier {
     for (int32_t k = 1; k <= fs_high_water_; ++k) {
       const KestiHistAdminFileSet* f = FileSetAt(k);
       if (f == nullptr) continue;
-      const std::string where = Slot("file-set", k);
+      const char* table = "file-set";
       if (f->SlotUsage != 0 && f->SlotUsage != 1) {
-        Report(Rule::kSlotUsage, where + " has SlotUsage " + std::to_string(f->SlotUsage));
+        ReportSlot(Rule::kSlotUsage, table, k, "SlotUsage is " + std::to_string(f->SlotUsage));
         continue;
       }
       if (f->SlotUsage == 1) {
-        if (f->Index != k) Report(Rule::kIndex, where + " has Index " + std::to_string(f->Index));
+        if (f->Index != k) {
+          ReportSlot(Rule::kIndex, table, k,
+                     "Index is " + std::to_string(f->Index) + ", not the slot's number");
+        }
         continue;
       }
       // Free: freed by a delete (Index 0) or carved out and never used
       // (Index = its number); neither belongs to a chain.
       if ((f->Index != 0 && f->Index != k) || f->ReposIndex != 0 || f->NextIndex != 0) {
-        Report(Rule::kFreedFileSet, where + " is free but keeps Index " + std::to_string(f->Index) +
-                                        ", ReposIndex " + std::to_string(f->ReposIndex) +
-                                        ", NextIndex " + std::to_string(f->NextIndex));
+        ReportSlot(Rule::kFreedFileSet, table, k,
+                   "free but keeps Index " + std::to_string(f->Index) + ", ReposIndex " +
+                       std::to_string(f->ReposIndex) + ", NextIndex " +
+                       std::to_string(f->NextIndex));
       }
     }
   }
@@ -274,10 +300,9 @@ class Verifier {
     for (int32_t k = 1; k <= fs_high_water_; ++k) {
       const KestiHistAdminFileSet* f = FileSetAt(k);
       if (f != nullptr && f->SlotUsage == 1 && owner_[static_cast<std::size_t>(k)] == 0) {
-        Report(Rule::kOrphanFileSet, Slot("file-set", k) +
-                                         " is in use but in no chain of a repository in use"
-                                         " (its ReposIndex is " +
-                                         std::to_string(f->ReposIndex) + ")");
+        ReportSlot(Rule::kOrphanFileSet, "file-set", k,
+                   "in use but in no chain of a repository in use (its ReposIndex is " +
+                       std::to_string(f->ReposIndex) + ")");
       }
     }
   }
@@ -287,6 +312,15 @@ class Verifier {
   int32_t fs_high_water_ = 0;
   std::vector<int32_t> owner_;  // repository slot whose chain holds each file-set slot
   std::vector<Violation> found_;
+
+  // The slot line that ReportSlot may still extend.
+  struct SlotRun {
+    Rule rule = Rule::kNotAttached;
+    const char* table = nullptr;
+    std::string detail;
+    int32_t first = 0;
+    int32_t last = 0;
+  } run_;
 };
 
 }  // namespace
