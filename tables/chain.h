@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "region/layout.h"
@@ -59,6 +61,28 @@ void ForEachRepositoryInUse(Visit&& visit) {
     if (record->SlotUsage != kSlotInUse) continue;
     if (!visit(static_cast<int16_t>(slot), *record)) return;
   }
+}
+
+// The repository slots 1..count that a read-only scan looks at, as one
+// run of records: count is ReposHighWater, or fewer when fewer slots lie
+// in the view. Taken once per scan, for scans that write nothing.
+struct RepositoryRun {
+  std::byte* slot_one = nullptr;
+  int32_t count = 0;
+
+  const RepositoryRecord& At(int32_t slot) const {
+    return *reinterpret_cast<const RepositoryRecord*>(
+        slot_one -
+        static_cast<std::ptrdiff_t>(slot - 1) * static_cast<std::ptrdiff_t>(kRepositoryRecordSize));
+  }
+};
+
+inline RepositoryRun RepositoryRunInTable() {
+  const RegionHeader* header = HistAdminHeader();
+  if (header == nullptr) return {};
+  const int32_t count = std::min<int32_t>(RepositorySlotsInView(), header->ReposHighWater);
+  if (count < 1) return {};
+  return {reinterpret_cast<std::byte*>(RepositoryRecordAt(1)), count};
 }
 
 }  // namespace kha

@@ -3,9 +3,9 @@
 // Nothing is normalised; names and paths are stored as callers spelled
 // them.
 //
-// A repository name is compared with a word-at-a-time fold, since the
-// search by name runs over the whole repository table; the result is
-// exactly that of the byte-by-byte rule.
+// A repository name is compared eight bytes at a time, since the search
+// by name runs over the whole repository table; the result is exactly
+// that of the byte-by-byte rule.
 #pragma once
 
 #include <array>
@@ -21,48 +21,50 @@ constexpr unsigned char FoldAsciiCase(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
-// Eight bytes at once: every byte 'A'..'Z' becomes its small letter, every
-// other byte (bytes above 0x7F included) stays as it is. No byte's sum
-// carries into its neighbour: the low seven bits plus either constant stay
-// below 0x100.
-constexpr uint64_t FoldAsciiCase(uint64_t word) {
-  constexpr uint64_t kOnes = 0x0101010101010101ull;
-  constexpr uint64_t kHighBits = kOnes * 0x80;
-  const uint64_t low_bits = word & ~kHighBits;
-  const uint64_t above_z = low_bits + kOnes * (0x7F - 'Z');  // high bit: byte > 'Z'
-  const uint64_t from_a = low_bits + kOnes * (0x80 - 'A');   // high bit: byte >= 'A'
-  const uint64_t capital = from_a & ~above_z & ~word & kHighBits;
-  return word | (capital >> 2);  // 0x80 >> 2 is the case bit 0x20
-}
-
-// A repository name prepared for comparison with many stored names: its
-// bytes and its terminating zero, folded, and a mask of those bytes. A
-// stored name matches when its first length + 1 bytes fold to the same:
-// the terminator must sit at the same place, so a longer stored name
-// never matches. Only the 32-byte field is read, terminated or not.
+// A repository name prepared for comparison with many stored names. A
+// stored name matches when its first length + 1 bytes equal the name and
+// its terminator, ignoring the case of ASCII letters: the terminator must
+// sit at the same place, so a longer stored name never matches. Only the
+// 32-byte field is read, terminated or not.
+//
+// Eight bytes are compared at once without folding the stored bytes. With
+// the name folded to small letters, a stored byte matches exactly when it
+// is the same byte, or differs from it only in the case bit 0x20 where the
+// name holds a small letter (the stored byte is then its capital). So a
+// word matches when its difference from the folded name has no bit set
+// outside the case bits of the name's letters.
 class RepositoryNameKey {
  public:
   // `name` holds `length` bytes, 1 to 30; its terminator is not read.
   RepositoryNameKey(const char* name, std::size_t length) {
-    std::array<unsigned char, kNameFieldSize> bytes{};
-    std::array<unsigned char, kNameFieldSize> mask{};
-    std::memcpy(bytes.data(), name, length);
-    for (std::size_t i = 0; i <= length; ++i) mask[i] = 0xFF;  // the terminator too
-    for (std::size_t w = 0; w < kWords; ++w) {
-      std::memcpy(&folded_[w], bytes.data() + w * sizeof(uint64_t), sizeof(uint64_t));
-      std::memcpy(&mask_[w], mask.data() + w * sizeof(uint64_t), sizeof(uint64_t));
-      folded_[w] = FoldAsciiCase(folded_[w]);
+    std::array<unsigned char, kNameFieldSize> folded{};
+    std::array<unsigned char, kNameFieldSize> checked{};
+    for (std::size_t i = 0; i < length; ++i) {
+      folded[i] = FoldAsciiCase(static_cast<unsigned char>(name[i]));
+      checked[i] = (folded[i] >= 'a' && folded[i] <= 'z') ? 0xDF : 0xFF;
     }
+    checked[length] = 0xFF;  // the terminator, which folded[length] already is
+    for (std::size_t w = 0; w < kWords; ++w) {
+      std::memcpy(&folded_[w], folded.data() + w * sizeof(uint64_t), sizeof(uint64_t));
+      std::memcpy(&checked_[w], checked.data() + w * sizeof(uint64_t), sizeof(uint64_t));
+    }
+    words_ = length / sizeof(uint64_t) + 1;  // up to the terminator's word
+    // Names in one table tend to share a prefix and to differ towards
+    // their end: the word holding the last character rejects most.
+    telling_word_ = (length - 1) / sizeof(uint64_t);
+  }
+
+  // False when the stored name surely differs; true when it may match.
+  // One load: the cheap test run on every record of a scan.
+  bool MayMatch(const char (&stored)[kNameFieldSize]) const {
+    return WordMatches(stored, telling_word_);
   }
 
   bool Matches(const char (&stored)[kNameFieldSize]) const {
-    uint64_t difference = 0;
-    for (std::size_t w = 0; w < kWords; ++w) {
-      uint64_t word;
-      std::memcpy(&word, stored + w * sizeof(uint64_t), sizeof(uint64_t));
-      difference |= (FoldAsciiCase(word) ^ folded_[w]) & mask_[w];
+    for (std::size_t w = 0; w < words_; ++w) {
+      if (!WordMatches(stored, w)) return false;
     }
-    return difference == 0;
+    return true;
   }
 
  private:
@@ -70,8 +72,16 @@ class RepositoryNameKey {
   static_assert(kNameFieldSize % sizeof(uint64_t) == 0);
   static_assert(kMaxNameLength + 1 <= kNameFieldSize);
 
-  std::array<uint64_t, kWords> folded_{};
-  std::array<uint64_t, kWords> mask_{};
+  bool WordMatches(const char (&stored)[kNameFieldSize], std::size_t w) const {
+    uint64_t word;
+    std::memcpy(&word, stored + w * sizeof(uint64_t), sizeof(uint64_t));
+    return ((word ^ folded_[w]) & checked_[w]) == 0;
+  }
+
+  std::array<uint64_t, kWords> folded_{};   // the name in small letters, zero behind it
+  std::array<uint64_t, kWords> checked_{};  // bits that must be equal; none behind the terminator
+  std::size_t words_ = kWords;
+  std::size_t telling_word_ = 0;
 };
 
 // True when the zero-terminated `path` equals the string in a 256-byte path

@@ -23,14 +23,32 @@ int32_t SearchRepositoryByName(const char* name, uint16_t* slot, uint16_t* numbe
   if (length == 0 || length > kMaxNameLength) return KHA_NAME_TOO_LONG;
 
   const RepositoryNameKey key(name, length);
-  ForEachRepositoryInUse([&](int16_t found, const RepositoryRecord& record) {
-    if (!key.Matches(record.RepositoryName)) return true;
-    // The slot where the record lies, which is its Index in any region
-    // whose slot fields are intact.
-    *slot = static_cast<uint16_t>(found);
+  const RepositoryRun run = RepositoryRunInTable();
+  // The slot where the record lies, which is its Index in any region whose
+  // slot fields are intact. The name is looked at before SlotUsage: it
+  // decides for almost every record, and SlotUsage lies in another cache
+  // line of the record.
+  const auto found = [&](int32_t k) {
+    const RepositoryRecord& record = run.At(k);
+    if (!key.Matches(record.RepositoryName) || record.SlotUsage != kSlotInUse) return false;
+    *slot = static_cast<uint16_t>(k);
     *number = record.ReposNumber;
-    return false;
-  });
+    return true;
+  };
+  // Four records per step, one load each, with one branch between them:
+  // the loads overlap, and a step that may hold the name is gone through
+  // record by record, lowest slot first.
+  int32_t k = 1;
+  for (; k + 3 <= run.count; k += 4) {
+    const bool may_match = key.MayMatch(run.At(k).RepositoryName) |
+                           key.MayMatch(run.At(k + 1).RepositoryName) |
+                           key.MayMatch(run.At(k + 2).RepositoryName) |
+                           key.MayMatch(run.At(k + 3).RepositoryName);
+    if (may_match && (found(k) || found(k + 1) || found(k + 2) || found(k + 3))) return KHA_OK;
+  }
+  for (; k <= run.count; ++k) {
+    if (found(k)) return KHA_OK;
+  }
   return KHA_OK;
 }
 
@@ -38,11 +56,13 @@ int32_t SearchRepositoryByNumber(uint16_t number, uint16_t* slot) {
   if (HistAdminHeader() == nullptr) return KHA_NOT_MAPPED;
   if (slot == nullptr) return KHA_INVALID_POINTER;
   *slot = 0;
-  ForEachRepositoryInUse([&](int16_t found, const RepositoryRecord& record) {
-    if (record.ReposNumber != number) return true;
-    *slot = static_cast<uint16_t>(found);
-    return false;
-  });
+  const RepositoryRun run = RepositoryRunInTable();
+  for (int32_t k = 1; k <= run.count; ++k) {
+    const RepositoryRecord& record = run.At(k);
+    if (record.ReposNumber != number || record.SlotUsage != kSlotInUse) continue;
+    *slot = static_cast<uint16_t>(k);
+    break;
+  }
   return KHA_OK;
 }
 
