@@ -1,5 +1,4 @@
-// The word-at-a-time case fold and the name key against the plain
-// byte-by-byte rule: ASCII letters match whatever their case, every other
+// The case fold and the name key against the plain byte-by-byte rule: ASCII letters match whatever their case, every other
 // byte exactly.
 #include "tables/name_compare.h"
 
@@ -15,25 +14,6 @@ namespace {
 
 using kha::FoldAsciiCase;
 using kha::RepositoryNameKey;
-
-TEST(NameCompare, WordFoldEqualsByteFoldForEveryByteInEveryLane) {
-  for (int lane = 0; lane < 8; ++lane) {
-    for (int value = 0; value < 256; ++value) {
-      // The other lanes hold bytes next to the letter ranges, which a
-      // carry from this lane would disturb.
-      unsigned char bytes[8] = {'@', 'Z', '[', 'a', 'z', '{', 0x80, 0xDA};
-      bytes[lane] = static_cast<unsigned char>(value);
-      uint64_t word;
-      std::memcpy(&word, bytes, sizeof word);
-      const uint64_t folded = FoldAsciiCase(word);
-      unsigned char out[8];
-      std::memcpy(out, &folded, sizeof out);
-      for (int i = 0; i < 8; ++i) {
-        ASSERT_EQ(out[i], FoldAsciiCase(bytes[i])) << "lane " << lane << " value " << value;
-      }
-    }
-  }
-}
 
 TEST(NameCompare, ByteFoldTouchesOnlyCapitals) {
   for (int c = 0; c < 256; ++c) {
@@ -89,6 +69,8 @@ TEST(NameCompare, KeyAgreesWithTheByteRuleOnRandomNames) {
     const RepositoryNameKey key(name.data(), name.size());
     const bool expected = Reference(name, stored);
     ASSERT_EQ(key.Matches(stored), expected) << name << " / " << std::string(stored, 32);
+    // The one-word test of a scan never turns a match away.
+    if (expected) ASSERT_TRUE(key.MayMatch(stored)) << name;
     matches += expected ? 1 : 0;
   }
   EXPECT_GT(matches, 10000);  // both outcomes were exercised
