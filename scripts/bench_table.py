@@ -195,16 +195,26 @@ def machine():
 
 
 def others(t):
+    """Every benchmark not in the rows above; one named NameFloor[/arg]
+    is shown as the floor of Name[/arg]."""
+    def floor_of(name):
+        base, _, arg = name.partition("/")
+        return base + "Floor" + ("/" + arg if arg else "")
+
     lines = []
     for name in sorted(t.medians):
-        if name in t.used:
+        if name in t.used or re.match(r"^[^/]*Floor(/|$)", name) and not name.startswith("Floor_"):
             continue
+        value = t.medians[name]
+        floor = t.medians.get(floor_of(name))
+        ratio = f"{value / floor:.2f}×" if floor else "–"
         extra = ", ".join(f"{k}={v:.4g}" for k, v in sorted(t.counters.get(name, {}).items()))
-        lines.append(f"| {name} | {ns(t.medians[name])} | {extra} |")
+        lines.append(f"| {name} | {ns(value)} | {ns(floor)} | {ratio} | {extra} |")
     if not lines:
         return []
-    return ["", "Other benchmarks of bench/ (median CPU time):", "",
-            "| Benchmark | Median | Counters |", "|---|---|---|"] + lines
+    return ["", "Other benchmarks of bench/ (median CPU time; floor: the benchmark of the "
+            "same name with Floor added):", "",
+            "| Benchmark | Median | Floor | Ratio | Counters |", "|---|---|---|---|---|"] + lines
 
 
 def main(argv):

@@ -2,7 +2,6 @@
 // Called with the HistAdmin mutex held.
 #pragma once
 
-#include <cstddef>
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
