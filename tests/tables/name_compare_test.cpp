@@ -70,7 +70,9 @@ TEST(NameCompare, KeyAgreesWithTheByteRuleOnRandomNames) {
     const bool expected = Reference(name, stored);
     ASSERT_EQ(key.Matches(stored), expected) << name << " / " << std::string(stored, 32);
     // The one-word test of a scan never turns a match away.
-    if (expected) ASSERT_TRUE(key.MayMatch(stored)) << name;
+    if (expected) {
+      ASSERT_TRUE(key.MayMatch(stored)) << name;
+    }
     matches += expected ? 1 : 0;
   }
   EXPECT_GT(matches, 10000);  // both outcomes were exercised
