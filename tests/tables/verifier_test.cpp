@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,43 +40,103 @@ TEST(Verifier, ReportsThatNoRegionIsAttached) {
   EXPECT_EQ(violations[0].rule, Rule::kNotAttached);
 }
 
+// A small consistent region: repositories in slots 1 (file sets 1, 3) and
+// 2 (file set 2), a freed repository slot 3 and a freed file-set slot 4.
 class VerifierTest : public kha::test::RegionTest {
  protected:
-  // Repositories a (slot 1, file sets 1, 3), b (slot 2, file set 2) and a
-  // freed slot 3; file-set slot 4 freed.
   void SetUp() override {
     RegionTest::SetUp();
-    a_ = AddRepository("a").slot;
-    b_ = AddRepository("b").slot;
-    AddRepository("c");
-    AddFileSet(a_);
-    AddFileSet(b_);
-    AddFileSet(a_);
-    AddFileSet(b_);
-    ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(b_, 2), KHA_OK);
+    for (const char* name : {"a", "b", "c"}) AddRepository(name);
+    for (const int owner : {1, 2, 1, 2}) AddFileSet(static_cast<uint16_t>(owner));
+    ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(2, 2), KHA_OK);
     ASSERT_EQ(DeleteKestiHistAdminOneRepository(3), KHA_OK);
     ASSERT_TRUE(VerifyRegion().empty()) << Lines(VerifyRegion());
   }
-  void ExpectReported(Rule rule) {
-    const auto violations = VerifyRegion();
-    EXPECT_TRUE(Reports(violations, rule)) << Lines(violations);
-  }
-  uint16_t a_ = 0;
-  uint16_t b_ = 0;
 };
 
-TEST_F(VerifierTest, WrongCounts) {
-  kha::HistAdminHeader()->NumberRepos = 3;
-  ExpectReported(Rule::kRepositoryCount);
-  kha::HistAdminHeader()->NumberFileSets = 0;
-  ExpectReported(Rule::kFileSetCount);
+KestiHistAdminRegionHeader& Header() { return *kha::HistAdminHeader(); }
+KestiHistAdminRepository& Repo(int32_t slot) { return *kha::RepositoryRecordAt(slot); }
+KestiHistAdminFileSet& Set(int32_t slot) { return *kha::FileSetRecordAt(slot); }
+
+// One way of damaging the region, and the rule the verifier must name.
+struct Damage {
+  const char* name;
+  void (*apply)();
+  Rule rule;
+};
+
+void PrintTo(const Damage& damage, std::ostream* out) { *out << damage.name; }
+
+const Damage kDamages[] = {
+    {"RepositoryCount", [] { Header().NumberRepos = 3; }, Rule::kRepositoryCount},
+    {"FileSetCount", [] { Header().NumberFileSets = 0; }, Rule::kFileSetCount},
+    {"NegativeHighWater", [] { Header().ReposHighWater = -4; }, Rule::kHeader},
+    {"TablesOverlap", [] { Header().FSHighWater = 1660; }, Rule::kHeader},  // 3 repositories
+    {"SlotUsageFive", [] { Set(2).SlotUsage = 5; }, Rule::kSlotUsage},
+    {"FreedSlotLosesItsIndex", [] { Repo(3).Index = 9; }, Rule::kIndex},
+    {"FileSetIndex", [] { Set(1).Index = 3; }, Rule::kIndex},
+    {"EmptyName", [] { Repo(1).RepositoryName[0] = '\0'; }, Rule::kRepositoryName},
+    {"UnterminatedName", [] { std::memset(Repo(2).RepositoryName, 'n', 32); },
+     Rule::kRepositoryName},
+    {"NumberZero", [] { Repo(2).ReposNumber = 0; }, Rule::kRepositoryNumber},
+    {"FreedRepositoryWithAChain", [] { Repo(3).FirstFS = 2; }, Rule::kFreedRepository},
+    {"FreedFileSetStillLinked", [] { Set(4).NextIndex = 1; }, Rule::kFreedFileSet},
+    {"ChainShorterThanNumberFS", [] { Repo(1).NumberFS = 3; }, Rule::kChain},
+    {"ChainLongerThanNumberFS", [] { Repo(1).NumberFS = 1; }, Rule::kChain},
+    {"WrongLastFS", [] { Repo(1).LastFS = 1; }, Rule::kChain},
+    {"WrongOwner", [] { Set(3).ReposIndex = 2; }, Rule::kChain},
+    {"MemberNotInUse", [] { Set(3).SlotUsage = 0; }, Rule::kChain},
+    {"MemberOutsideTheTable", [] { Set(1).NextIndex = 999; }, Rule::kChain},
+    {"NegativeNumberFS", [] { Repo(2).NumberFS = -1; }, Rule::kChain},
+    {"FileSetInTwoChains",
+     [] {
+       Set(2).NextIndex = 3;  // b's chain runs on into a's last file set
+       Repo(2).NumberFS = 2;
+       Repo(2).LastFS = 3;
+     },
+     Rule::kSharedFileSet},
+    {"ChainLoopingBack",
+     [] {
+       Set(3).NextIndex = 1;
+       Repo(1).NumberFS = 3;
+     },
+     Rule::kSharedFileSet},
+    {"FileSetOutsideEveryChain",
+     [] {
+       Set(4).SlotUsage = 1;
+       Set(4).Index = 4;
+       Header().NumberFileSets = 4;
+     },
+     Rule::kOrphanFileSet},
+    {"MemberCutOff", [] { Repo(1).NumberFS = 1; }, Rule::kOrphanFileSet},
+};
+
+class VerifierDamage : public VerifierTest, public testing::WithParamInterface<Damage> {};
+
+TEST_P(VerifierDamage, IsReported) {
+  GetParam().apply();
+  const auto violations = VerifyRegion();
+  EXPECT_TRUE(Reports(violations, GetParam().rule)) << Lines(violations);
 }
 
-TEST_F(VerifierTest, OverlappingTablesAndSlotsPastTheView) {
-  kha::HistAdminHeader()->FSHighWater = 30000;
+INSTANTIATE_TEST_SUITE_P(Verifier, VerifierDamage, testing::ValuesIn(kDamages),
+                         [](const testing::TestParamInfo<Damage>& damage) {
+                           return std::string(damage.param.name);
+                         });
+
+TEST_F(VerifierTest, AnOrphanAloneIsTheOnlyReport) {
+  Set(4).SlotUsage = 1;
+  Set(4).Index = 4;
+  Header().NumberFileSets = 4;
+  const auto violations = VerifyRegion();
+  ASSERT_EQ(violations.size(), 1u) << Lines(violations);
+  EXPECT_EQ(violations[0].rule, Rule::kOrphanFileSet);
+}
+
+TEST_F(VerifierTest, SlotsPastTheViewMakeOneLine) {
+  Header().FSHighWater = 30000;
   const auto violations = VerifyRegion();
   EXPECT_TRUE(Reports(violations, Rule::kHeader)) << Lines(violations);
-  // The slots past the view make one line, not thousands.
   int unreadable = 0;
   for (const auto& v : violations) {
     if (v.rule != Rule::kUnreadableSlot) continue;
@@ -85,99 +146,8 @@ TEST_F(VerifierTest, OverlappingTablesAndSlotsPastTheView) {
   EXPECT_EQ(unreadable, 1) << Lines(violations);
 }
 
-TEST_F(VerifierTest, NegativeHighWater) {
-  kha::HistAdminHeader()->ReposHighWater = -4;
-  ExpectReported(Rule::kHeader);
-}
-
-TEST_F(VerifierTest, SlotUsageOutsideZeroAndOne) {
-  kha::FileSetRecordAt(2)->SlotUsage = 5;
-  ExpectReported(Rule::kSlotUsage);
-}
-
-TEST_F(VerifierTest, WrongIndex) {
-  kha::RepositoryRecordAt(3)->Index = 9;  // freed slots keep their Index too
-  ExpectReported(Rule::kIndex);
-}
-
-TEST_F(VerifierTest, EmptyName) {
-  kha::RepositoryRecordAt(1)->RepositoryName[0] = '\0';
-  ExpectReported(Rule::kRepositoryName);
-}
-
-TEST_F(VerifierTest, UnterminatedName) {
-  std::memset(kha::RepositoryRecordAt(2)->RepositoryName, 'n', 32);
-  ExpectReported(Rule::kRepositoryName);
-}
-
-TEST_F(VerifierTest, NumberZeroInUse) {
-  kha::RepositoryRecordAt(2)->ReposNumber = 0;
-  ExpectReported(Rule::kRepositoryNumber);
-}
-
-TEST_F(VerifierTest, FreedRepositoryWithAChain) {
-  kha::RepositoryRecordAt(3)->FirstFS = 2;
-  ExpectReported(Rule::kFreedRepository);
-}
-
-TEST_F(VerifierTest, FreedFileSetStillLinked) {
-  kha::FileSetRecordAt(4)->NextIndex = 1;
-  ExpectReported(Rule::kFreedFileSet);
-}
-
-TEST_F(VerifierTest, ChainLongerThanItsRecords) {
-  kha::RepositoryRecordAt(a_)->NumberFS = 3;
-  ExpectReported(Rule::kChain);
-}
-
-TEST_F(VerifierTest, ChainRunningOnPastNumberFS) {
-  kha::RepositoryRecordAt(a_)->NumberFS = 1;
-  const auto violations = VerifyRegion();
-  EXPECT_TRUE(Reports(violations, Rule::kChain)) << Lines(violations);
-  EXPECT_TRUE(Reports(violations, Rule::kOrphanFileSet)) << Lines(violations);
-}
-
-TEST_F(VerifierTest, WrongLastFS) {
-  kha::RepositoryRecordAt(a_)->LastFS = 1;
-  ExpectReported(Rule::kChain);
-}
-
-TEST_F(VerifierTest, WrongOwner) {
-  kha::FileSetRecordAt(3)->ReposIndex = static_cast<int16_t>(b_);
-  ExpectReported(Rule::kChain);
-}
-
-TEST_F(VerifierTest, FileSetInTwoChains) {
-  // b's chain (file set 2) continues into a's last file set.
-  kha::FileSetRecordAt(2)->NextIndex = 3;
-  kha::RepositoryRecordAt(b_)->NumberFS = 2;
-  kha::RepositoryRecordAt(b_)->LastFS = 3;
-  ExpectReported(Rule::kSharedFileSet);
-}
-
-TEST_F(VerifierTest, ChainLoopingBack) {
-  kha::FileSetRecordAt(3)->NextIndex = 1;
-  kha::RepositoryRecordAt(a_)->NumberFS = 3;
-  ExpectReported(Rule::kSharedFileSet);
-}
-
-TEST_F(VerifierTest, ChainNamingASlotOutsideTheTable) {
-  kha::FileSetRecordAt(1)->NextIndex = 999;
-  ExpectReported(Rule::kChain);
-}
-
-TEST_F(VerifierTest, FileSetInUseOutsideEveryChain) {
-  KestiHistAdminFileSet* freed = kha::FileSetRecordAt(4);
-  freed->SlotUsage = 1;
-  freed->Index = 4;
-  kha::HistAdminHeader()->NumberFileSets = 4;
-  const auto violations = VerifyRegion();
-  EXPECT_TRUE(Reports(violations, Rule::kOrphanFileSet)) << Lines(violations);
-  EXPECT_EQ(violations.size(), 1u) << Lines(violations);
-}
-
 TEST_F(VerifierTest, MessagesAreSingleLinesNamingTheSlot) {
-  kha::FileSetRecordAt(1)->NextIndex = 999;
+  Set(1).NextIndex = 999;
   const auto violations = VerifyRegion();
   ASSERT_FALSE(violations.empty());
   for (const auto& v : violations) {
