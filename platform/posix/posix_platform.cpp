@@ -48,14 +48,12 @@ class PosixPlatform final : public Platform {
   void* MapView(SectionObject* section, size_t* length) override {
     return posix::MapSection(section, length);
   }
-  // A section here is a POSIX shared-memory object: the pages of the view
-  // are the object itself, the same pages in every process that maps it,
-  // and nothing lies beneath them to be written to. A store through the
-  // view is in the section for every process once it is made (the
-  // HistAdmin mutex orders it), and the section ends with its last holder.
-  // So a flush has nothing left to do; msync would only cost a system call
-  // (its fsync on such an object does nothing), whatever the length.
-  bool FlushView(void* view, size_t /*length*/) override { return view != nullptr; }
+  // The whole view, as FlushViewOfFile with length 0 does. A POSIX
+  // shared-memory object has no file beneath its pages, so this costs little
+  // more than the system call; it still reports a view that is not mapped.
+  bool FlushView(void* view, size_t length) override {
+    return ::msync(view, length, MS_SYNC) == 0;
+  }
   bool UnmapView(void* view, size_t length) override { return ::munmap(view, length) == 0; }
   void CloseSection(SectionObject* section) override { posix::ReleaseSection(section); }
 
