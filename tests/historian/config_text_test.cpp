@@ -68,9 +68,16 @@ TEST(ConfigText, ManyFloatBitPatternsSurvive) {
   const HistoryConfig back = RoundTrip(config, ConfigFileKind::kConfig);
   ASSERT_EQ(back.repositories.size(), 1u);
   ASSERT_EQ(back.repositories[0].file_sets.size(), patterns.size());
+  // Where a float returned from a function passes through the x87 stack
+  // (32-bit x86), a signalling NaN comes out with its quiet bit set: there
+  // no float value can carry one, and the files give it back quietened.
+  const bool floats_quieten = FloatBits(FloatFromBits(0x7F800001u)) != 0x7F800001u;
   for (std::size_t i = 0; i < patterns.size(); ++i) {
-    ASSERT_EQ(FloatBits(back.repositories[0].file_sets[i].threshold), patterns[i])
-        << "pattern " << i;
+    uint32_t expected = patterns[i];
+    const bool signalling_nan = (expected & 0x7F800000u) == 0x7F800000u &&
+                                (expected & 0x3FFFFFu) != 0 && (expected & 0x400000u) == 0;
+    if (floats_quieten && signalling_nan) expected |= 0x400000u;
+    ASSERT_EQ(FloatBits(back.repositories[0].file_sets[i].threshold), expected) << "pattern " << i;
   }
 }
 

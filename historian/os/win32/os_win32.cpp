@@ -2,6 +2,8 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// <windows.h> makes ReplaceFile a macro (ReplaceFileA); ours is os::ReplaceFile.
+#undef ReplaceFile
 
 #include <cstdlib>
 
