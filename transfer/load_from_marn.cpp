@@ -1,0 +1,99 @@
+// Rebuilding the region's tables from the running historian's
+// configuration. The mutex is held for the whole load, library calls
+// included, so no other process sees the tables half emptied or half
+// filled. A failure inside one repository ends only that repository.
+#include <cstdint>
+
+#include "historian/marnuser.h"
+#include "kestihistadmin.h"
+#include "region/locking.h"
+#include "tables/file_set_table.h"
+#include "tables/repository_table.h"
+#include "transfer/historian_paths.h"
+#include "transfer/transfer.h"
+
+namespace kha {
+namespace {
+
+int32_t LoadFromMarn() {
+  if (const int32_t result = LoadTuningFromMarn(); result != KHA_OK) return result;
+
+  // Both tables are emptied at once by setting the header's counts back;
+  // the old records stay in the region's bytes until slots are reused.
+  uint32_t region_size = 0;
+  if (const int32_t result = GetKestiHistAdminHeader(&region_size, nullptr, nullptr, nullptr,
+                                                     nullptr);
+      result != KHA_OK) {
+    return result;
+  }
+  if (const int32_t result = PutKestiHistAdminHeader(region_size, 0, 0, 0, 0); result != KHA_OK) {
+    return result;
+  }
+  return LoadRepositoriesFromMarn();
+}
+
+}  // namespace
+
+int32_t LoadRepositoriesFromMarn() {
+  int16_t repository_count = 0;
+  if (marn_get_number_repositories(MARN_SOURCE_RUNNING, &repository_count) != 0) {
+    return KHA_MARN_REPOSITORY_COUNT_FAILED;
+  }
+  for (int32_t i = 0; i < repository_count; ++i) {
+    int16_t arc_count = 0;
+    if (marn_get_number_arcs(MARN_SOURCE_RUNNING, i, &arc_count) != 0) continue;
+    (void)LoadOneRepositoryFromMarn(i, arc_count);
+  }
+  return KHA_OK;
+}
+
+int32_t LoadOneRepositoryFromMarn(int32_t repository_index, int16_t arc_count) {
+  char name[kNameFieldSize];
+  if (const int32_t result = ReadRepositoryName(MARN_SOURCE_RUNNING, repository_index, name,
+                                                KHA_MARN_REPOSITORY_NAME_FAILED);
+      result != KHA_OK) {
+    return result;
+  }
+
+  // A name the historian lists twice gives one repository: the second
+  // listing updates its header again and appends to its chain.
+  uint16_t slot = 0;
+  uint16_t number = 0;
+  if (const int32_t result = SearchRepositoryByName(name, &slot, &number); result != KHA_OK) {
+    return result;
+  }
+  if (slot == 0) {
+    if (const int32_t result = AddOneRepository(name, KHA_STATUS_ACTIVE, &slot, &number);
+        result != KHA_OK) {
+      return result;
+    }
+  }
+
+  GlobalFileSetValues globals;
+  if (const int32_t result = LoadRepositoryHeaderFromMarn(repository_index, slot, &globals);
+      result != KHA_OK) {
+    return result;
+  }
+
+  for (int32_t j = 0; j < arc_count; ++j) {
+    uint16_t file_set_number = 0;
+    uint16_t file_set_slot = 0;
+    if (const int32_t result = AddOneFileSet(slot, &file_set_number, &file_set_slot);
+        result != KHA_OK) {
+      return result;
+    }
+    if (const int32_t result =
+            LoadOneFileSetFromMarn(repository_index, j, slot, file_set_slot, globals);
+        result != KHA_OK) {
+      return result;
+    }
+  }
+  return KHA_OK;
+}
+
+}  // namespace kha
+
+extern "C" KESTIHISTADMIN_API int32_t KHA_CALL LoadFromMarnIntoKestiHistAdmin(void) {
+  kha::HistAdminLock lock;
+  return kha::LoadFromMarn();
+}

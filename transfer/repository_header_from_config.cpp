@@ -1,0 +1,73 @@
+// One repository's settings from the configuration files. They go into the
+// pending values; the values in effect stay as the region holds them, and
+// a path in effect is replaced only by one that names the same place.
+#include <cstring>
+
+#include "historian/marnuser.h"
+#include "kestihistadmin.h"
+#include "tables/repository_table.h"
+#include "transfer/historian_lists.h"
+#include "transfer/historian_paths.h"
+#include "transfer/transfer.h"
+
+namespace kha {
+namespace {
+
+// The path in effect after the load: the one read from the files when it
+// names the same place as the current one, else the current one.
+void ChoosePathInEffect(const char* read, const char* current_field, char* chosen_field) {
+  char current[kPathFieldSize];
+  CopyPathField(current, current_field);
+  char read_local[kPathFieldSize];
+  char current_local[kPathFieldSize];
+  ConvertPathForComparison(read, read_local);
+  ConvertPathForComparison(current, current_local);
+  CopyPathField(chosen_field, PathsEqualIgnoringAsciiCase(read_local, current_local) ? read : current);
+}
+
+}  // namespace
+
+int32_t LoadRepositoryHeaderFromConfig(int32_t repository_index, uint16_t repository_slot,
+                                       GlobalFileSetValues* globals) {
+  RepositoryRecord record;
+  std::memset(&record, 0, sizeof(record));
+  RepositoryRecord current;
+  std::memset(&current, 0, sizeof(current));
+  (void)GetOneRepository(repository_slot, &current);
+
+  // Confirmed when it was marked by this load, new or changed otherwise
+  // (including a repository that an earlier listing of the same name in
+  // this load has already confirmed).
+  record.Status = current.Status == KHA_STATUS_MARKED ? KHA_STATUS_ACTIVE : KHA_STATUS_NEW;
+
+  RepositoryList list;
+  if (GetRepositoryList(MARN_SOURCE_CONFIG, repository_index, &list) != 0) {
+    return KHA_CONFIG_REPOSITORY_HEADER_FAILED;
+  }
+  FixHistoryPath(list.file_path);
+  FixHistoryPath(list.backup_file_path);
+  CopyPathField(record.PendingFilePath, list.file_path);
+  CopyPathField(record.PendingBackupFilePath, list.backup_file_path);
+  ChoosePathInEffect(list.file_path, current.FilePath, record.FilePath);
+  ChoosePathInEffect(list.backup_file_path, current.BackupFilePath, record.BackupFilePath);
+
+  record.PendingNumberPoints = list.number_points;
+  record.NumberFS = list.file_set_count;  // not stored by the update
+  record.PendingQueueSize = list.queue_size;
+  record.GlobalFileSetSize = list.global_file_set_size;
+  record.PendingGlobalThreshold = list.global_threshold;
+  record.PendingGlobalTimeSpan = list.global_time_span;
+  record.PastTime = list.past_time;
+  record.FutureTime = list.future_time;
+  record.PendingCacheSize = list.cache_size;
+  record.PendingInsertSize = list.insert_size;
+  record.PendingEmptyFilesets = list.empty_file_sets;
+
+  globals->size = list.global_file_set_size;
+  globals->threshold = list.global_threshold;
+  globals->time_span = list.global_time_span;
+
+  return UpdateOneRepositoryHeader(1, repository_slot, &record);
+}
+
+}  // namespace kha
