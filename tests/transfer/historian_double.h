@@ -1,0 +1,129 @@
+// A stand-in for the historian's two libraries (marnuser and drell) for the
+// transfer tests and benchmarks. It serves scripted configurations (the
+// running historian's, source 0, and that of the configuration files,
+// source 1, as marn_read_hist_config last read them), records every call
+// with its arguments, builds the configuration that a save puts into it,
+// and makes any chosen call fail.
+//
+// Paths: fixHistoryFilePath turns '/' into '\'; ConvertUNC2LocalPath turns
+// "\\HISTSERVER\<d>$\rest" (server name in any case) into "<d>:\rest" and
+// copies every other path as it is.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "historian/marnuser.h"
+
+namespace kha::test {
+
+struct DoubleArc {
+  int16_t history_status = 0;
+  // Written to the library's 256-byte buffer; 256 characters or more fill
+  // the buffer without a terminator.
+  std::string file_path;
+  marn_time start_time = {0, 0};
+  marn_time end_time = {0, 0};
+  int32_t size = -1;
+  float threshold = -1.0f;
+  int32_t time_span = -1;
+};
+
+struct DoubleRepository {
+  // The 32 bytes that get_repos_name writes (a name of 32 characters or
+  // more fills them without a terminator).
+  std::string name;
+  std::string file_path;
+  std::string backup_file_path;
+  int32_t number_points = 0;
+  int32_t queue_size = 0;
+  int32_t global_file_set_size = 0;
+  float global_threshold = 0.0f;
+  int32_t global_time_span = 0;
+  int32_t past_time = 0;
+  int32_t future_time = 0;
+  int32_t cache_size = 0;
+  int32_t insert_size = 0;
+  int32_t empty_file_sets = 0;
+  std::vector<DoubleArc> arcs;
+  // What marn_get_number_arcs reports; the number of arcs when negative
+  // values are not wanted (see `report_arc_count`).
+  bool report_arc_count = false;
+  int16_t reported_arc_count = 0;
+  // What marn_put_rep_data announced (saves only).
+  int16_t announced_arc_count = 0;
+};
+
+// The forty tuning values in list T order; values 12 and 13 travel as
+// 16-bit values.
+struct DoubleTuning {
+  std::array<int32_t, 40> values{};
+};
+
+struct DoubleConfiguration {
+  std::vector<DoubleRepository> repositories;
+  DoubleTuning tuning;
+  bool report_repository_count = false;
+  int16_t reported_repository_count = 0;
+};
+
+struct DoubleCall {
+  std::string function;
+  std::string arguments;  // the arguments, space-separated, as the double read them
+  std::string Line() const { return function + "(" + arguments + ")"; }
+};
+
+class HistorianDouble {
+ public:
+  static HistorianDouble& Instance();
+
+  // Forgets everything: configurations, calls, failures, hooks.
+  void Reset();
+
+  DoubleConfiguration running;  // source 0
+  DoubleConfiguration files;    // config.dat and tune.dat as they are on disk
+  DoubleConfiguration read;     // source 1: what marn_read_hist_config last read
+  DoubleConfiguration built;    // what the save has put since marn_free_hist_config
+  bool built_is_set_up = false; // marn_init_hist_config succeeded since the free
+  // Which tuning marn_get_tuning_data reports: the running historian's
+  // until marn_read_hist_config, then the files'.
+  bool tuning_from_files = false;
+
+  std::string config_path = "C:\\kesti\\dat\\config.dat";
+  std::string tune_path = "C:\\kesti\\dat\\tune.dat";
+  std::array<uint8_t, 8> config_timestamp{1, 2, 3, 4, 5, 6, 7, 8};
+  std::array<uint8_t, 8> tune_timestamp{8, 7, 6, 5, 4, 3, 2, 1};
+
+  // Calls, in order. Recording can be switched off (benchmarks).
+  bool record_calls = true;
+  std::vector<DoubleCall> calls;
+  std::vector<std::string> Lines() const;
+  std::vector<std::string> Lines(const std::string& function) const;
+  int Count(const std::string& function) const;
+
+  // Failures: the nth call (1-based) of a function, every call, or every
+  // call whose recorded arguments satisfy a predicate.
+  void FailNth(const std::string& function, int nth);
+  void FailAlways(const std::string& function);
+  void FailWhen(const std::string& function, std::function<bool(const std::string&)> predicate);
+
+  // Called at the start of every call of the library, with the function's
+  // name (e.g. to look at the HistAdmin mutex from another thread).
+  std::function<void(const std::string&)> on_call;
+
+  // Used by the double's functions.
+  bool Enter(const std::string& function, const std::string& arguments);
+  DoubleConfiguration* Source(int source);
+
+ private:
+  std::map<std::string, int> counts_;
+  std::map<std::string, std::vector<int>> fail_nth_;
+  std::map<std::string, bool> fail_always_;
+  std::map<std::string, std::function<bool(const std::string&)>> fail_when_;
+};
+
+}  // namespace kha::test

@@ -1,0 +1,166 @@
+// A fresh region and a reset historian double per test, with readers of
+// the region's raw records and builders of scripted configurations.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kestihistadmin.h"
+#include "region/layout.h"
+#include "region/region_view.h"
+#include "support/region_fixture.h"
+#include "tables/chain.h"
+#include "transfer/historian_double.h"
+
+namespace kha::test {
+
+inline DoubleArc Arc(const std::string& path, int32_t size = 1000, float threshold = 0.5f,
+                     int32_t time_span = 3600) {
+  DoubleArc arc;
+  arc.history_status = 7;
+  arc.file_path = path;
+  arc.start_time = {1000, 5};
+  arc.end_time = {2000, 6};
+  arc.size = size;
+  arc.threshold = threshold;
+  arc.time_span = time_span;
+  return arc;
+}
+
+inline DoubleRepository Repo(const std::string& name, std::vector<DoubleArc> arcs = {},
+                             const std::string& path = "") {
+  DoubleRepository r;
+  r.name = name;
+  r.file_path = path.empty() ? "D:/hist/" + name : path;
+  r.backup_file_path = "E:/backup/" + name;
+  r.number_points = 100;
+  r.queue_size = 200;
+  r.global_file_set_size = 4096;
+  r.global_threshold = 0.25f;
+  r.global_time_span = 86400;
+  r.past_time = 11;
+  r.future_time = 12;
+  r.cache_size = 13;
+  r.insert_size = 14;
+  r.empty_file_sets = 15;
+  r.arcs = std::move(arcs);
+  return r;
+}
+
+inline DoubleTuning SampleTuning() {
+  DoubleTuning tuning;
+  for (std::size_t i = 0; i < tuning.values.size(); ++i) {
+    tuning.values[i] = static_cast<int32_t>(1000 + i);
+  }
+  tuning.values[0] = 0x12345;  // only its low 16 bits are kept
+  tuning.values[1] = -3;
+  return tuning;
+}
+
+// The HistAdmin mutex, looked at from other threads: each look starts a
+// thread that asks for the mutex; if it has not got it within a while, the
+// mutex is held by someone else. Such a thread waits on until it gets the
+// mutex (and releases it at once), so a look never disturbs the holder.
+class MutexProbe {
+ public:
+  // True when another thread's LockHistAdminMutex blocked.
+  bool HeldElsewhere() {
+    auto look = std::make_unique<Look>();
+    Look* current = look.get();
+    look->thread = std::thread([current] {
+      current->started = true;
+      LockHistAdminMutex();
+      current->acquired = true;
+      UnlockHistAdminMutex();
+    });
+    while (!current->started) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const bool held = !current->acquired;
+    looks_.push_back(std::move(look));
+    return held;
+  }
+  // Waits for every look; true when each of them got the mutex in the end.
+  bool JoinAll() {
+    bool all = true;
+    for (auto& look : looks_) {
+      if (look->thread.joinable()) look->thread.join();
+      all = all && look->acquired;
+    }
+    looks_.clear();
+    return all;
+  }
+  ~MutexProbe() { JoinAll(); }
+
+ private:
+  struct Look {
+    std::thread thread;
+    std::atomic<bool> started{false};
+    std::atomic<bool> acquired{false};
+  };
+  std::vector<std::unique_ptr<Look>> looks_;
+};
+
+class TransferTest : public RegionTest {
+ protected:
+  void SetUp() override {
+    HistorianDouble::Instance().Reset();
+    RegionTest::SetUp();
+  }
+  void TearDown() override {
+    RegionTest::TearDown();
+    HistorianDouble::Instance().Reset();
+  }
+
+  HistorianDouble& historian() { return HistorianDouble::Instance(); }
+
+  static RegionHeader Header() {
+    RegionHeader header{};
+    std::memcpy(&header, HistAdminHeader(), sizeof(header));
+    return header;
+  }
+  static TuningData Tuning() {
+    TuningData tuning{};
+    std::memcpy(&tuning, HistAdminTuning(), sizeof(tuning));
+    return tuning;
+  }
+  static RepositoryRecord RepositoryAt(int slot) {
+    RepositoryRecord record{};
+    std::memcpy(&record, RepositoryRecordAt(slot), sizeof(record));
+    return record;
+  }
+  static FileSetRecord FileSetAt(int slot) {
+    FileSetRecord record{};
+    std::memcpy(&record, FileSetRecordAt(slot), sizeof(record));
+    return record;
+  }
+  // The file sets of a repository's chain, in order.
+  static std::vector<FileSetRecord> Chain(int repository_slot) {
+    std::vector<FileSetRecord> chain;
+    const RepositoryRecord repository = RepositoryAt(repository_slot);
+    ForEachFileSetInChain(repository, [&](int16_t, const FileSetRecord& record, int32_t) {
+      FileSetRecord copy{};
+      std::memcpy(&copy, &record, sizeof(copy));
+      chain.push_back(copy);
+      return true;
+    });
+    return chain;
+  }
+  // Every byte of the region that the tables and blocks occupy.
+  static std::vector<unsigned char> RegionBytes() {
+    const auto* base = reinterpret_cast<const unsigned char*>(HistAdminHeader());
+    return {base, base + RegionTest::kDefaultRegionSize};
+  }
+  static std::string Name(const RepositoryRecord& record) {
+    return std::string(record.RepositoryName, strnlen(record.RepositoryName, 32));
+  }
+  static std::string Path(const char* field) { return std::string(field, strnlen(field, 256)); }
+};
+
+}  // namespace kha::test
