@@ -5,11 +5,11 @@
 // arc matched by path), and the save. Counters give the time per file set;
 // compare them across the doubling series to see how the cost grows.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 #include "kestihistadmin.h"
 #include "platform/platform.h"
@@ -33,7 +33,8 @@ std::vector<DoubleRepository> Configuration(int repositories, int file_sets) {
     repository.global_time_span = 3600;
     for (int f = 0; f < file_sets; ++f) {
       DoubleArc arc;
-      arc.file_path = "\\\\histserver\\d$\\hist\\" + repository.name + "\\fileset" + std::to_string(f);
+      arc.file_path =
+          "\\\\histserver\\d$\\hist\\" + repository.name + "\\fileset" + std::to_string(f);
       arc.size = (f % 3 == 0) ? -1 : 1000;
       arc.threshold = 0.25f;
       arc.time_span = 60;
@@ -72,10 +73,9 @@ void Prepare(benchmark::State& state, int repositories, int file_sets) {
   historian.files.repositories = Configuration(repositories, file_sets);
   historian.running.repositories = historian.files.repositories;
   state.counters["file_sets"] = repositories * file_sets;
-  state.counters["per_file_set"] =
-      benchmark::Counter(static_cast<double>(repositories * file_sets),
-                         benchmark::Counter::kIsIterationInvariantRate |
-                             benchmark::Counter::kInvert);
+  state.counters["per_file_set"] = benchmark::Counter(
+      static_cast<double>(repositories * file_sets),
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_LoadFromConfigIntoEmptyRegion(benchmark::State& state) {

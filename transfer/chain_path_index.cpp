@@ -63,16 +63,16 @@ bool ChainPathIndex::Build() {
     const RepositoryRecord repository = ReadRepository(repository_slot_);
     bool repeated = false;
     int16_t last = 0;
-    walked_ = ForEachFileSetInChain(
-        repository, [&](int16_t slot, const FileSetRecord& file_set, int32_t) {
-          char local[kPathFieldSize];
-          ConvertPendingPath(file_set, local);
-          first_slot_by_path_.emplace(FoldedPath(local), slot);
-          if (visited_[static_cast<std::size_t>(slot)]) repeated = true;
-          visited_[static_cast<std::size_t>(slot)] = true;
-          last = slot;
-          return true;
-        });
+    walked_ = ForEachFileSetInChain(repository,
+                                    [&](int16_t slot, const FileSetRecord& file_set, int32_t) {
+                                      char local[kPathFieldSize];
+                                      ConvertPendingPath(file_set, local);
+                                      first_slot_by_path_.emplace(FoldedPath(local), slot);
+                                      if (visited_[static_cast<std::size_t>(slot)]) repeated = true;
+                                      visited_[static_cast<std::size_t>(slot)] = true;
+                                      last = slot;
+                                      return true;
+                                    });
     last_slot_ = last;
     extendable_ = !repeated && walked_ == repository.NumberFS && last == repository.LastFS;
     built_ = true;
@@ -102,10 +102,10 @@ void ChainPathIndex::NoteAppended(int16_t slot, const char* converted) {
   // new slot; a fresh walk sees the old chain followed by it only if the
   // chain was whole and the new slot was not already part of it.
   const RepositoryRecord repository = ReadRepository(repository_slot_);
-  const bool extends = extendable_ && slot >= 1 && !visited_[static_cast<std::size_t>(slot)] &&
-                       repository.NumberFS == walked_ + 1 && repository.LastFS == slot &&
-                       (walked_ == 0 ? repository.FirstFS == slot
-                                     : NextFileSetIndex(last_slot_) == slot);
+  const bool extends =
+      extendable_ && slot >= 1 && !visited_[static_cast<std::size_t>(slot)] &&
+      repository.NumberFS == walked_ + 1 && repository.LastFS == slot &&
+      (walked_ == 0 ? repository.FirstFS == slot : NextFileSetIndex(last_slot_) == slot);
   if (!extends) {
     Forget();
     return;

@@ -20,8 +20,7 @@ namespace {
 // its repository's defaults.
 void ApplyValueSource(FileSetRecord* record, const GlobalFileSetValues& globals) {
   std::memcpy(record->FilePath, record->PendingFilePath, kPathFieldSize);
-  if (HasOwnFileSetValues(record->PendingSize, record->PendingThreshold,
-                          record->PendingTimespan)) {
+  if (HasOwnFileSetValues(record->PendingSize, record->PendingThreshold, record->PendingTimespan)) {
     record->ParamSource = 1;
   } else {
     record->ParamSource = 0;

@@ -26,10 +26,9 @@ int PutRepositoryList(int save_index, const char* repository_name, const Reposit
 }
 
 int GetArcList(int source, int repository_index, int arc_index, ArcList* list) {
-  const int result =
-      marn_get_arc_data(source, repository_index, arc_index, &list->history_status,
-                        list->file_path, &list->start_time, &list->end_time, &list->size,
-                        &list->threshold, &list->time_span);
+  const int result = marn_get_arc_data(source, repository_index, arc_index, &list->history_status,
+                                       list->file_path, &list->start_time, &list->end_time,
+                                       &list->size, &list->threshold, &list->time_span);
   TerminatePath(list->file_path);
   return result;
 }
@@ -44,20 +43,20 @@ int GetTuningList(TuningList* list) {
   int32_t* a = list->values3_to_11;
   int32_t* b = list->values14_to_40;
   return marn_get_tuning_data(
-      &list->value1, &list->value2, nullptr, &a[0], &a[1], &a[2], &a[3], &a[4], &a[5], &a[6],
-      &a[7], &a[8], &list->value12, &list->value13, nullptr, &b[0], &b[1], &b[2], &b[3], &b[4],
-      &b[5], &b[6], &b[7], &b[8], &b[9], &b[10], &b[11], &b[12], &b[13], &b[14], &b[15], &b[16],
-      &b[17], &b[18], &b[19], &b[20], &b[21], &b[22], &b[23], &b[24], &b[25], &b[26]);
+      &list->value1, &list->value2, nullptr, &a[0], &a[1], &a[2], &a[3], &a[4], &a[5], &a[6], &a[7],
+      &a[8], &list->value12, &list->value13, nullptr, &b[0], &b[1], &b[2], &b[3], &b[4], &b[5],
+      &b[6], &b[7], &b[8], &b[9], &b[10], &b[11], &b[12], &b[13], &b[14], &b[15], &b[16], &b[17],
+      &b[18], &b[19], &b[20], &b[21], &b[22], &b[23], &b[24], &b[25], &b[26]);
 }
 
 int PutTuningList(const TuningList& list) {
   const int32_t* a = list.values3_to_11;
   const int32_t* b = list.values14_to_40;
   return marn_put_tuning_data(
-      &list.value1, &list.value2, nullptr, &a[0], &a[1], &a[2], &a[3], &a[4], &a[5], &a[6],
-      &a[7], &a[8], &list.value12, &list.value13, nullptr, &b[0], &b[1], &b[2], &b[3], &b[4],
-      &b[5], &b[6], &b[7], &b[8], &b[9], &b[10], &b[11], &b[12], &b[13], &b[14], &b[15], &b[16],
-      &b[17], &b[18], &b[19], &b[20], &b[21], &b[22], &b[23], &b[24], &b[25], &b[26]);
+      &list.value1, &list.value2, nullptr, &a[0], &a[1], &a[2], &a[3], &a[4], &a[5], &a[6], &a[7],
+      &a[8], &list.value12, &list.value13, nullptr, &b[0], &b[1], &b[2], &b[3], &b[4], &b[5], &b[6],
+      &b[7], &b[8], &b[9], &b[10], &b[11], &b[12], &b[13], &b[14], &b[15], &b[16], &b[17], &b[18],
+      &b[19], &b[20], &b[21], &b[22], &b[23], &b[24], &b[25], &b[26]);
 }
 
 void StoreTuningList(const TuningList& list, TuningData* block) {

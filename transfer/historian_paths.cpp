@@ -41,8 +41,7 @@ bool PathsEqualIgnoringAsciiCase(const char* a, const char* b) {
   return true;
 }
 
-int32_t ReadRepositoryName(int source, int repository_index, char* name,
-                           int32_t library_failure) {
+int32_t ReadRepositoryName(int source, int repository_index, char* name, int32_t library_failure) {
   std::memset(name, 0, kNameFieldSize);
   if (get_repos_name(source, repository_index, name) != 0) return library_failure;
   if (std::memchr(name, '\0', kNameFieldSize) == nullptr) return KHA_NAME_TOO_LONG;

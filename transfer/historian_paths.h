@@ -35,7 +35,6 @@ bool PathsEqualIgnoringAsciiCase(const char* a, const char* b);
 // 32-byte buffer. 0 when a name came back; `library_failure` when the
 // library failed; -2020 when it filled all 32 bytes without a terminator
 // (such a name is longer than any repository may have).
-int32_t ReadRepositoryName(int source, int repository_index, char* name,
-                           int32_t library_failure);
+int32_t ReadRepositoryName(int source, int repository_index, char* name, int32_t library_failure);
 
 }  // namespace kha

@@ -21,8 +21,8 @@ int32_t LoadFromMarn() {
   // Both tables are emptied at once by setting the header's counts back;
   // the old records stay in the region's bytes until slots are reused.
   uint32_t region_size = 0;
-  if (const int32_t result = GetKestiHistAdminHeader(&region_size, nullptr, nullptr, nullptr,
-                                                     nullptr);
+  if (const int32_t result =
+          GetKestiHistAdminHeader(&region_size, nullptr, nullptr, nullptr, nullptr);
       result != KHA_OK) {
     return result;
   }

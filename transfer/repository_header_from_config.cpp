@@ -22,7 +22,8 @@ void ChoosePathInEffect(const char* read, const char* current_field, char* chose
   char current_local[kPathFieldSize];
   ConvertPathForComparison(read, read_local);
   ConvertPathForComparison(current, current_local);
-  CopyPathField(chosen_field, PathsEqualIgnoringAsciiCase(read_local, current_local) ? read : current);
+  CopyPathField(chosen_field,
+                PathsEqualIgnoringAsciiCase(read_local, current_local) ? read : current);
 }
 
 }  // namespace

@@ -15,16 +15,16 @@ namespace kha {
 namespace {
 
 bool ToBeSaved(const FileSetRecord& file_set) {
-  return file_set.SlotUsage == kSlotInUse && (file_set.RecordStatus == KHA_STATUS_ACTIVE ||
-                                              file_set.RecordStatus == KHA_STATUS_NEW);
+  return file_set.SlotUsage == kSlotInUse &&
+         (file_set.RecordStatus == KHA_STATUS_ACTIVE || file_set.RecordStatus == KHA_STATUS_NEW);
 }
 
 }  // namespace
 
 int32_t SaveOneRepositoryToMarn(int32_t save_index, uint16_t repository_slot,
                                 uint16_t file_set_count) {
-  if (const int32_t result = SaveRepositoryHeaderToMarn(save_index, repository_slot,
-                                                        file_set_count);
+  if (const int32_t result =
+          SaveRepositoryHeaderToMarn(save_index, repository_slot, file_set_count);
       result != KHA_OK) {
     return result;
   }

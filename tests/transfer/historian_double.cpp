@@ -133,8 +133,8 @@ int marn_read_hist_config(void) {
 int marn_write_hist_config(void) {
   if (!D().Enter("marn_write_hist_config", "")) return kFailure;
   // A configuration that was freed and not set up again is written empty.
-  D().files.repositories = D().built_is_set_up ? D().built.repositories
-                                               : std::vector<kha::test::DoubleRepository>{};
+  D().files.repositories =
+      D().built_is_set_up ? D().built.repositories : std::vector<kha::test::DoubleRepository>{};
   D().files.tuning = D().built.tuning;
   return 0;
 }
@@ -217,12 +217,12 @@ int marn_put_rep_data(int save_index, const char* repository_name, const char* f
   const std::string name = ReadBounded(repository_name, 32);
   const std::string path = ReadBounded(file_path, MARN_PATH_SIZE);
   const std::string backup = ReadBounded(backup_file_path, MARN_PATH_SIZE);
-  if (!D().Enter("marn_put_rep_data",
-                 Join({Str(save_index), name, path, backup, Str(*number_points),
-                       Str(*file_set_count), Str(*queue_size), Str(*global_file_set_size),
-                       kha::test::Format(*global_threshold), Str(*global_time_span),
-                       Str(*past_time), Str(*future_time), Str(*cache_size), Str(*insert_size),
-                       Str(*empty_file_sets)}))) {
+  if (!D().Enter(
+          "marn_put_rep_data",
+          Join({Str(save_index), name, path, backup, Str(*number_points), Str(*file_set_count),
+                Str(*queue_size), Str(*global_file_set_size), kha::test::Format(*global_threshold),
+                Str(*global_time_span), Str(*past_time), Str(*future_time), Str(*cache_size),
+                Str(*insert_size), Str(*empty_file_sets)}))) {
     return kFailure;
   }
   auto& repositories = D().built.repositories;
@@ -252,8 +252,7 @@ int marn_put_rep_data(int save_index, const char* repository_name, const char* f
 int marn_get_arc_data(int source, int repository_index, int arc_index, int16_t* history_status,
                       char* file_path, marn_time* start_time, marn_time* end_time, int32_t* size,
                       float* threshold, int32_t* time_span) {
-  if (!D().Enter("marn_get_arc_data",
-                 Join({Str(source), Str(repository_index), Str(arc_index)}))) {
+  if (!D().Enter("marn_get_arc_data", Join({Str(source), Str(repository_index), Str(arc_index)}))) {
     return kFailure;
   }
   const kha::test::DoubleRepository* r = kha::test::Repository(source, repository_index);
@@ -272,9 +271,8 @@ int marn_get_arc_data(int source, int repository_index, int arc_index, int16_t* 
 }
 
 int marn_put_arc_data(int save_index, int arc_index, const int16_t* history_status,
-                      const char* file_path, const marn_time* start_time,
-                      const marn_time* end_time, const int32_t* size, const float* threshold,
-                      const int32_t* time_span) {
+                      const char* file_path, const marn_time* start_time, const marn_time* end_time,
+                      const int32_t* size, const float* threshold, const int32_t* time_span) {
   const std::string path = ReadBounded(file_path, MARN_PATH_SIZE);
   if (!D().Enter("marn_put_arc_data",
                  Join({Str(save_index), Str(arc_index), Str(*history_status), path,
@@ -289,21 +287,20 @@ int marn_put_arc_data(int save_index, int arc_index, const int16_t* history_stat
   }
   auto& arcs = repositories[static_cast<std::size_t>(save_index)].arcs;
   if (arc_index < 0 || static_cast<std::size_t>(arc_index) >= arcs.size()) return kFailure;
-  arcs[static_cast<std::size_t>(arc_index)] = {*history_status, path,   *start_time, *end_time,
+  arcs[static_cast<std::size_t>(arc_index)] = {*history_status, path,       *start_time, *end_time,
                                                *size,           *threshold, *time_span};
   return 0;
 }
 
 int marn_get_tuning_data(MARN_TUNING_ARGS(int32_t, int16_t)) {
-  if (!D().Enter("marn_get_tuning_data",
-                 Join({reserved1 == nullptr ? "null" : "non-null",
-                       reserved2 == nullptr ? "null" : "non-null"}))) {
+  if (!D().Enter("marn_get_tuning_data", Join({reserved1 == nullptr ? "null" : "non-null",
+                                               reserved2 == nullptr ? "null" : "non-null"}))) {
     return kFailure;
   }
   const auto& v = (D().tuning_from_files ? D().read : D().running).tuning.values;
-  int32_t* out32[] = {t1,  t2,  t3,  t4,  t5,  t6,  t7,  t8,  t9,  t10, t11, nullptr, nullptr,
-                      t14, t15, t16, t17, t18, t19, t20, t21, t22, t23, t24, t25, t26,
-                      t27, t28, t29, t30, t31, t32, t33, t34, t35, t36, t37, t38, t39, t40};
+  int32_t* out32[] = {t1,  t2,  t3,  t4,  t5,  t6,  t7,  t8,  t9,  t10, t11, nullptr, nullptr, t14,
+                      t15, t16, t17, t18, t19, t20, t21, t22, t23, t24, t25, t26,     t27,     t28,
+                      t29, t30, t31, t32, t33, t34, t35, t36, t37, t38, t39, t40};
   for (std::size_t i = 0; i < 40; ++i) {
     if (out32[i] != nullptr) *out32[i] = v[i];
   }
@@ -313,17 +310,18 @@ int marn_get_tuning_data(MARN_TUNING_ARGS(int32_t, int16_t)) {
 }
 
 int marn_put_tuning_data(MARN_TUNING_ARGS(const int32_t, const int16_t)) {
-  const int32_t* in32[] = {t1,  t2,  t3,  t4,  t5,  t6,  t7,  t8,  t9,  t10, t11, nullptr, nullptr,
-                           t14, t15, t16, t17, t18, t19, t20, t21, t22, t23, t24, t25, t26,
-                           t27, t28, t29, t30, t31, t32, t33, t34, t35, t36, t37, t38, t39, t40};
+  const int32_t* in32[] = {t1,  t2,      t3,      t4,  t5,  t6,  t7,  t8,  t9,  t10,
+                           t11, nullptr, nullptr, t14, t15, t16, t17, t18, t19, t20,
+                           t21, t22,     t23,     t24, t25, t26, t27, t28, t29, t30,
+                           t31, t32,     t33,     t34, t35, t36, t37, t38, t39, t40};
   std::array<int32_t, 40> values{};
   for (std::size_t i = 0; i < 40; ++i) {
     if (in32[i] != nullptr) values[i] = *in32[i];
   }
   values[11] = *t12;
   values[12] = *t13;
-  std::string arguments = Join({reserved1 == nullptr ? "null" : "non-null",
-                                reserved2 == nullptr ? "null" : "non-null"});
+  std::string arguments = Join(
+      {reserved1 == nullptr ? "null" : "non-null", reserved2 == nullptr ? "null" : "non-null"});
   for (int32_t value : values) arguments += " " + Str(value);
   if (!D().Enter("marn_put_tuning_data", arguments)) return kFailure;
   D().built.tuning.values = values;

@@ -84,11 +84,11 @@ class HistorianDouble {
   // Forgets everything: configurations, calls, failures, hooks.
   void Reset();
 
-  DoubleConfiguration running;  // source 0
-  DoubleConfiguration files;    // config.dat and tune.dat as they are on disk
-  DoubleConfiguration read;     // source 1: what marn_read_hist_config last read
-  DoubleConfiguration built;    // what the save has put since marn_free_hist_config
-  bool built_is_set_up = false; // marn_init_hist_config succeeded since the free
+  DoubleConfiguration running;   // source 0
+  DoubleConfiguration files;     // config.dat and tune.dat as they are on disk
+  DoubleConfiguration read;      // source 1: what marn_read_hist_config last read
+  DoubleConfiguration built;     // what the save has put since marn_free_hist_config
+  bool built_is_set_up = false;  // marn_init_hist_config succeeded since the free
   // Which tuning marn_get_tuning_data reports: the running historian's
   // until marn_read_hist_config, then the files'.
   bool tuning_from_files = false;

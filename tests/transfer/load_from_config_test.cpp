@@ -186,11 +186,11 @@ TEST_F(LoadFromConfigTest, ArcsWithoutValuesOfTheirOwnGetTheDefaultsInThePending
 }
 
 TEST_F(LoadFromConfigTest, StatusTransitions) {
-  LoadRunning({Repo("Keep1", {Arc("k1")}), Repo("Keep0", {Arc("z1")}), Repo("Keep2", {Arc("t1")}),
-               Repo("Keep3", {Arc("h1")}), Repo("Named1", {Arc("p"), Arc("q"), Arc("r"),
-                                                              Arc("s"), Arc("u"), Arc("v"),
-                                                              Arc("w")}),
-               Repo("Named0"), Repo("Named2"), Repo("Named3"), Repo("Twice")});
+  LoadRunning(
+      {Repo("Keep1", {Arc("k1")}), Repo("Keep0", {Arc("z1")}), Repo("Keep2", {Arc("t1")}),
+       Repo("Keep3", {Arc("h1")}),
+       Repo("Named1", {Arc("p"), Arc("q"), Arc("r"), Arc("s"), Arc("u"), Arc("v"), Arc("w")}),
+       Repo("Named0"), Repo("Named2"), Repo("Named3"), Repo("Twice")});
   SetStatus(2, KHA_STATUS_NOT_SAVED);
   SetStatus(3, KHA_STATUS_MARKED);
   SetStatus(4, KHA_STATUS_NEW);
@@ -203,8 +203,13 @@ TEST_F(LoadFromConfigTest, StatusTransitions) {
   for (int i = 0; i < 7; ++i) SetFileSetStatus(5, i + 1, before[i]);
 
   historian().files.repositories = {
-      Repo("Named1", {Arc("p"), Arc("q"), Arc("r"), Arc("s"), Arc("new")}), Repo("Named0"),
-      Repo("Named2"),  Repo("Named3"), Repo("Twice"), Repo("Added"), Repo("TWICE")};
+      Repo("Named1", {Arc("p"), Arc("q"), Arc("r"), Arc("s"), Arc("new")}),
+      Repo("Named0"),
+      Repo("Named2"),
+      Repo("Named3"),
+      Repo("Twice"),
+      Repo("Added"),
+      Repo("TWICE")};
   ASSERT_EQ(LoadFromConfigIntoKestiHistAdmin(), KHA_OK);
 
   EXPECT_EQ(RepositoryAt(1).Status, KHA_STATUS_MARKED);  // 1, not named
@@ -259,11 +264,13 @@ TEST_F(LoadFromConfigTest, RepositoryCountFailureLeavesTheTuningAndTheMarking) {
 TEST_F(LoadFromConfigTest, FailuresInsideOneRepositoryEndOnlyThatRepository) {
   LoadRunning({Repo("NoName", {Arc("n1")}), Repo("NoHeader", {Arc("h1")}),
                Repo("BrokenArc", {Arc("b1"), Arc("b2"), Arc("b3")})});
-  historian().files.repositories = {
-      Repo("NoName", {Arc("n1")}),        Repo("NoHeader", {Arc("h1")}),
-      Repo("NewNoHeader", {Arc("x1")}),   Repo("BrokenArc", {Arc("b1"), Arc("b2"), Arc("b3")}),
-      Repo("BadName", {Arc("y1")}),       Repo("Fine", {Arc("f1")}),
-      Repo(std::string(32, 'L'), {Arc("l1")})};
+  historian().files.repositories = {Repo("NoName", {Arc("n1")}),
+                                    Repo("NoHeader", {Arc("h1")}),
+                                    Repo("NewNoHeader", {Arc("x1")}),
+                                    Repo("BrokenArc", {Arc("b1"), Arc("b2"), Arc("b3")}),
+                                    Repo("BadName", {Arc("y1")}),
+                                    Repo("Fine", {Arc("f1")}),
+                                    Repo(std::string(32, 'L'), {Arc("l1")})};
   historian().FailWhen("get_repos_name", [](const std::string& a) { return a == "1 0"; });
   historian().FailWhen("marn_get_rep_data",
                        [](const std::string& a) { return a == "1 1 null" || a == "1 2 null"; });

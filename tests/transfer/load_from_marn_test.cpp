@@ -97,28 +97,27 @@ TEST_F(LoadFromMarnTest, FillsTablesTuningAndPathsInTheHistoriansOrder) {
 TEST_F(LoadFromMarnTest, CallsTheLibrariesInOrderWithSourceZero) {
   historian().running.repositories = {Repo("Alpha", {Arc("D:/a/1")})};
   ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
-  EXPECT_EQ(historian().Lines(),
-            (std::vector<std::string>{
-                "marn_get_tuning_data(null null)",
-                "getConfigPathAndTimestamp()",
-                "getTuningPathAndTimestamp()",
-                "marn_get_number_repositories(0)",
-                "marn_get_number_arcs(0 0)",
-                "get_repos_name(0 0)",
-                "marn_get_rep_data(0 0 null)",
-                "fixHistoryFilePath(D:/hist/Alpha 13 1)",
-                "fixHistoryFilePath(E:/backup/Alpha 15 1)",
-                "marn_get_arc_data(0 0 0)",
-                "fixHistoryFilePath(D:/a/1 6 1)",
-            }));
+  EXPECT_EQ(historian().Lines(), (std::vector<std::string>{
+                                     "marn_get_tuning_data(null null)",
+                                     "getConfigPathAndTimestamp()",
+                                     "getTuningPathAndTimestamp()",
+                                     "marn_get_number_repositories(0)",
+                                     "marn_get_number_arcs(0 0)",
+                                     "get_repos_name(0 0)",
+                                     "marn_get_rep_data(0 0 null)",
+                                     "fixHistoryFilePath(D:/hist/Alpha 13 1)",
+                                     "fixHistoryFilePath(E:/backup/Alpha 15 1)",
+                                     "marn_get_arc_data(0 0 0)",
+                                     "fixHistoryFilePath(D:/a/1 6 1)",
+                                 }));
 }
 
 TEST_F(LoadFromMarnTest, ArcsWithoutValidValuesOfTheirOwnTakeTheRepositoryDefaults) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  historian().running.repositories = {Repo(
-      "R", {Arc("p/size", -1), Arc("p/threshold", 10, 0.0f), Arc("p/negative", 10, -2.0f),
-            Arc("p/timespan", 10, 1.0f, 0), Arc("p/negspan", 10, 1.0f, -5),
-            Arc("p/nan", 10, nan, 5), Arc("p/own", -2, 1.0f, 1)})};
+  historian().running.repositories = {
+      Repo("R", {Arc("p/size", -1), Arc("p/threshold", 10, 0.0f), Arc("p/negative", 10, -2.0f),
+                 Arc("p/timespan", 10, 1.0f, 0), Arc("p/negspan", 10, 1.0f, -5),
+                 Arc("p/nan", 10, nan, 5), Arc("p/own", -2, 1.0f, 1)})};
   ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
 
   const std::vector<FileSetRecord> chain = Chain(1);
@@ -207,9 +206,8 @@ TEST_F(LoadFromMarnTest, PathsThatFillTheirWholeBufferAreCutAt255) {
 
 TEST_F(LoadFromMarnTest, LoadingTwiceGivesTheSameRegionByteForByte) {
   historian().running.tuning = SampleTuning();
-  historian().running.repositories = {Repo("A", {Arc("a1"), Arc("a2", -1)}),
-                                      Repo("B", {}), Repo("C", {Arc("c1")}),
-                                      Repo("a", {Arc("a3")})};
+  historian().running.repositories = {Repo("A", {Arc("a1"), Arc("a2", -1)}), Repo("B", {}),
+                                      Repo("C", {Arc("c1")}), Repo("a", {Arc("a3")})};
   ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
   const std::vector<unsigned char> first = RegionBytes();
   ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
@@ -255,10 +253,10 @@ TEST_F(LoadFromMarnTest, FailuresInsideOneRepositoryEndOnlyThatRepository) {
   historian().running.repositories = {Repo("First", {Arc("old1"), Arc("old2")}, "D:/old")};
   ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
 
-  historian().running.repositories = {
-      Repo("NoHeader", {Arc("n1")}, "D:/new"), Repo("NoArcCount", {Arc("x")}),
-      Repo("NoName", {Arc("y")}), Repo("BrokenArc", {Arc("b1"), Arc("b2"), Arc("b3")}),
-      Repo("Fine", {Arc("f1")})};
+  historian().running.repositories = {Repo("NoHeader", {Arc("n1")}, "D:/new"),
+                                      Repo("NoArcCount", {Arc("x")}), Repo("NoName", {Arc("y")}),
+                                      Repo("BrokenArc", {Arc("b1"), Arc("b2"), Arc("b3")}),
+                                      Repo("Fine", {Arc("f1")})};
   historian().calls.clear();
   historian().FailWhen("marn_get_rep_data", [](const std::string& a) { return a == "0 0 null"; });
   historian().FailWhen("marn_get_number_arcs", [](const std::string& a) { return a == "0 1"; });

@@ -95,25 +95,26 @@ TEST_F(SaveToConfigTest, PassesTheRepositoriesAndFileSetsToBeSavedInOneFixedSequ
   std::string tuning_line = "marn_put_tuning_data(null null -2 32767";
   for (int i = 2; i < 40; ++i) tuning_line += " " + std::to_string(1000 + i);
   tuning_line += ")";
-  EXPECT_EQ(historian().Lines(),
-            (std::vector<std::string>{
-                tuning_line,
-                "marn_free_hist_config()",
-                "marn_init_hist_config(3 3 2 0)",
-                "marn_put_rep_data(0 R2 D:\\pending\\R2 E:\\backup\\R2 101 3 201 4096 0.375 86401 "
-                "11 12 131 141 151)",
-                // b: takes the repository's defaults, so saved with the markers.
-                "marn_put_arc_data(0 0 7 D:\\R2\\b 1000.5 2000.6 -1 -1 -1)",
-                "marn_put_arc_data(0 1 7 D:\\R2\\d 1000.5 2000.6 1000 0.5 3600)",
-                "marn_put_arc_data(0 2 7 D:\\pending\\e 1000.5 2000.6 6 2.5 9)",
-                "marn_put_rep_data(1 R5 D:\\hist\\R5 E:\\backup\\R5 100 2 200 4096 0.25 86400 11 12 13 "
-                "14 15)",
-                "marn_put_arc_data(1 0 7 D:\\R5\\a 1000.5 2000.6 1000 0.5 3600)",
-                "marn_put_arc_data(1 1 7 D:\\R5\\b 1000.5 2000.6 1000 0.5 3600)",
-                "marn_put_rep_data(2 R7 D:\\hist\\R7 E:\\backup\\R7 100 0 200 4096 0.25 86400 11 12 13 "
-                "14 15)",
-                "marn_write_hist_config()",
-            }));
+  EXPECT_EQ(
+      historian().Lines(),
+      (std::vector<std::string>{
+          tuning_line,
+          "marn_free_hist_config()",
+          "marn_init_hist_config(3 3 2 0)",
+          "marn_put_rep_data(0 R2 D:\\pending\\R2 E:\\backup\\R2 101 3 201 4096 0.375 86401 "
+          "11 12 131 141 151)",
+          // b: takes the repository's defaults, so saved with the markers.
+          "marn_put_arc_data(0 0 7 D:\\R2\\b 1000.5 2000.6 -1 -1 -1)",
+          "marn_put_arc_data(0 1 7 D:\\R2\\d 1000.5 2000.6 1000 0.5 3600)",
+          "marn_put_arc_data(0 2 7 D:\\pending\\e 1000.5 2000.6 6 2.5 9)",
+          "marn_put_rep_data(1 R5 D:\\hist\\R5 E:\\backup\\R5 100 2 200 4096 0.25 86400 11 12 13 "
+          "14 15)",
+          "marn_put_arc_data(1 0 7 D:\\R5\\a 1000.5 2000.6 1000 0.5 3600)",
+          "marn_put_arc_data(1 1 7 D:\\R5\\b 1000.5 2000.6 1000 0.5 3600)",
+          "marn_put_rep_data(2 R7 D:\\hist\\R7 E:\\backup\\R7 100 0 200 4096 0.25 86400 11 12 13 "
+          "14 15)",
+          "marn_write_hist_config()",
+      }));
   // The defaults-taking file set keeps its values in the region.
   EXPECT_EQ(FileSetRecordAt(FileSetSlot(2, 2))->PendingSize, 4096);
 }
