@@ -17,8 +17,10 @@
 #include "platform/platform.h"
 #include "region/layout.h"
 #include "region/lifecycle.h"
+#include "region/locking.h"
 #include "region/process_state.h"
 #include "region/region_view.h"
+#include "tables/region_repair.h"
 
 namespace kha {
 namespace {
@@ -40,14 +42,16 @@ void EndMutexUse(ProcessState& process) {
 }
 
 // Runs `work` with the HistAdmin mutex and the lifecycle mutex held, between
-// BeginMutexUse and EndMutexUse.
+// BeginMutexUse and EndMutexUse. A mutex abandoned by a dead owner was
+// taken before `work` mapped the view: the repair runs once it has.
 template <typename Work>
 int32_t UnderHistAdminMutex(ProcessState& process, Work&& work) {
-  LockHistAdminMutex();
+  const bool abandoned = TakeHistAdminMutex();
   int32_t result;
   {
     std::lock_guard<std::mutex> serial(LifecycleMutex());
     result = work();
+    if (abandoned) (void)RepairHistAdminRegion();
   }
   UnlockHistAdminMutex();
   EndMutexUse(process);

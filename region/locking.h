@@ -5,6 +5,11 @@
 
 namespace kha {
 
+// Takes the HistAdmin mutex as LockHistAdminMutex does. True when a dead
+// owner had abandoned it; the tables, if mapped in this process, have then
+// been repaired (RepairHistAdminRegion).
+bool TakeHistAdminMutex() noexcept;
+
 // Holds the HistAdmin mutex for a scope (LockHistAdminMutex /
 // UnlockHistAdminMutex). Does nothing when the process is not attached.
 class HistAdminLock {
