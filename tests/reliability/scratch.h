@@ -1,0 +1,34 @@
+// Scratch space of one test run: a fresh directory under the system's
+// temporary directory, removed with everything in it at the end.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include <stdlib.h>
+
+namespace kha::test::reliability {
+
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kha-reliability-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~ScratchDirectory() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  bool Made() const { return !path_.empty(); }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace kha::test::reliability
