@@ -29,8 +29,11 @@ class Budget {
 };
 
 // The slot search: the lowest free slot, or a newly carved one.
+// False when there is no room (the change ends there, as the library's
+// does with -2022) or the budget ran out.
 template <typename At>
-bool FindOrCarve(Budget& budget, int16_t& high_water, At&& at, int16_t* slot) {
+bool FindOrCarve(Budget& budget, int16_t& high_water, uint32_t record_size, At&& at,
+                 int16_t* slot) {
   for (int32_t k = 1; k <= high_water; ++k) {
     auto* record = at(k);
     if (record == nullptr) break;
@@ -40,8 +43,8 @@ bool FindOrCarve(Budget& budget, int16_t& high_water, At&& at, int16_t* slot) {
     }
   }
   const auto next = static_cast<int16_t>(high_water + 1);
-  auto* fresh = at(next);
-  if (fresh == nullptr) return false;
+  auto* fresh = high_water >= 0 ? at(next) : nullptr;
+  if (FreeSpace() < record_size || fresh == nullptr) return false;
   if (!budget.Next()) return false;
   fresh->SlotUsage = kSlotFree;
   if (!budget.Next()) return false;
@@ -71,7 +74,8 @@ bool FreeFileSet(Budget& budget, RegionHeader& header, FileSetRecord& file_set) 
 
 bool AddRepository(Budget& budget, RegionHeader& header) {
   int16_t slot = 0;
-  if (!FindOrCarve(budget, header.ReposHighWater, RepositoryRecordAt, &slot)) return false;
+  if (!FindOrCarve(budget, header.ReposHighWater, kRepositoryRecordSize, RepositoryRecordAt,
+                   &slot)) return false;
   RepositoryRecord& record = *RepositoryRecordAt(slot);
   if (!budget.Next()) return false;
   header.NumberRepos = static_cast<uint16_t>(header.NumberRepos + 1);
@@ -96,7 +100,7 @@ bool AddRepository(Budget& budget, RegionHeader& header) {
 
 bool AddFileSet(Budget& budget, RegionHeader& header, RepositoryRecord& repository, int16_t owner) {
   int16_t slot = 0;
-  if (!FindOrCarve(budget, header.FSHighWater, FileSetRecordAt, &slot)) return false;
+  if (!FindOrCarve(budget, header.FSHighWater, kFileSetRecordSize, FileSetRecordAt, &slot)) return false;
   FileSetRecord& file_set = *FileSetRecordAt(slot);
   if (!budget.Next()) return false;
   header.NumberFileSets = static_cast<uint16_t>(header.NumberFileSets + 1);
