@@ -1,5 +1,6 @@
 // The HistAdmin mutex on POSIX: a robust, process-shared, recursive
-// pthread mutex in a shared-memory object of its own.
+// pthread mutex in a shared-memory object of its own, with a robust gate
+// in front of it that keeps the waiters in line (see SharedMutexBlock).
 #include <sys/mman.h>
 
 #include <atomic>
@@ -24,16 +25,23 @@ uint64_t ThreadToken() {
   return token;
 }
 
-bool InitialiseMutexBlock(void* memory) {
-  auto* block = static_cast<SharedMutexBlock*>(memory);
+bool InitialiseMutex(pthread_mutex_t* mutex, int type) {
   pthread_mutexattr_t attributes;
   if (pthread_mutexattr_init(&attributes) != 0) return false;
-  bool ok = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED) == 0 &&
-            pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST) == 0 &&
-            pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE) == 0 &&
-            pthread_mutex_init(&block->mutex, &attributes) == 0;
+  const bool ok = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED) == 0 &&
+                  pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST) == 0 &&
+                  pthread_mutexattr_settype(&attributes, type) == 0 &&
+                  pthread_mutex_init(mutex, &attributes) == 0;
   pthread_mutexattr_destroy(&attributes);
-  if (!ok) return false;
+  return ok;
+}
+
+bool InitialiseMutexBlock(void* memory) {
+  auto* block = static_cast<SharedMutexBlock*>(memory);
+  if (!InitialiseMutex(&block->mutex, PTHREAD_MUTEX_RECURSIVE) ||
+      !InitialiseMutex(&block->gate, PTHREAD_MUTEX_NORMAL)) {
+    return false;
+  }
   block->layout = sizeof(SharedMutexBlock);
   __atomic_store_n(&block->ready, kMutexReady, __ATOMIC_RELEASE);
   return true;
@@ -78,7 +86,12 @@ LockOutcome LockSharedMutex(MutexObject* mutex) {
     ++mutex->depth;  // re-entry: this thread holds it already
     return LockOutcome::kTaken;
   }
+  // In line at the gate; its holder is the next to take the mutex. A gate
+  // left held by a dead waiter is taken over like the mutex.
+  const int gate = pthread_mutex_lock(&mutex->block->gate);
+  if (gate == EOWNERDEAD) pthread_mutex_consistent(&mutex->block->gate);
   const int result = pthread_mutex_lock(&mutex->block->mutex);
+  if (gate == 0 || gate == EOWNERDEAD) pthread_mutex_unlock(&mutex->block->gate);
   if (result != 0 && result != EOWNERDEAD) return LockOutcome::kFailed;
   // A dead owner's holds died with it, also when it was a thread of this
   // process: take the mutex over, as an abandoned mutex is.

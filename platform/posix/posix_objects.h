@@ -22,10 +22,20 @@ struct SecurityDescriptor {
 // The shared-memory contents of the mutex object. `ready` is published
 // last, after the mutex is fully initialised; an all-zero object is never
 // taken for a valid mutex.
+//
+// `mutex` is the HistAdmin mutex itself. A pthread mutex lets a thread that
+// has just released it take it again before a woken waiter runs, so two
+// busy processes can pass it between them for as long as they like while
+// a third waits. `gate` puts the waiters in line: a thread waits for
+// `mutex` only while it holds `gate`, and lets go of `gate` once it has
+// `mutex`; a thread coming back for `mutex` queues at `gate` behind the
+// waiter that holds it. Both are robust: a holder's death never blocks the
+// line.
 struct SharedMutexBlock {
   uint32_t ready;
   uint32_t layout;  // sizeof(SharedMutexBlock): another build's layout is refused
   pthread_mutex_t mutex;
+  pthread_mutex_t gate;
 };
 
 struct MutexObject {
