@@ -54,6 +54,7 @@ ClientCounts RunClients(int64_t threads, int64_t operations, uint64_t seed, bool
 // Child: threads operations seed result-file.
 int ConcurrencyWorker(const std::vector<std::string>& args) {
   if (args.size() != 4) return 2;
+  DieWithParent();
   // The dump writes to standard output, which the parent's log shares.
   if (std::freopen("/dev/null", "w", stdout) == nullptr) return 3;
   if (AttachToKestiHistAdminSharedMemory() != KHA_OK) return 4;

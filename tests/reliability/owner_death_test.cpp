@@ -38,7 +38,7 @@ namespace kha::test::reliability {
 namespace {
 
 constexpr uint32_t kRegionSize = 60000;
-constexpr std::chrono::seconds kHangBound{10};
+const std::chrono::seconds kHangBound{Size("HANG_BOUND_S", 10, 10)};
 
 bool Exists(const std::string& path) {
   struct stat status {};
@@ -54,10 +54,15 @@ bool Touch(const std::string& path) { return std::ofstream(path).good(); }
 // Survivor: seed stop-file result-file.
 int Survivor(const std::vector<std::string>& args) {
   if (args.size() != 3) return 2;
+  DieWithParent();
   if (AttachToKestiHistAdminSharedMemory() != KHA_OK) return 4;
   RandomClient client(std::stoull(args[0]), /*check_tuning=*/false, /*dump=*/false);
+  // By default the survivors call without a pause, the hardest case for
+  // the lock's fairness; KHA_RELIABILITY_SURVIVOR_PAUSE_US gives them one.
+  const auto pause = std::chrono::microseconds(Size("SURVIVOR_PAUSE_US", 0, 0));
   for (int64_t i = 1;; ++i) {
     client.Step();
+    if (pause.count() > 0) std::this_thread::sleep_for(pause);
     if (i % 500 == 0) client.Verify();
     if (i % 50 == 0 && Exists(args[1])) break;
   }
@@ -87,6 +92,7 @@ void ParkHalfWritten(int depth, uint64_t seed) {
 // Victim: variant depth seed signal-file.
 int Victim(const std::vector<std::string>& args) {
   if (args.size() != 4) return 2;
+  DieWithParent();
   const std::string variant = args[0];
   const int depth = std::stoi(args[1]);
   const uint64_t seed = std::stoull(args[2]);

@@ -1,12 +1,15 @@
 // Scratch space of one test run: a fresh directory under the system's
-// temporary directory, removed with everything in it at the end.
+// temporary directory, removed with everything in it at the end; and the
+// tie of a child process to its parent.
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <system_error>
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 
 namespace kha::test::reliability {
 
@@ -30,5 +33,10 @@ class ScratchDirectory {
  private:
   std::string path_;
 };
+
+// In a child process of the suite: ends it with SIGKILL when the test
+// process that started it ends, so that a failed or killed test leaves no
+// process behind that still calls into the region.
+inline void DieWithParent() { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
 
 }  // namespace kha::test::reliability
