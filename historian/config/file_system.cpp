@@ -6,7 +6,7 @@ namespace {
 
 constexpr FileSystemCalls kOsCalls = {
     &os::CreateNewFile, &os::WriteToFile,   &os::SyncFile,   &os::CloseFile,
-    &os::ReplaceFile,   &os::SyncDirectory, &os::RemoveFile,
+    &os::RenameOver,    &os::SyncDirectory, &os::RemoveFile,
 };
 
 FileSystemCalls active_calls = kOsCalls;

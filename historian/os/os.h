@@ -23,7 +23,7 @@ std::ptrdiff_t WriteToFile(FileHandle file, const char* data, std::size_t size);
 bool SyncFile(FileHandle file);
 bool CloseFile(FileHandle file);
 // Puts `from` in the place of `to` in one step, replacing `to` if it exists.
-bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
+bool RenameOver(const std::filesystem::path& from, const std::filesystem::path& to);
 // Makes the directory's entries (a rename in it) durable. Windows has no
 // such call: a replace there is written through instead.
 bool SyncDirectory(const std::filesystem::path& directory);

@@ -13,6 +13,7 @@
 
 #include "config/config_text.h"
 #include "config_dir_fixture.h"
+#include "drell/drell_library.h"
 #include "drell/history_paths.h"
 #include "os/os.h"
 #include "sample_config.h"
@@ -65,6 +66,17 @@ TEST_F(DrellTest, ReportsThePathsAndTheirTimesOfLastChange) {
 
   EXPECT_NE(getConfigPathAndTimestamp(nullptr, stamp), 0);
   EXPECT_NE(getConfigPathAndTimestamp(path, nullptr), 0);
+}
+
+TEST(Timestamp, IsLittleEndianTwosComplement) {
+  unsigned char bytes[8];
+  historian::StoreTimestamp(0x0102030405060708, bytes);
+  const unsigned char expected[8] = {8, 7, 6, 5, 4, 3, 2, 1};
+  EXPECT_EQ(std::memcmp(bytes, expected, 8), 0);
+  historian::StoreTimestamp(-2, bytes);
+  const unsigned char minus_two[8] = {0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(std::memcmp(bytes, minus_two, 8), 0);
+  EXPECT_EQ(TimestampValue(minus_two), -2);
 }
 
 TEST_F(DrellTest, TheDirectoryComesFromTheEnvironmentOrTheDefault) {

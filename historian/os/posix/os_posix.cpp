@@ -28,7 +28,7 @@ bool SyncFile(FileHandle file) { return ::fsync(static_cast<int>(file)) == 0; }
 
 bool CloseFile(FileHandle file) { return ::close(static_cast<int>(file)) == 0; }
 
-bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+bool RenameOver(const std::filesystem::path& from, const std::filesystem::path& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 

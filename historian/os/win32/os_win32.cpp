@@ -2,8 +2,6 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-// <windows.h> makes ReplaceFile a macro (ReplaceFileA); ours is os::ReplaceFile.
-#undef ReplaceFile
 
 #include <cstdlib>
 
@@ -36,7 +34,7 @@ bool SyncFile(FileHandle file) { return ::FlushFileBuffers(AsHandle(file)) != 0;
 
 bool CloseFile(FileHandle file) { return ::CloseHandle(AsHandle(file)) != 0; }
 
-bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+bool RenameOver(const std::filesystem::path& from, const std::filesystem::path& to) {
   return ::MoveFileExW(from.c_str(), to.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
