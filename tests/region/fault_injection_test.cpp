@@ -24,13 +24,13 @@ constexpr uint32_t kSize = 100000;
 // stays alive while the tests attach and detach around it.
 class OtherHolder {
  public:
-  OtherHolder() {
+  explicit OtherHolder(uint32_t size = kSize) {
     auto& os = kha::platform::OsPlatform();
     kha::platform::SecurityDescriptor* sd = os.AllocateSecurityDescriptor();
     os.InitializeSecurityDescriptor(sd);
     os.SetNullDacl(sd);
     mutex_ = os.CreateMutex(kha::platform::kHistAdminMutexName, sd);
-    section_ = os.CreateSection(kha::platform::kHistAdminSectionName, kSize, sd);
+    section_ = os.CreateSection(kha::platform::kHistAdminSectionName, size, sd);
     os.FreeSecurityDescriptor(sd);
   }
   ~OtherHolder() {
@@ -112,6 +112,31 @@ TEST(FaultInjection, AttachSweepFailsWithAPromisedCodeAndHoldsNothing) {
   EXPECT_EQ(Sweep(faults, [] { return AttachToKestiHistAdminSharedMemory(); },
                   {KHA_OPEN_MUTEX_FAILED, KHA_OPEN_MAPPING_FAILED, KHA_MAP_VIEW_FAILED}),
             5);
+}
+
+TEST(FaultInjection, RefusedSetupsHoldNothing) {
+  ScopedFaultPlatform faults;
+  EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(691), KHA_NO_SPACE);
+  EXPECT_TRUE(faults.HoldsNothing());
+  EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(0), KHA_NO_SPACE);
+  EXPECT_TRUE(faults.HoldsNothing());
+  {
+    // Another process made the section smaller than asked: the region may
+    // not claim bytes that do not exist.
+    OtherHolder other(kSize / 2);
+    ASSERT_TRUE(other.Holds());
+    EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_CREATE_MAPPING_FAILED);
+    EXPECT_TRUE(faults.HoldsNothing());
+    EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
+    // Asking for no more than exists works, and a bigger section keeps
+    // its size while the header says what was asked.
+    EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize / 4), KHA_OK);
+    uint32_t size = 0;
+    EXPECT_EQ(GetKestiHistAdminHeader(&size, nullptr, nullptr, nullptr, nullptr), KHA_OK);
+    EXPECT_EQ(size, kSize / 4);
+    EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
+  }
+  EXPECT_TRUE(faults.HoldsNothing());
 }
 
 struct StepFailure {
@@ -200,6 +225,34 @@ TEST(FaultInjection, DetachWhoseUnmapFailsKeepsTheLoweredCountAndBothHandles) {
   kha::CloseHistAdminMapping();
   kha::CloseHistAdminMutex();
   EXPECT_TRUE(faults.HoldsNothing());
+}
+
+TEST(FaultInjection, RefusedHeaderPutWritesNothingAndDoesNotFlush) {
+  ScopedFaultPlatform faults;
+  ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_OK);
+  ASSERT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, 2, 1, 3, 2), KHA_OK);
+  const int flushes = faults->Calls(Call::kFlushView);
+  // Repository slot 88 would start below the tuning block; 164 file-set
+  // slots run into repository slot 2; a size beyond the view.
+  EXPECT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, 88, 0, 0, 0), KHA_NO_SPACE);
+  EXPECT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, -1, -1, 164, -1), KHA_NO_SPACE);
+  EXPECT_EQ(PutKestiHistAdminHeader(kSize + 4096 * 8, 0, 0, 0, 0), KHA_NO_SPACE);
+  EXPECT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, -2, 0, 0, 0), KHA_NO_SPACE);
+  EXPECT_EQ(faults->Calls(Call::kFlushView), flushes);
+  uint32_t size = 0;
+  uint16_t rhw = 0, nr = 0, fhw = 0, nfs = 0;
+  ASSERT_EQ(GetKestiHistAdminHeader(&size, &rhw, &nr, &fhw, &nfs), KHA_OK);
+  EXPECT_EQ(size, kSize);
+  EXPECT_EQ(rhw, 2);
+  EXPECT_EQ(nr, 1);
+  EXPECT_EQ(fhw, 3);
+  EXPECT_EQ(nfs, 2);
+  // The largest header that fits is accepted: the tables meet exactly.
+  const int16_t file_sets = static_cast<int16_t>((kSize - 692 - 2 * 1144) / 600);
+  EXPECT_EQ(PutKestiHistAdminHeader(692 + 2 * 1144 + static_cast<uint32_t>(file_sets) * 600, 2, 0,
+                                    file_sets, 0),
+            KHA_OK);
+  DetachCompletely();
 }
 
 TEST(FaultInjection, FailedFlushIsReportedAfterTheWrite) {
