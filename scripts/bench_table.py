@@ -157,18 +157,24 @@ def build(medians, counters):
 
 
 def load_save_rows(t, medians):
-    """Per file set: load and save at 1,000 and 10,000 file sets, flat
-    within 10%, in one repository and spread over 100."""
-    for op, stem in (("Load from the configuration files", "Ours_LoadFromConfig"),
-                     ("Save to the configuration files", "Ours_SaveToConfig")):
-        for layout, label in (("OneRepository", "one repository"),
-                              ("HundredRepositories", "100 repositories")):
-            small = t.get(f"{stem}/{layout}/1000")
-            large = t.get(f"{stem}/{layout}/10000")
+    """Per file set: the loads and the save at 1,000 and at 10,000 file
+    sets, in one repository and spread over 100 (transfer_bench's runs,
+    named BM_<operation>/<repositories>/<file sets each>)."""
+    operations = (
+        ("Load from the configuration files, every arc new", "BM_LoadFromConfigIntoEmptyRegion"),
+        ("Load from the configuration files, every arc matched",
+         "BM_LoadFromConfigMatchingEveryFileSet"),
+        ("Save to the configuration files", "BM_SaveToConfig"),
+    )
+    layouts = (("one repository", 1, 1000, 10000), ("100 repositories", 100, 10, 100))
+    for op, stem in operations:
+        for label, repositories, small_each, large_each in layouts:
+            small = t.get(f"{stem}/{repositories}/{small_each}")
+            large = t.get(f"{stem}/{repositories}/{large_each}")
             if small is None and large is None:
                 continue
-            per_small = small / 1000 if small else None
-            per_large = large / 10000 if large else None
+            per_small = small / (repositories * small_each) if small else None
+            per_large = large / (repositories * large_each) if large else None
             t.row(f"{op}, {label}: per file set at 10,000 (floor column: at 1,000)", None,
                   None, ours_value=per_large, floor_value=per_small,
                   targets=[("flat within 10%", "floor", 1.10)])
