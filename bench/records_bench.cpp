@@ -17,6 +17,7 @@
 #include "kestihistadmin.h"
 #include "region/lifecycle.h"
 #include "region/region_view.h"
+#include "region/slot_hints.h"
 
 namespace kha::bench {
 namespace {
@@ -183,6 +184,43 @@ void Ours_SearchByName(benchmark::State& state) {
   if (slot != count) state.SkipWithError("the search found the wrong slot");
 }
 BENCHMARK(Ours_SearchByName)->Apply(TableSizes);
+
+// ---- many adds under one hold ----------------------------------------------
+// What a load does: n file sets added to one repository while the mutex is
+// held throughout, into an emptied table, with the free-slot hints of a
+// load. Reported per file set.
+
+void Ours_AddFileSetsUnderOneHold(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  UsePrivateObjectNames();
+  const uint32_t size = RegionSizeFor(1, count);
+  if (SetupAndAttachToKestiHistAdminSharedMemory(size) != KHA_OK) {
+    state.SkipWithError("no region");
+    return;
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    PutKestiHistAdminHeader(size, 0, 0, 0, 0);
+    state.ResumeTiming();
+    LockHistAdminMutex();
+    const FreeSlotHintScope scope;
+    uint16_t slot = 0;
+    uint16_t number = 0;
+    AddKestiHistAdminOneRepository("Repository_00001", KHA_STATUS_ACTIVE, &slot, &number);
+    for (int k = 0; k < count; ++k) {
+      uint16_t file_set_number = 0;
+      uint16_t file_set_slot = 0;
+      AddKestiHistAdminOneFileSet(slot, &file_set_number, &file_set_slot);
+    }
+    UnlockHistAdminMutex();  // the scope ends after the hold: no harm, it is forgotten
+  }
+  uint16_t file_sets = 0;
+  GetKestiHistAdminHeader(nullptr, nullptr, nullptr, nullptr, &file_sets);
+  if (file_sets != count) state.SkipWithError("not every file set was added");
+  while (DetachFromKestiHistAdminSharedMemory() == KHA_OK) {
+  }
+}
+BENCHMARK(Ours_AddFileSetsUnderOneHold)->Arg(kMediumTable)->Arg(kLargeTable);
 
 // ---- two processes at once -----------------------------------------------
 // Each process reads one record and changes it, over and over, each on a

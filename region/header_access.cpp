@@ -9,6 +9,7 @@
 #include "region/locking.h"
 #include "region/process_state.h"
 #include "region/region_view.h"
+#include "region/slot_hints.h"
 
 namespace kha {
 namespace {
@@ -60,6 +61,7 @@ int32_t PutHeader(uint32_t region_size, int16_t repos_high_water, int16_t number
     return KHA_NO_SPACE;
   }
   *header = next;
+  ForgetFreeSlotHints();  // the tables may have moved or shrunk
   return FlushHistAdminView();
 }
 

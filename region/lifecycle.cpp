@@ -6,6 +6,7 @@
 #include "kestihistadmin.h"
 #include "platform/platform.h"
 #include "region/process_state.h"
+#include "region/slot_hints.h"
 
 namespace kha {
 namespace {
@@ -99,6 +100,7 @@ int32_t MapHistAdminView() {
   if (view == nullptr) return KHA_MAP_VIEW_FAILED;
   process.view_length.store(length);
   process.view.store(static_cast<std::byte*>(view));
+  ForgetFreeSlotHints();  // a new view, maybe at an old address
   return KHA_OK;
 }
 
@@ -113,6 +115,7 @@ int32_t UnmapHistAdminView() {
   if (!Os().UnmapView(view, process.view_length.load())) return KHA_UNMAP_VIEW_FAILED;
   process.view.store(nullptr);
   process.view_length.store(0);
+  ForgetFreeSlotHints();
   return KHA_OK;
 }
 

@@ -9,6 +9,7 @@
 #include "kestihistadmin.h"
 #include "platform/platform.h"
 #include "region/process_state.h"
+#include "region/slot_hints.h"
 #include "tables/region_repair.h"
 
 namespace kha {
@@ -17,9 +18,9 @@ bool TakeHistAdminMutex() noexcept {
   try {
     auto* mutex = HistAdminProcess().mutex.load(std::memory_order_acquire);
     if (mutex == nullptr) return false;
-    if (platform::ActivePlatform().LockMutex(mutex) != platform::LockOutcome::kAbandoned) {
-      return false;
-    }
+    const platform::LockOutcome outcome = platform::ActivePlatform().LockMutex(mutex);
+    EnterHistAdminHold(outcome != platform::LockOutcome::kFailed);
+    if (outcome != platform::LockOutcome::kAbandoned) return false;
     // Without a view in this process (set-up and attach take the mutex
     // before they map) there is nothing to repair yet; they repair once
     // they have mapped it.
@@ -39,6 +40,7 @@ extern "C" KESTIHISTADMIN_API void KHA_CALL LockHistAdminMutex(void) {
 extern "C" KESTIHISTADMIN_API void KHA_CALL UnlockHistAdminMutex(void) {
   try {
     if (auto* mutex = kha::HistAdminProcess().mutex.load(std::memory_order_acquire)) {
+      kha::LeaveHistAdminHold();
       (void)kha::platform::ActivePlatform().UnlockMutex(mutex);
     }
   } catch (...) {

@@ -5,6 +5,7 @@
 
 #include "region/lifecycle.h"
 #include "region/region_view.h"
+#include "region/slot_hints.h"
 
 namespace kha {
 namespace {
@@ -20,6 +21,7 @@ struct TableTraits<RepositoryRecord> {
   static Record* At(int32_t slot) { return RepositoryRecordAt(slot); }
   static int32_t SlotsInView() { return RepositorySlotsInView(); }
   static constexpr uint32_t kRecordSize = kRepositoryRecordSize;
+  static constexpr SlotTable kTable = SlotTable::kRepository;
   // Slot k + 1 lies just below slot k.
   static constexpr std::ptrdiff_t kStep = -static_cast<std::ptrdiff_t>(kRepositoryRecordSize);
 };
@@ -31,9 +33,22 @@ struct TableTraits<FileSetRecord> {
   static Record* At(int32_t slot) { return FileSetRecordAt(slot); }
   static int32_t SlotsInView() { return FileSetSlotsInView(); }
   static constexpr uint32_t kRecordSize = kFileSetRecordSize;
+  static constexpr SlotTable kTable = SlotTable::kFileSet;
   // Slot k + 1 lies just above slot k.
   static constexpr std::ptrdiff_t kStep = static_cast<std::ptrdiff_t>(kFileSetRecordSize);
 };
+
+// True when every file-set slot up to FSHighWater ends before the lowest
+// repository slot up to ReposHighWater begins.
+bool TablesLieApart(const RegionHeader& header) {
+  const int64_t file_sets_end = static_cast<int64_t>(kFileSetTableOffset) +
+                                static_cast<int64_t>(header.FSHighWater) * static_cast<int64_t>(kFileSetRecordSize);
+  const int64_t repositories_start =
+      static_cast<int64_t>(header.RegionSize) -
+      static_cast<int64_t>(header.ReposHighWater) * static_cast<int64_t>(kRepositoryRecordSize);
+  return header.FSHighWater >= 0 && header.ReposHighWater >= 0 &&
+         file_sets_end <= repositories_start;
+}
 
 template <typename Record>
 int32_t FindFreeSlot(int16_t* slot) {
@@ -45,15 +60,23 @@ int32_t FindFreeSlot(int16_t* slot) {
   // The high-water mark is re-read at every step: it lives in the region.
   // The search ends where the table leaves the view; the slots before that
   // lie evenly spaced from slot 1, so the view is checked only once.
+  //
+  // Slots below the one a hint of this thread's hold names are known not
+  // to be free. Hints are kept only while the two tables lie apart: where
+  // they overlap, a write to one table can free a slot of the other.
   const int32_t in_view = Traits::SlotsInView();
   auto* const slot_one = reinterpret_cast<std::byte*>(Traits::At(1));
-  for (int32_t k = 1; k <= Traits::HighWater(*header) && k <= in_view; ++k) {
+  const bool apart = TablesLieApart(*header);
+  int32_t k = apart ? FirstSlotThatMayBeFree(Traits::kTable, header) : 1;
+  for (; k <= Traits::HighWater(*header) && k <= in_view; ++k) {
     auto* record = reinterpret_cast<Record*>(slot_one + (k - 1) * Traits::kStep);
     if (record->SlotUsage == kSlotFree) {
+      if (apart) NoteNoFreeSlotBelow(Traits::kTable, header, k);
       *slot = static_cast<int16_t>(k);
       return FlushHistAdminView();
     }
   }
+  if (apart) NoteNoFreeSlotBelow(Traits::kTable, header, k);
 
   // A new slot: only when the free space allows it, its number fits in
   // 16 bits, and its record lies inside the view whatever the header says.

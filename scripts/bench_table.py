@@ -152,6 +152,13 @@ def build(medians, counters):
           ours_value=pairs_time(counters, "Ours_Contended"),
           floor_value=pairs_time(counters, "Floor_Contended"),
           targets=[("≤ 1.3× floor", "floor", 1.3)])
+    small, large = t.get("Ours_AddFileSetsUnderOneHold/1000"), t.get(
+        "Ours_AddFileSetsUnderOneHold/10000")
+    if small or large:
+        t.row("Add file sets under one hold: per file set at 10,000 (floor column: at 1,000)",
+              None, None, ours_value=large / 10000 if large else None,
+              floor_value=small / 1000 if small else None,
+              targets=[("flat within 10%", "floor", 1.10)])
     load_save_rows(t, medians)
     return t
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "region/layout.h"
+#include "region/slot_hints.h"
 #include "tables/counts.h"
 
 namespace kha {
@@ -14,6 +15,7 @@ namespace kha {
 inline void FreeFileSetSlot(RegionHeader& header, FileSetRecord& file_set) {
   if (file_set.SlotUsage == kSlotInUse) header.NumberFileSets = CountLowered(header.NumberFileSets);
   file_set.SlotUsage = kSlotFree;
+  ForgetFreeSlotHints();
   file_set.Index = 0;
   file_set.ReposIndex = 0;
   file_set.NextIndex = 0;

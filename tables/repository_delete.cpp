@@ -7,6 +7,7 @@
 #include "region/lifecycle.h"
 #include "region/locking.h"
 #include "region/region_view.h"
+#include "region/slot_hints.h"
 #include "tables/arguments.h"
 #include "tables/counts.h"
 #include "tables/repository_table.h"
@@ -28,6 +29,7 @@ int32_t DeleteOneRepository(uint16_t slot) {
     return result;
   }
   repository->SlotUsage = kSlotFree;
+  ForgetFreeSlotHints();
   repository->Status = KHA_STATUS_NOT_SAVED;
   repository->ReposNumber = 0;
   repository->NumberFS = 0;
