@@ -1,5 +1,6 @@
 // Handing out slots: the lowest free slot of a table, or a new one carved
 // out of the free space between the two tables.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -76,12 +77,12 @@ int32_t FindFreeSlot(int16_t* slot) {
       return FlushHistAdminView();
     }
   }
-  if (apart) NoteNoFreeSlotBelow(Traits::kTable, header, k);
 
   // A new slot: only when the free space allows it, its number fits in
   // 16 bits, and its record lies inside the view whatever the header says.
   const int32_t high_water = Traits::HighWater(*header);
   const int32_t next = high_water + 1;
+  if (apart) NoteNoFreeSlotBelow(Traits::kTable, header, std::min(k, next));
   Record* fresh = high_water >= 0 ? Traits::At(next) : nullptr;
   if (FreeSpace() < Traits::kRecordSize || fresh == nullptr) return KHA_NO_SPACE;
   fresh->SlotUsage = kSlotFree;

@@ -10,6 +10,7 @@
 #include "historian/marnuser.h"
 #include "kestihistadmin.h"
 #include "region/locking.h"
+#include "region/slot_hints.h"
 #include "tables/file_set_table.h"
 #include "tables/repository_table.h"
 #include "transfer/chain_path_index.h"
@@ -89,5 +90,8 @@ int32_t LoadOneRepositoryFromConfig(int32_t repository_index, int16_t arc_count)
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL LoadFromConfigIntoKestiHistAdmin(void) {
   kha::HistAdminLock lock;
+  // The whole load is one hold and writes the region only through the
+  // library: its adds may search for free slots from where the last ended.
+  const kha::FreeSlotHintScope hints;
   return kha::LoadFromConfig();
 }

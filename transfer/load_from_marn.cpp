@@ -7,6 +7,7 @@
 #include "historian/marnuser.h"
 #include "kestihistadmin.h"
 #include "region/locking.h"
+#include "region/slot_hints.h"
 #include "tables/file_set_table.h"
 #include "tables/repository_table.h"
 #include "transfer/historian_paths.h"
@@ -95,5 +96,8 @@ int32_t LoadOneRepositoryFromMarn(int32_t repository_index, int16_t arc_count) {
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL LoadFromMarnIntoKestiHistAdmin(void) {
   kha::HistAdminLock lock;
+  // The whole load is one hold and writes the region only through the
+  // library: its adds may search for free slots from where the last ended.
+  const kha::FreeSlotHintScope hints;
   return kha::LoadFromMarn();
 }
