@@ -236,7 +236,6 @@ int marn_put_rep_data(int save_index, const char* repository_name, const char* f
   r.file_path = path;
   r.backup_file_path = backup;
   r.number_points = *number_points;
-  r.announced_arc_count = *file_set_count;
   r.queue_size = *queue_size;
   r.global_file_set_size = *global_file_set_size;
   r.global_threshold = *global_threshold;

@@ -50,12 +50,10 @@ struct DoubleRepository {
   int32_t insert_size = 0;
   int32_t empty_file_sets = 0;
   std::vector<DoubleArc> arcs;
-  // What marn_get_number_arcs reports; the number of arcs when negative
-  // values are not wanted (see `report_arc_count`).
+  // marn_get_number_arcs reports the number of arcs, or
+  // `reported_arc_count` when `report_arc_count` is set (e.g. a negative one).
   bool report_arc_count = false;
   int16_t reported_arc_count = 0;
-  // What marn_put_rep_data announced (saves only).
-  int16_t announced_arc_count = 0;
 };
 
 // The forty tuning values in list T order; values 12 and 13 travel as
@@ -67,6 +65,7 @@ struct DoubleTuning {
 struct DoubleConfiguration {
   std::vector<DoubleRepository> repositories;
   DoubleTuning tuning;
+  // As for the arcs: the number of repositories, or this count when set.
   bool report_repository_count = false;
   int16_t reported_repository_count = 0;
 };
