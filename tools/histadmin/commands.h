@@ -1,0 +1,30 @@
+// The command groups of histadmin. Each adds its subcommands to the
+// application; their callbacks run when the command line names them.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace kha::histadmin {
+
+// What the command that ran leaves for main.
+struct RunState {
+  int exit_status = 0;
+};
+
+// serve
+void AddServerCommands(CLI::App& app, RunState& state);
+// status, dump, load, save, error
+void AddRegionCommands(CLI::App& app, RunState& state);
+// list, show, add-repo, set-repo, delete-repo
+void AddRepositoryCommands(CLI::App& app, RunState& state);
+// add-fileset, set-fileset, delete-fileset
+void AddFileSetCommands(CLI::App& app, RunState& state);
+// verify
+void AddVerifyCommands(CLI::App& app, RunState& state);
+
+// Adds --json to a command that reads.
+inline CLI::Option* AddJsonFlag(CLI::App* command, bool& json) {
+  return command->add_flag("--json", json, "Print JSON instead of text");
+}
+
+}  // namespace kha::histadmin

@@ -1,0 +1,142 @@
+// The commands about the region as a whole: status, dump, load, save, and
+// error (the message of a result code).
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "commands.h"
+#include "failure.h"
+#include "output.h"
+#include "region_access.h"
+#include "session.h"
+
+namespace kha::histadmin {
+namespace {
+
+void Status(bool json) {
+  Attachment attachment;
+  RegionLock lock;
+  const KestiHistAdminRegionHeader header = ReadHeader();
+  const KestiHistAdminTuningData tuning = ReadTuning();
+  const int16_t to_save = GetKestiHistAdminNumberOfRepositoriesToSave();
+  const uint32_t free_space = FreeSpaceOf(header);
+  if (json) {
+    PrintJson({{"RegionSize", +header.RegionSize},
+               {"ReposHighWater", +header.ReposHighWater},
+               {"NumberRepos", +header.NumberRepos},
+               {"FSHighWater", +header.FSHighWater},
+               {"NumberFileSets", +header.NumberFileSets},
+               {"FreeSpace", free_space},
+               {"RepositoriesToSave", to_save},
+               {"ConfigFilePath", FieldText(tuning.ConfigFilePath)},
+               {"TuneFilePath", FieldText(tuning.TuneFilePath)}});
+    return;
+  }
+  PrintFields({
+      {"region size", std::to_string(header.RegionSize) + " bytes"},
+      {"repositories", std::to_string(header.NumberRepos) + " in use, " +
+                           std::to_string(header.ReposHighWater) + " slots (high-water mark)"},
+      {"file sets", std::to_string(header.NumberFileSets) + " in use, " +
+                        std::to_string(header.FSHighWater) + " slots (high-water mark)"},
+      {"free space", std::to_string(free_space) + " bytes (room for " +
+                         std::to_string(free_space / KHA_REPOSITORY_RECORD_SIZE) +
+                         " repository slots or " +
+                         std::to_string(free_space / KHA_FILESET_RECORD_SIZE) +
+                         " file-set slots)"},
+      {"to be saved", std::to_string(to_save) + " repositories"},
+      {"config.dat", FieldText(tuning.ConfigFilePath)},
+      {"tune.dat", FieldText(tuning.TuneFilePath)},
+  });
+}
+
+void Dump(bool json) {
+  Attachment attachment;
+  if (!json) {
+    std::cout.flush();  // the library prints with stdio
+    PrintKestiHistAdminAllRepository();
+    return;
+  }
+  RegionLock lock;
+  const KestiHistAdminRegionHeader header = ReadHeader();
+  nlohmann::ordered_json repositories = nlohmann::ordered_json::array();
+  for (const KestiHistAdminRepository& repository : ReadAllRepositories()) {
+    nlohmann::ordered_json entry = RepositoryJson(repository);
+    nlohmann::ordered_json file_sets = nlohmann::ordered_json::array();
+    for (const KestiHistAdminFileSet& file_set :
+         ReadFileSets(static_cast<uint16_t>(repository.Index))) {
+      file_sets.push_back(FileSetJson(file_set));
+    }
+    entry["FileSets"] = std::move(file_sets);
+    repositories.push_back(std::move(entry));
+  }
+  PrintJson({{"Header",
+              {{"RegionSize", +header.RegionSize},
+               {"ReposHighWater", +header.ReposHighWater},
+               {"NumberRepos", +header.NumberRepos},
+               {"FSHighWater", +header.FSHighWater},
+               {"NumberFileSets", +header.NumberFileSets}}},
+             {"Repositories", std::move(repositories)}});
+}
+
+void Load(const std::string& source) {
+  Attachment attachment;
+  if (source == "running") {
+    Check(LoadFromMarnIntoKestiHistAdmin(), "cannot load from the running historian");
+    std::cout << "histadmin: region loaded from the running historian\n";
+  } else {
+    Check(LoadFromConfigIntoKestiHistAdmin(), "cannot load from the configuration files");
+    std::cout << "histadmin: configuration files merged into the region\n";
+  }
+}
+
+void Save() {
+  Attachment attachment;
+  Check(SaveKestiHistAdminToConfig(), "cannot save to the configuration files");
+  const KestiHistAdminTuningData tuning = ReadTuning();
+  std::cout << "histadmin: saved to " << FieldText(tuning.ConfigFilePath) << " and "
+            << FieldText(tuning.TuneFilePath) << '\n';
+}
+
+void Error(int32_t code, bool json) {
+  if (json) {
+    PrintJson({{"code", code}, {"message", ErrorMessage(code)}});
+  } else {
+    std::cout << ErrorMessage(code) << '\n';
+  }
+}
+
+}  // namespace
+
+void AddRegionCommands(CLI::App& app, RunState&) {
+  auto json = std::make_shared<bool>(false);
+
+  CLI::App* status = app.add_subcommand(
+      "status", "Size, high-water marks, counts and free space of the region");
+  AddJsonFlag(status, *json);
+  status->callback([json] { Status(*json); });
+
+  CLI::App* dump = app.add_subcommand(
+      "dump", "Every repository in use with its file sets, one field per line");
+  AddJsonFlag(dump, *json);
+  dump->callback([json] { Dump(*json); });
+
+  auto source = std::make_shared<std::string>();
+  CLI::App* load = app.add_subcommand(
+      "load", "Fill the region from the running historian, or merge the configuration files in");
+  load->add_option("SOURCE", *source, "running or config")
+      ->required()
+      ->check(CLI::IsMember({"running", "config"}));
+  load->callback([source] { Load(*source); });
+
+  CLI::App* save = app.add_subcommand(
+      "save", "Write the repositories and file sets to be saved to config.dat and tune.dat");
+  save->callback([] { Save(); });
+
+  auto code = std::make_shared<int32_t>(0);
+  CLI::App* error = app.add_subcommand("error", "The message of a result code");
+  error->add_option("CODE", *code, "A result code, e.g. -2004")->required();
+  AddJsonFlag(error, *json);
+  error->callback([code, json] { Error(*code, *json); });
+}
+
+}  // namespace kha::histadmin

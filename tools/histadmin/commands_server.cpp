@@ -1,0 +1,82 @@
+// histadmin serve: the server side. Sets the region up, optionally fills
+// it, and keeps it alive (the region lives only while some process holds
+// it) until SIGINT or SIGTERM.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "commands.h"
+#include "failure.h"
+#include "kestihistadmin.h"
+
+namespace kha::histadmin {
+namespace {
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+extern "C" void RequestStop(int) { stop_requested = 1; }
+
+struct ServeOptions {
+  uint64_t size = 0;
+  std::string load;
+};
+
+void Serve(const ServeOptions& options) {
+  if (options.size > UINT32_MAX) FailUsage("--size: at most 4294967295 bytes");
+  const auto size = static_cast<uint32_t>(options.size);
+
+  // Setting up over a running region would empty it under its users.
+  if (AttachToKestiHistAdminSharedMemory() == 0) {
+    (void)DetachFromKestiHistAdminSharedMemory();
+    Fail("a HistAdmin region is already running; stop its `histadmin serve` first");
+  }
+
+  // Installed before the region exists: a signal from now on ends the
+  // wait below, and the region is always released by a detach.
+  std::signal(SIGINT, RequestStop);
+  std::signal(SIGTERM, RequestStop);
+
+  Check(SetupAndAttachToKestiHistAdminSharedMemory(size), "cannot set up the HistAdmin region");
+  std::string loaded = "empty";
+  int32_t code = 0;
+  if (options.load == "running") {
+    code = LoadFromMarnIntoKestiHistAdmin();
+    loaded = "loaded from the running historian";
+  } else if (options.load == "config") {
+    code = LoadFromConfigIntoKestiHistAdmin();
+    loaded = "loaded from the configuration files";
+  }
+  if (code != 0) {
+    (void)DetachFromKestiHistAdminSharedMemory();
+    FailWithCode(code, "cannot load the region");
+  }
+
+  std::cout << "histadmin: serving a HistAdmin region of " << size << " bytes (" << loaded
+            << "); stop with Ctrl-C or SIGTERM" << std::endl;
+
+  while (stop_requested == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+  Check(DetachFromKestiHistAdminSharedMemory(), "cannot release the HistAdmin region");
+  std::cout << "histadmin: HistAdmin region released" << std::endl;
+}
+
+}  // namespace
+
+void AddServerCommands(CLI::App& app, RunState&) {
+  auto options = std::make_shared<ServeOptions>();
+  CLI::App* serve = app.add_subcommand(
+      "serve", "Set up the HistAdmin region and keep it alive until SIGINT or SIGTERM");
+  serve->add_option("--size", options->size, "Size of the region in bytes (suffixes k, M: 1M)")
+      ->required()
+      ->transform(CLI::AsSizeValue(false));
+  serve->add_option("--load", options->load, "Fill the region from the running historian or "
+                                             "from the configuration files")
+      ->check(CLI::IsMember({"running", "config"}));
+  serve->callback([options] { Serve(*options); });
+}
+
+}  // namespace kha::histadmin

@@ -1,0 +1,2 @@
+#include "commands.h"
+namespace kha::histadmin { void AddVerifyCommands(CLI::App&, RunState&) {} }

@@ -1,0 +1,40 @@
+// How a histadmin command ends when it cannot do what it was asked: an
+// exception carrying the exit status and the text for standard error,
+// caught once in main.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace kha::histadmin {
+
+inline constexpr int kExitFailure = 1;  // an operation failed
+inline constexpr int kExitUsage = 2;    // the command line was wrong
+
+class CommandFailure : public std::runtime_error {
+ public:
+  CommandFailure(int exit_status, const std::string& message)
+      : std::runtime_error(message), exit_status_(exit_status) {}
+  int exit_status() const { return exit_status_; }
+
+ private:
+  int exit_status_;
+};
+
+// The library's message for a result code.
+std::string ErrorMessage(int32_t code);
+
+// Exit 1 with "WHAT: MESSAGE (code CODE)".
+[[noreturn]] void FailWithCode(int32_t code, const std::string& what);
+// Exit 1 with `message`.
+[[noreturn]] void Fail(const std::string& message);
+// Exit 2 with `message`.
+[[noreturn]] void FailUsage(const std::string& message);
+
+// FailWithCode unless `code` is 0.
+inline void Check(int32_t code, const std::string& what) {
+  if (code != 0) FailWithCode(code, what);
+}
+
+}  // namespace kha::histadmin

@@ -1,0 +1,179 @@
+#include "settings.h"
+
+#include <charconv>
+
+namespace kha::histadmin {
+namespace {
+
+template <typename T>
+void AddPaired(CLI::App* command, const std::string& name, PairedSetting<T>& setting,
+               const std::string& what) {
+  auto* both = command->add_option("--" + name, setting.both, what + " (in effect and pending)");
+  auto* pending =
+      command->add_option("--pending-" + name, setting.pending, what + " to be saved only");
+  if constexpr (std::is_same_v<T, std::string>) {
+    both->check(PathFits());
+    pending->check(PathFits());
+  }
+}
+
+// Writes a paired setting into a record's two fields (named by member
+// pointers: the records are packed, so no references to their fields);
+// `pending` wins for the pending field.
+template <typename T, typename Record, typename Field>
+void ApplyPaired(const PairedSetting<T>& setting, Record& record, Field Record::*in_effect,
+                 Field Record::*pending) {
+  if (setting.both) {
+    record.*in_effect = *setting.both;
+    record.*pending = *setting.both;
+  }
+  if (setting.pending) record.*pending = *setting.pending;
+}
+
+template <std::size_t N>
+void ApplyPairedText(const PairedSetting<std::string>& setting, char (&in_effect)[N],
+                     char (&pending)[N]) {
+  if (setting.both) {
+    SetField(in_effect, *setting.both);
+    SetField(pending, *setting.both);
+  }
+  if (setting.pending) SetField(pending, *setting.pending);
+}
+
+// "SECS" or "SECS:USECS".
+std::string ParseTime(std::string& text, KestiHistAdminTimePair& time) {
+  const auto colon = text.find(':');
+  const std::string seconds = text.substr(0, colon);
+  const std::string micros = colon == std::string::npos ? "0" : text.substr(colon + 1);
+  int32_t s = 0, u = 0;
+  const auto rs = std::from_chars(seconds.data(), seconds.data() + seconds.size(), s);
+  const auto ru = std::from_chars(micros.data(), micros.data() + micros.size(), u);
+  if (seconds.empty() || rs.ec != std::errc() || rs.ptr != seconds.data() + seconds.size() ||
+      ru.ec != std::errc() || ru.ptr != micros.data() + micros.size()) {
+    return "expected SECONDS or SECONDS:MICROSECONDS, got '" + text + "'";
+  }
+  time.Seconds = s;
+  time.Microseconds = u;
+  return {};
+}
+
+void AddTimeOption(CLI::App* command, const std::string& name,
+                   std::optional<KestiHistAdminTimePair>& target, const std::string& what) {
+  command
+      ->add_option_function<std::string>(
+          name,
+          [&target](const std::string& text) {
+            KestiHistAdminTimePair time{};
+            std::string copy = text;
+            if (const std::string error = ParseTime(copy, time); !error.empty()) {
+              throw CLI::ValidationError(error);
+            }
+            target = time;
+          },
+          what)
+      ->type_name("SECS[:USECS]");
+}
+
+}  // namespace
+
+const CLI::Validator& PathFits() {
+  static const CLI::Validator validator(
+      [](std::string& text) -> std::string {
+        if (text.size() >= KHA_PATH_FIELD_SIZE) {
+          return "a path has at most " + std::to_string(KHA_PATH_FIELD_SIZE - 1) + " bytes";
+        }
+        return {};
+      },
+      "PATH");
+  return validator;
+}
+
+void RepositorySettings::AddOptions(CLI::App* command, bool with_status) {
+  if (with_status) {
+    command->add_option("--status", status_,
+                        "Status: 0 not saved, 1 saved, 2 marked, 3 new (saved)");
+  }
+  AddPaired(command, "path", path_, "repository path");
+  AddPaired(command, "backup-path", backup_path_, "backup path");
+  AddPaired(command, "points", points_, "number of points");
+  AddPaired(command, "queue-size", queue_size_, "queue size");
+  command->add_option("--file-set-size", file_set_size_, "default size of the file sets");
+  AddPaired(command, "threshold", threshold_, "default threshold of the file sets");
+  AddPaired(command, "time-span", time_span_, "default time span of the file sets");
+  command->add_option("--future-time", future_time_, "future time");
+  command->add_option("--past-time", past_time_, "past time");
+  AddPaired(command, "cache-size", cache_size_, "cache size");
+  AddPaired(command, "insert-size", insert_size_, "insert size");
+  AddPaired(command, "empty-filesets", empty_filesets_, "empty file sets setting");
+}
+
+bool RepositorySettings::Given() const {
+  return status_ || path_.Given() || backup_path_.Given() || points_.Given() ||
+         queue_size_.Given() || file_set_size_ || threshold_.Given() || time_span_.Given() ||
+         future_time_ || past_time_ || cache_size_.Given() || insert_size_.Given() ||
+         empty_filesets_.Given();
+}
+
+void RepositorySettings::ApplyTo(KestiHistAdminRepository& r) const {
+  using R = KestiHistAdminRepository;
+  if (status_) r.Status = *status_;
+  ApplyPairedText(path_, r.FilePath, r.PendingFilePath);
+  ApplyPairedText(backup_path_, r.BackupFilePath, r.PendingBackupFilePath);
+  ApplyPaired(points_, r, &R::NumberPoints, &R::PendingNumberPoints);
+  ApplyPaired(queue_size_, r, &R::QueueSize, &R::PendingQueueSize);
+  if (file_set_size_) r.GlobalFileSetSize = *file_set_size_;
+  ApplyPaired(threshold_, r, &R::GlobalThreshold, &R::PendingGlobalThreshold);
+  ApplyPaired(time_span_, r, &R::GlobalTimeSpan, &R::PendingGlobalTimeSpan);
+  if (future_time_) r.FutureTime = *future_time_;
+  if (past_time_) r.PastTime = *past_time_;
+  ApplyPaired(cache_size_, r, &R::CacheSize, &R::PendingCacheSize);
+  ApplyPaired(insert_size_, r, &R::InsertSize, &R::PendingInsertSize);
+  ApplyPaired(empty_filesets_, r, &R::EmptyFilesets, &R::PendingEmptyFilesets);
+}
+
+void FileSetSettings::AddOptions(CLI::App* command, bool with_path) {
+  command->add_option("--status", status_,
+                      "RecordStatus: 0 not saved, 1 saved and active, 2 active, 3 saved");
+  if (with_path) {
+    AddPaired(command, "path", path_, "file-set path");
+  } else {
+    command->add_option("--pending-path", path_.pending, "file-set path to be saved only")
+        ->check(PathFits());
+  }
+  AddTimeOption(command, "--start", start_, "start of the file set's time range");
+  AddTimeOption(command, "--end", end_, "end of the file set's time range (0: open)");
+  command->add_option("--param-source", param_source_,
+                      "1: own size, threshold and time span; 0: the repository's")
+      ->check(CLI::Range(0, 1));
+  AddPaired(command, "size", size_, "file-set size");
+  AddPaired(command, "threshold", threshold_, "threshold");
+  AddPaired(command, "timespan", timespan_, "time span");
+  command->add_option("--percentage", percentage_, "percentage");
+  command->add_option("--history-status", history_status_, "history status")
+      ->check(CLI::Range(-32768, 32767));
+}
+
+bool FileSetSettings::Given() const {
+  return status_ || param_source_ || history_status_ || path_.Given() || start_ || end_ ||
+         size_.Given() || timespan_.Given() || threshold_.Given() || percentage_;
+}
+
+bool FileSetSettings::GivesOwnParameters() const {
+  return size_.Given() || threshold_.Given() || timespan_.Given();
+}
+
+void FileSetSettings::ApplyTo(KestiHistAdminFileSet& f) const {
+  if (status_) f.RecordStatus = *status_;
+  ApplyPairedText(path_, f.FilePath, f.PendingFilePath);
+  if (start_) f.StartTime = *start_;
+  if (end_) f.EndTime = *end_;
+  if (param_source_) f.ParamSource = *param_source_;
+  using F = KestiHistAdminFileSet;
+  ApplyPaired(size_, f, &F::Size, &F::PendingSize);
+  ApplyPaired(threshold_, f, &F::Threshold, &F::PendingThreshold);
+  ApplyPaired(timespan_, f, &F::Timespan, &F::PendingTimespan);
+  if (percentage_) f.Percentage = *percentage_;
+  if (history_status_) f.HistoryStatus = static_cast<int16_t>(*history_status_);
+}
+
+}  // namespace kha::histadmin
