@@ -1,0 +1,218 @@
+#!/usr/bin/env bash
+# histadmin end to end: a server in the background on a copy of the example
+# configuration, every command once with its output checked, the save seen
+# in config.dat, verify clean, and verify catching a region broken on
+# purpose.
+#   histadmin_end_to_end.sh HISTADMIN BREAK_REGION EXAMPLE_CONFIG_DIR WORK_DIR
+set -uo pipefail
+
+histadmin=$1
+break_region=$2
+examples=$3
+work=$4
+
+rm -rf "$work"
+mkdir -p "$work/config" "$work/original"
+cp "$examples"/*.dat "$work/config/"
+cp "$examples"/*.dat "$work/original/"
+export KESTI_HISTORY_CONFIG_DIR=$work/config
+# Kernel objects of our own: never a real region, never another test's.
+export KESTIHISTADMIN_NAME_PREFIX="khae2e$$_"
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# run EXPECTED_STATUS ARGS...: runs histadmin; stdout in $out, stderr in $err.
+run() {
+  local expected=$1
+  shift
+  out=$("$histadmin" "$@" 2>"$work/stderr")
+  status=$?
+  err=$(cat "$work/stderr")
+  if [ "$status" -ne "$expected" ]; then
+    fail "histadmin $* exited $status, expected $expected; stdout: $out; stderr: $err"
+  fi
+}
+
+# contains TEXT NEEDLE [WHAT]
+contains() {
+  case "$1" in
+    *"$2"*) ;;
+    *) fail "${3:-output} lacks '$2': $1" ;;
+  esac
+}
+
+lacks() {
+  case "$1" in
+    *"$2"*) fail "${3:-output} has '$2': $1" ;;
+  esac
+}
+
+server=""
+stop_server() {
+  if [ -n "$server" ] && kill -0 "$server" 2>/dev/null; then
+    kill -TERM "$server"
+    wait "$server"
+  fi
+}
+trap stop_server EXIT
+
+# --- no region yet, and wrong usage --------------------------------------
+run 1 list
+contains "$err" 'no HistAdmin region is running: start `histadmin serve`' "stderr"
+run 2
+run 2 no-such-command
+run 2 serve
+run 2 delete-fileset SOME 0
+run 2 load elsewhere
+run 2 set-repo SOME
+run 0 --help
+contains "$out" "add-fileset"
+run 0 add-fileset --help
+contains "$out" "--pending-size"
+run 0 error -- -2039
+contains "$out" "The file path for this fileset is already used by some other fileset."
+run 0 error 7 --json
+contains "$out" '"message": "Unknown error = 7"'
+
+# --- serve ---------------------------------------------------------------
+"$histadmin" serve --size 2M --load config >"$work/serve.out" 2>&1 &
+server=$!
+for _ in $(seq 100); do
+  grep -q "serving" "$work/serve.out" && break
+  kill -0 "$server" 2>/dev/null || break
+  sleep 0.1
+done
+contains "$(cat "$work/serve.out")" \
+  "serving a HistAdmin region of 2097152 bytes (loaded from the configuration files)" "serve"
+run 1 serve --size 1M
+contains "$err" "already running"
+
+repositories=$(grep -c '^\[\[repository\]\]' "$examples/config.dat")
+file_sets=$(grep -c '\[\[repository.file_set\]\]' "$examples/config.dat")
+first=$(grep -m1 "^name = " "$examples/config.dat" | sed "s/^name = '\(.*\)'/\1/")
+
+# --- reading commands ----------------------------------------------------
+run 0 status
+contains "$out" "region size   2097152 bytes"
+contains "$out" "repositories  $repositories in use"
+contains "$out" "file sets     $file_sets in use"
+contains "$out" "$work/config/config.dat"
+run 0 status --json
+contains "$out" "\"NumberRepos\": $repositories,"
+contains "$out" "\"NumberFileSets\": $file_sets,"
+
+run 0 list
+contains "$out" "SLOT  NUMBER  NAME"
+contains "$out" "$first"
+run 0 list --json
+[ "$(grep -c '"RepositoryName"' <<<"$out")" -eq "$repositories" ] ||
+  fail "list --json: not $repositories repositories: $out"
+
+run 0 show "$(tr '[:upper:]' '[:lower:]' <<<"$first")"
+contains "$out" "repository  $first"
+contains "$out" "fs0003.dat"
+run 0 show "$first" --json
+contains "$out" '"FileSets": ['
+contains "$out" '"Number": 3,'
+run 1 show NO_SUCH_REPOSITORY
+contains "$err" "no repository named 'NO_SUCH_REPOSITORY'"
+
+run 0 dump
+[ "$(grep -c '^Repository Name = \*' <<<"$out")" -eq "$repositories" ] ||
+  fail "dump: not $repositories repositories"
+[ "$(grep -c '^FileSetNumber = ' <<<"$out")" -eq "$file_sets" ] || fail "dump: not $file_sets file sets"
+contains "$out" "Repository Name = *$first*"
+run 0 dump --json
+contains "$out" '"Repositories": ['
+
+run 0 verify
+contains "$out" "the region is consistent"
+
+# --- changes -------------------------------------------------------------
+run 0 add-repo E2E_REPO --path /data/e2e --points 10 --threshold 0.5 --time-span 3600
+contains "$out" "added repository 'E2E_REPO'"
+run 1 add-repo e2e_repo
+contains "$err" "already exists"
+run 1 add-repo THIS_NAME_IS_MUCH_TOO_LONG_FOR_A_REPOSITORY
+contains "$err" "The supplied repository name is too long. (code -2020)"
+run 0 add-fileset E2E_REPO /data/e2e/fs1 --start 1700000000
+contains "$out" "added file set 1 of 'E2E_REPO'"
+run 0 add-fileset E2E_REPO /data/e2e/fs2 --size 100 --threshold 0.25 --timespan 60
+contains "$out" "added file set 2 of 'E2E_REPO'"
+run 1 add-fileset E2E_REPO /DATA/E2E/FS1
+contains "$err" "The file path for this fileset is already used by some other fileset. (code -2039)"
+run 0 set-repo E2E_REPO --pending-points 20 --queue-size 7
+run 0 set-fileset E2E_REPO 2 --pending-size 200 --end 1700003600:5
+run 1 set-fileset E2E_REPO 9 --size 1
+contains "$err" "has no file set number 9"
+run 0 show E2E_REPO --json
+contains "$out" '"NumberPoints": 10,'
+contains "$out" '"PendingNumberPoints": 20,'
+contains "$out" '"QueueSize": 7,'
+contains "$out" '"GlobalThreshold": 0.5,'
+contains "$out" '"PendingSize": 200,'
+contains "$out" '"Microseconds": 5'
+contains "$out" '"CurrentFileSet": 1,'
+run 0 show E2E_REPO
+contains "$out" "/data/e2e/fs1"
+contains "$out" "100 (200)"
+
+run 0 show "$first" --json
+before=$(grep -m1 '"NumberFS"' <<<"$out" | tr -dc '0-9')
+run 0 add-fileset "$first" /var/lib/kesti/history/e2e_added.dat
+contains "$out" "added file set $((before + 1)) of '$first'"
+
+run 0 verify
+contains "$out" "the region is consistent"
+
+# --- save: the configuration files change --------------------------------
+run 0 save
+contains "$out" "saved to $work/config/config.dat"
+grep -q "E2E_REPO" "$work/config/config.dat" || fail "config.dat lacks the new repository"
+grep -q "/data/e2e/fs2" "$work/config/config.dat" || fail "config.dat lacks the new file set"
+grep -q "e2e_added.dat" "$work/config/config.dat" || fail "config.dat lacks the added file set"
+cmp -s "$work/original/config.dat" "$examples/config.dat" || fail "the example was changed"
+
+run 0 delete-fileset E2E_REPO 1
+contains "$out" "file set 1 of 'E2E_REPO' deleted"
+run 0 show E2E_REPO --json
+contains "$out" '"NumberFS": 1,'
+lacks "$out" "/data/e2e/fs1"
+run 0 delete-repo E2E_REPO
+run 0 list
+lacks "$out" "E2E_REPO"
+
+run 0 load config
+contains "$out" "merged"
+run 0 list
+contains "$out" "E2E_REPO" "list after reloading the saved configuration"
+run 0 verify
+contains "$out" "the region is consistent"
+
+# --- verify catches a broken region --------------------------------------
+"$break_region" repository-count || fail "kha_break_region failed"
+run 1 verify
+contains "$out" "repository-count:"
+contains "$out" "1 violation"
+run 1 verify --json
+contains "$out" '"consistent": false'
+
+# --- stop ----------------------------------------------------------------
+kill -TERM "$server"
+wait "$server"
+serve_status=$?
+server=""
+[ "$serve_status" -eq 0 ] || fail "serve exited $serve_status"
+contains "$(cat "$work/serve.out")" "HistAdmin region released" "serve"
+run 1 status
+contains "$err" "no HistAdmin region is running"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures checks failed" >&2
+  exit 1
+fi
+echo "all checks passed"
