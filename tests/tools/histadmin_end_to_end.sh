@@ -73,7 +73,7 @@ run 0 --help
 contains "$out" "add-fileset"
 run 0 add-fileset --help
 contains "$out" "--pending-size"
-run 0 error -- -2039
+run 0 error -2039
 contains "$out" "The file path for this fileset is already used by some other fileset."
 run 0 error 7 --json
 contains "$out" '"message": "Unknown error = 7"'

@@ -46,7 +46,7 @@ foreach(file
 endforeach()
 
 # The installed tool finds its libraries from wherever the prefix is.
-run(${prefix}/bin/histadmin error -- -2004)
+run(${prefix}/bin/histadmin error -2004)
 expect_in("${run_output}" "The HISTADMIN shared memory has not been mapped.")
 
 set(flags "")
