@@ -74,8 +74,8 @@ static int own_region(void) {
 
   if (add_file_set(slot, "/var/lib/history/example/fs1", 1700000000) != 0) return 1;
   if (add_file_set(slot, "/var/lib/history/example/fs2", 0) != 0) return 1;
-  code = CheckKestiHistAdminAllFileSetsForAFilePath(slot, 0, "/VAR/lib/history/example/FS1",
-                                                    &slot, &number);
+  code = CheckKestiHistAdminAllFileSetsForAFilePath(slot, 0, "/VAR/lib/history/example/FS1", &slot,
+                                                    &number);
   printf("the same path again: %s\n", code == KHA_FILE_PATH_IN_USE ? "refused" : "accepted");
   if (code != KHA_FILE_PATH_IN_USE) return 1;
 

@@ -17,8 +17,8 @@ namespace {
 
 // Fails when `path` is held by another file set of the repository (one
 // whose status is not 0), leaving out `skip_slot`.
-void CheckPathIsFree(const FoundRepository& repository, const std::string& name,
-                     uint16_t skip_slot, const std::string& path) {
+void CheckPathIsFree(const FoundRepository& repository, const std::string& name, uint16_t skip_slot,
+                     const std::string& path) {
   uint16_t slot = 0, number = 0;
   Check(CheckKestiHistAdminAllFileSetsForAFilePath(repository.slot, skip_slot, path.c_str(), &slot,
                                                    &number),
@@ -61,8 +61,8 @@ void AddFileSet(const AddFileSetOptions& options) {
       code != 0) {
     // Not left behind half made.
     (void)DeleteKestiHistAdminOneFileSetForOneRepository(found.slot, number);
-    FailWithCode(code, "cannot write file set " + std::to_string(number) + " of '" +
-                           options.name + "'");
+    FailWithCode(code,
+                 "cannot write file set " + std::to_string(number) + " of '" + options.name + "'");
   }
   std::cout << "histadmin: added file set " << number << " of '" << options.name << "' in slot "
             << slot << ": " << options.path << '\n';
@@ -90,10 +90,8 @@ void SetFileSet(const SetFileSetOptions& options) {
     }
   }
   Check(UpdateKestiHistAdminOneFileSet(0, found.slot, slot, &record),
-        "cannot update file set " + std::to_string(options.number) + " of '" + options.name +
-            "'");
-  std::cout << "histadmin: file set " << options.number << " of '" << options.name
-            << "' updated\n";
+        "cannot update file set " + std::to_string(options.number) + " of '" + options.name + "'");
+  std::cout << "histadmin: file set " << options.number << " of '" << options.name << "' updated\n";
 }
 
 struct DeleteFileSetOptions {
@@ -107,10 +105,8 @@ void DeleteFileSet(const DeleteFileSetOptions& options) {
   const FoundRepository found = FindRepository(options.name);
   (void)FindFileSet(found, options.name, options.number);
   Check(DeleteKestiHistAdminOneFileSetForOneRepository(found.slot, options.number),
-        "cannot delete file set " + std::to_string(options.number) + " of '" + options.name +
-            "'");
-  std::cout << "histadmin: file set " << options.number << " of '" << options.name
-            << "' deleted\n";
+        "cannot delete file set " + std::to_string(options.number) + " of '" + options.name + "'");
+  std::cout << "histadmin: file set " << options.number << " of '" << options.name << "' deleted\n";
 }
 
 }  // namespace
@@ -120,9 +116,7 @@ void AddFileSetCommands(CLI::App& app, RunState&) {
   CLI::App* add_fileset =
       app.add_subcommand("add-fileset", "Add a file set at the end of a repository's chain");
   add_fileset->add_option("NAME", add->name, "Repository name")->required();
-  add_fileset->add_option("PATH", add->path, "Path of the file set")
-      ->required()
-      ->check(PathFits());
+  add_fileset->add_option("PATH", add->path, "Path of the file set")->required()->check(PathFits());
   add->settings.AddOptions(add_fileset, false);
   add_fileset->callback([add] { AddFileSet(*add); });
 

@@ -41,8 +41,7 @@ void Status(bool json) {
       {"free space", std::to_string(free_space) + " bytes (room for " +
                          std::to_string(free_space / KHA_REPOSITORY_RECORD_SIZE) +
                          " repository slots or " +
-                         std::to_string(free_space / KHA_FILESET_RECORD_SIZE) +
-                         " file-set slots)"},
+                         std::to_string(free_space / KHA_FILESET_RECORD_SIZE) + " file-set slots)"},
       {"to be saved", std::to_string(to_save) + " repositories"},
       {"config.dat", FieldText(tuning.ConfigFilePath)},
       {"tune.dat", FieldText(tuning.TuneFilePath)},
@@ -110,13 +109,13 @@ void Error(int32_t code, bool json) {
 void AddRegionCommands(CLI::App& app, RunState&) {
   auto json = std::make_shared<bool>(false);
 
-  CLI::App* status = app.add_subcommand(
-      "status", "Size, high-water marks, counts and free space of the region");
+  CLI::App* status =
+      app.add_subcommand("status", "Size, high-water marks, counts and free space of the region");
   AddJsonFlag(status, *json);
   status->callback([json] { Status(*json); });
 
-  CLI::App* dump = app.add_subcommand(
-      "dump", "Every repository in use with its file sets, one field per line");
+  CLI::App* dump =
+      app.add_subcommand("dump", "Every repository in use with its file sets, one field per line");
   AddJsonFlag(dump, *json);
   dump->callback([json] { Dump(*json); });
 

@@ -59,13 +59,11 @@ void PrintRepositoryText(const KestiHistAdminRepository& r,
   TextTable settings({"SETTING", "IN EFFECT", "PENDING"});
   const auto i = [](int32_t value) { return std::to_string(value); };
   settings.AddRow({"path", FieldText(r.FilePath), FieldText(r.PendingFilePath)});
-  settings.AddRow(
-      {"backup path", FieldText(r.BackupFilePath), FieldText(r.PendingBackupFilePath)});
+  settings.AddRow({"backup path", FieldText(r.BackupFilePath), FieldText(r.PendingBackupFilePath)});
   settings.AddRow({"points", i(r.NumberPoints), i(r.PendingNumberPoints)});
   settings.AddRow({"queue size", i(r.QueueSize), i(r.PendingQueueSize)});
   settings.AddRow({"file-set size", i(r.GlobalFileSetSize), "-"});
-  settings.AddRow(
-      {"threshold", FloatText(r.GlobalThreshold), FloatText(r.PendingGlobalThreshold)});
+  settings.AddRow({"threshold", FloatText(r.GlobalThreshold), FloatText(r.PendingGlobalThreshold)});
   settings.AddRow({"time span", i(r.GlobalTimeSpan), i(r.PendingGlobalTimeSpan)});
   settings.AddRow({"future time", i(r.FutureTime), "-"});
   settings.AddRow({"past time", i(r.PastTime), "-"});
@@ -76,8 +74,8 @@ void PrintRepositoryText(const KestiHistAdminRepository& r,
   if (file_sets.empty()) return;
 
   std::cout << '\n';
-  TextTable table({"NO", "SLOT", "STATUS", "PATH", "START", "END", "SOURCE", "SIZE",
-                   "THRESHOLD", "TIMESPAN", "HISTORY"});
+  TextTable table({"NO", "SLOT", "STATUS", "PATH", "START", "END", "SOURCE", "SIZE", "THRESHOLD",
+                   "TIMESPAN", "HISTORY"});
   int position = 0;
   for (const auto& f : file_sets) {
     table.AddRow({std::to_string(++position), std::to_string(f.Index), StatusText(f.RecordStatus),
@@ -131,8 +129,8 @@ void AddRepo(const AddRepoOptions& options) {
   Check(SearchKestiHistAdminRepositoryByName(options.name.c_str(), &slot, &number),
         "cannot add repository '" + options.name + "'");
   if (slot != 0) {
-    Fail("a repository named '" + options.name + "' already exists (slot " +
-         std::to_string(slot) + ", number " + std::to_string(number) + ")");
+    Fail("a repository named '" + options.name + "' already exists (slot " + std::to_string(slot) +
+         ", number " + std::to_string(number) + ")");
   }
   Check(AddKestiHistAdminOneRepository(options.name.c_str(), options.status, &slot, &number),
         "cannot add repository '" + options.name + "'");

@@ -73,8 +73,10 @@ void AddServerCommands(CLI::App& app, RunState&) {
   serve->add_option("--size", options->size, "Size of the region in bytes (suffixes k, M: 1M)")
       ->required()
       ->transform(CLI::AsSizeValue(false));
-  serve->add_option("--load", options->load, "Fill the region from the running historian or "
-                                             "from the configuration files")
+  serve
+      ->add_option("--load", options->load,
+                   "Fill the region from the running historian or "
+                   "from the configuration files")
       ->check(CLI::IsMember({"running", "config"}));
   serve->callback([options] { Serve(*options); });
 }

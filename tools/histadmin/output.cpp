@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 namespace kha::histadmin {
@@ -113,7 +113,8 @@ nlohmann::ordered_json FileSetJson(const KestiHistAdminFileSet& f) {
       {"RecordStatus", +f.RecordStatus},
       {"FilePath", FieldText(f.FilePath)},
       {"PendingFilePath", FieldText(f.PendingFilePath)},
-      {"StartTime", {{"Seconds", +f.StartTime.Seconds}, {"Microseconds", +f.StartTime.Microseconds}}},
+      {"StartTime",
+       {{"Seconds", +f.StartTime.Seconds}, {"Microseconds", +f.StartTime.Microseconds}}},
       {"EndTime", {{"Seconds", +f.EndTime.Seconds}, {"Microseconds", +f.EndTime.Microseconds}}},
       {"ParamSource", +f.ParamSource},
       {"Size", +f.Size},
@@ -132,8 +133,7 @@ nlohmann::ordered_json FileSetJson(const KestiHistAdminFileSet& f) {
 }
 
 void PrintJson(const nlohmann::ordered_json& value) {
-  std::cout << value.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-            << '\n';
+  std::cout << value.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
 }  // namespace kha::histadmin

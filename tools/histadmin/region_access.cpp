@@ -29,10 +29,9 @@ KestiHistAdminTuningData ReadTuning() {
 }
 
 uint32_t FreeSpaceOf(const KestiHistAdminRegionHeader& header) {
-  const int64_t free_bytes = int64_t{header.RegionSize} -
-                             int64_t{header.ReposHighWater} * KHA_REPOSITORY_RECORD_SIZE -
-                             (int64_t{header.FSHighWater} * KHA_FILESET_RECORD_SIZE +
-                              KHA_FILESET_TABLE_OFFSET);
+  const int64_t free_bytes =
+      int64_t{header.RegionSize} - int64_t{header.ReposHighWater} * KHA_REPOSITORY_RECORD_SIZE -
+      (int64_t{header.FSHighWater} * KHA_FILESET_RECORD_SIZE + KHA_FILESET_TABLE_OFFSET);
   return free_bytes < 0 ? 0u : static_cast<uint32_t>(std::min<int64_t>(free_bytes, UINT32_MAX));
 }
 
@@ -94,8 +93,8 @@ std::vector<KestiHistAdminFileSet> ReadFileSets(uint16_t repository_slot) {
       return records;
     }
     if (code != KHA_BUFFER_TOO_SMALL || count <= wanted) {
-      FailWithCode(code, "cannot list the file sets of repository slot " +
-                             std::to_string(repository_slot));
+      FailWithCode(
+          code, "cannot list the file sets of repository slot " + std::to_string(repository_slot));
     }
     wanted = count;
   }
@@ -110,8 +109,7 @@ FoundRepository FindRepository(const std::string& name) {
   return found;
 }
 
-uint16_t FindFileSet(const FoundRepository& repository, const std::string& name,
-                     uint16_t number) {
+uint16_t FindFileSet(const FoundRepository& repository, const std::string& name, uint16_t number) {
   uint16_t slot = 0;
   const int32_t code = SearchKestiHistAdminFileSetByNumber(repository.number, number, &slot);
   if (code == KHA_INVALID_FILESET_NUMBER || (code == 0 && slot == 0)) {

@@ -36,7 +36,6 @@ struct FoundRepository {
 FoundRepository FindRepository(const std::string& name);
 
 // The slot of file set `number` of a repository; fails when it has none.
-uint16_t FindFileSet(const FoundRepository& repository, const std::string& name,
-                     uint16_t number);
+uint16_t FindFileSet(const FoundRepository& repository, const std::string& name, uint16_t number);
 
 }  // namespace kha::histadmin

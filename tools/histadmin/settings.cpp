@@ -142,8 +142,9 @@ void FileSetSettings::AddOptions(CLI::App* command, bool with_path) {
   }
   AddTimeOption(command, "--start", start_, "start of the file set's time range");
   AddTimeOption(command, "--end", end_, "end of the file set's time range (0: open)");
-  command->add_option("--param-source", param_source_,
-                      "1: own size, threshold and time span; 0: the repository's")
+  command
+      ->add_option("--param-source", param_source_,
+                   "1: own size, threshold and time span; 0: the repository's")
       ->check(CLI::Range(0, 1));
   AddPaired(command, "size", size_, "file-set size");
   AddPaired(command, "threshold", threshold_, "threshold");

@@ -5,8 +5,8 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>

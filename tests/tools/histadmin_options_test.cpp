@@ -1,0 +1,134 @@
+// histadmin's settings options and text helpers, without a region: what
+// the command line makes of a record.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "output.h"
+#include "settings.h"
+
+namespace kha::histadmin {
+namespace {
+
+// Parses `args` (without the program name) into `settings` as a command.
+template <typename Settings>
+void Parse(Settings& settings, bool flag, std::vector<std::string> args) {
+  CLI::App app;
+  settings.AddOptions(&app, flag);
+  std::reverse(args.begin(), args.end());  // CLI11 takes them last first
+  app.parse(args);
+}
+
+TEST(RepositorySettingsTest, BothAndPendingOptionsWriteTheirFieldsOnly) {
+  RepositorySettings settings;
+  Parse(settings, true,
+        {"--pending-points", "7", "--points", "5", "--pending-path", "/new", "--threshold", "0.5",
+         "--future-time", "-3", "--status", "3"});
+  KestiHistAdminRepository record{};
+  std::strcpy(record.FilePath, "/old");
+  std::strcpy(record.PendingFilePath, "/old");
+  record.QueueSize = 11;
+  record.PendingQueueSize = 12;
+  settings.ApplyTo(record);
+
+  EXPECT_TRUE(settings.Given());
+  EXPECT_EQ(record.Status, 3);
+  EXPECT_EQ(record.NumberPoints, 5);
+  EXPECT_EQ(record.PendingNumberPoints, 7);  // the pending option wins, whatever the order
+  EXPECT_STREQ(record.FilePath, "/old");
+  EXPECT_STREQ(record.PendingFilePath, "/new");
+  EXPECT_EQ(record.GlobalThreshold, 0.5f);
+  EXPECT_EQ(record.PendingGlobalThreshold, 0.5f);
+  EXPECT_EQ(record.FutureTime, -3);
+  EXPECT_EQ(record.QueueSize, 11);  // not named: kept
+  EXPECT_EQ(record.PendingQueueSize, 12);
+}
+
+TEST(RepositorySettingsTest, NothingGivenChangesNothing) {
+  RepositorySettings settings;
+  Parse(settings, true, {});
+  EXPECT_FALSE(settings.Given());
+  KestiHistAdminRepository record;
+  std::memset(&record, 0x5A, sizeof record);
+  KestiHistAdminRepository before = record;
+  settings.ApplyTo(record);
+  EXPECT_EQ(std::memcmp(&record, &before, sizeof record), 0);
+}
+
+TEST(RepositorySettingsTest, PathsMustFitTheirField) {
+  RepositorySettings fits;
+  Parse(fits, false, {"--path", std::string(255, 'p')});
+  KestiHistAdminRepository record{};
+  std::memset(record.FilePath, 'x', sizeof record.FilePath);
+  fits.ApplyTo(record);
+  EXPECT_EQ(FieldText(record.FilePath), std::string(255, 'p'));
+  EXPECT_EQ(record.FilePath[255], '\0');
+
+  RepositorySettings too_long;
+  EXPECT_THROW(Parse(too_long, false, {"--path", std::string(256, 'p')}), CLI::ValidationError);
+}
+
+TEST(FileSetSettingsTest, TimesTakeSecondsAndOptionalMicroseconds) {
+  FileSetSettings settings;
+  Parse(settings, true, {"--start", "1700000000", "--end", "-5:250"});
+  KestiHistAdminFileSet record{};
+  record.StartTime.Microseconds = 99;
+  settings.ApplyTo(record);
+  EXPECT_EQ(record.StartTime.Seconds, 1700000000);
+  EXPECT_EQ(record.StartTime.Microseconds, 0);
+  EXPECT_EQ(record.EndTime.Seconds, -5);
+  EXPECT_EQ(record.EndTime.Microseconds, 250);
+
+  for (const char* bad : {"", "12x", "1:", ":5", "99999999999", "1:2:3"}) {
+    FileSetSettings rejected;
+    EXPECT_THROW(Parse(rejected, true, {"--start", bad}), CLI::ValidationError) << bad;
+  }
+}
+
+TEST(FileSetSettingsTest, OwnParametersAndRanges) {
+  FileSetSettings none;
+  Parse(none, false, {"--status", "0"});
+  EXPECT_TRUE(none.Given());
+  EXPECT_FALSE(none.GivesOwnParameters());
+
+  FileSetSettings own;
+  Parse(own, false, {"--pending-timespan", "60", "--history-status", "-2"});
+  EXPECT_TRUE(own.GivesOwnParameters());
+  KestiHistAdminFileSet record{};
+  record.Timespan = 30;
+  own.ApplyTo(record);
+  EXPECT_EQ(record.Timespan, 30);
+  EXPECT_EQ(record.PendingTimespan, 60);
+  EXPECT_EQ(record.HistoryStatus, -2);
+
+  FileSetSettings bad_source;
+  EXPECT_THROW(Parse(bad_source, false, {"--param-source", "2"}), CLI::ValidationError);
+  FileSetSettings bad_history;
+  EXPECT_THROW(Parse(bad_history, false, {"--history-status", "40000"}), CLI::ValidationError);
+  // The add takes the path as an argument: no --path there.
+  FileSetSettings no_path;
+  EXPECT_THROW(Parse(no_path, false, {"--path", "/x"}), CLI::ParseError);
+}
+
+TEST(OutputTest, FieldsFloatsAndTimes) {
+  char unterminated[4] = {'a', 'b', 'c', 'd'};
+  EXPECT_EQ(FieldText(unterminated), "abcd");
+  char short_text[8] = "ab";
+  EXPECT_EQ(FieldText(short_text), "ab");
+
+  EXPECT_EQ(FloatText(0.1f), "0.1");
+  EXPECT_EQ(FloatText(-1.0f), "-1");
+  EXPECT_EQ(TimeText({12, 0}), "12");
+  EXPECT_EQ(TimeText({12, 5}), "12:5");
+  EXPECT_EQ(StatusText(3), "3 (new, saved)");
+  EXPECT_EQ(StatusText(9), "9 (unknown)");
+
+  KestiHistAdminFileSet file_set{};
+  file_set.PendingThreshold = 0.1f;
+  EXPECT_EQ(FileSetJson(file_set)["PendingThreshold"].get<double>(), 0.1);
+}
+
+}  // namespace
+}  // namespace kha::histadmin
