@@ -13,6 +13,13 @@
 namespace kha::histadmin {
 namespace {
 
+// "VALUE", or "VALUE (PENDING)" when the pending twin differs; "-" stands
+// for an empty value in effect.
+std::string PairText(const std::string& in_effect, const std::string& pending) {
+  if (in_effect == pending) return in_effect;
+  return (in_effect.empty() ? std::string("-") : in_effect) + " (" + pending + ")";
+}
+
 void List(bool json) {
   Attachment attachment;
   const auto repositories = [] {
@@ -30,17 +37,15 @@ void List(bool json) {
     return;
   }
   TextTable table({"SLOT", "NUMBER", "NAME", "STATUS", "FILE SETS", "PATH"});
+  bool pending_differs = false;
   for (const auto& r : repositories) {
+    pending_differs |= FieldText(r.FilePath) != FieldText(r.PendingFilePath);
     table.AddRow({std::to_string(r.Index), std::to_string(r.ReposNumber),
                   FieldText(r.RepositoryName), StatusText(r.Status), std::to_string(r.NumberFS),
-                  FieldText(r.FilePath)});
+                  PairText(FieldText(r.FilePath), FieldText(r.PendingFilePath))});
   }
   table.Print();
-}
-
-// "VALUE", or "VALUE (PENDING)" when the pending twin differs.
-std::string PairText(const std::string& in_effect, const std::string& pending) {
-  return in_effect == pending ? in_effect : in_effect + " (" + pending + ")";
+  if (pending_differs) std::cout << "(a path in parentheses is the pending path)\n";
 }
 
 void PrintRepositoryText(const KestiHistAdminRepository& r,
