@@ -1,6 +1,9 @@
 #include "config/configuration_files.h"
 
+#include <algorithm>
 #include <array>
+#include <chrono>
+#include <system_error>
 
 #include "config/atomic_files.h"
 #include "config/config_directory.h"
@@ -89,7 +92,36 @@ bool WriteStoredConfiguration(const HistoryConfig& config) {
   return ReplaceFilesAtomically(files);
 }
 
+ConfigurationCache::Stamps ConfigurationCache::CurrentStamps() {
+  Stamps stamps;
+  const ConfigFileKind kinds[] = {ConfigFileKind::kRunning, ConfigFileKind::kConfig,
+                                  ConfigFileKind::kTuning};
+  for (std::size_t i = 0; i < stamps.size(); ++i) {
+    const auto path = ConfigFilePath(kinds[i]);
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (error) continue;
+    const auto written = std::filesystem::last_write_time(path, error);
+    if (error) continue;
+    stamps[i] = FileStamp{true, size, written};
+  }
+  return stamps;
+}
+
 std::shared_ptr<const HistoryConfig> ConfigurationCache::Current(ConfigSource source) {
+  // A file written this long before a read cannot be written again with
+  // the same time of last change on any file system we run on.
+  constexpr auto kSettlingTime = std::chrono::seconds(2);
+  const auto directory = ConfigDirectory();
+  const Stamps stamps = CurrentStamps();
+  {
+    const std::lock_guard lock(mutex_);
+    const Entry& entry = source == ConfigSource::kRunning ? running_ : stored_;
+    if (entry.texts && entry.settled && entry.stamps == stamps && entry.directory == directory) {
+      return entry.config;
+    }
+  }
+  const auto read_at = std::filesystem::file_time_type::clock::now();
   auto texts = ReadConfigFileTexts(source, nullptr);
   const std::lock_guard lock(mutex_);
   Entry& entry = source == ConfigSource::kRunning ? running_ : stored_;
@@ -102,6 +134,11 @@ std::shared_ptr<const HistoryConfig> ConfigurationCache::Current(ConfigSource so
     entry.texts = std::move(texts);
     entry.config = config ? std::make_shared<const HistoryConfig>(std::move(*config)) : nullptr;
   }
+  entry.directory = directory;
+  entry.stamps = stamps;
+  entry.settled = std::all_of(stamps.begin(), stamps.end(), [&](const FileStamp& stamp) {
+    return !stamp.exists || stamp.written + kSettlingTime < read_at;
+  });
   return entry.config;
 }
 

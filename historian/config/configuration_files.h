@@ -2,6 +2,9 @@
 // configuration directory hold it.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -37,17 +40,35 @@ std::optional<HistoryConfig> ReadConfiguration(ConfigSource source, std::string*
 // block), both or neither (see ReplaceFilesAtomically).
 bool WriteStoredConfiguration(const HistoryConfig& config);
 
-// The configuration of a source as the files hold it now. The files are
-// read at every call, but parsed again only when their bytes changed.
+// The configuration of a source as the files hold it now, for getters
+// that are called once per repository and file set. Each call looks at the
+// files' sizes and times of last change; the files are read again when
+// those changed, or when a file had changed so shortly before the last
+// read that a later write could have left its time unchanged. They are
+// parsed again only when their bytes changed.
 class ConfigurationCache {
  public:
   // Null when the files cannot be read or are malformed.
   std::shared_ptr<const HistoryConfig> Current(ConfigSource source);
 
  private:
+  // Existence, size and time of last change of running.dat, config.dat
+  // and tune.dat.
+  struct FileStamp {
+    bool exists = false;
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type written{};
+    bool operator==(const FileStamp&) const = default;
+  };
+  using Stamps = std::array<FileStamp, 3>;
+  static Stamps CurrentStamps();
+
   struct Entry {
     std::optional<ConfigFileTexts> texts;
     std::shared_ptr<const HistoryConfig> config;
+    std::filesystem::path directory;
+    Stamps stamps{};
+    bool settled = false;  // every file was older than the settling time when read
   };
   std::mutex mutex_;
   Entry stored_;

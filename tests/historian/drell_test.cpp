@@ -130,6 +130,33 @@ TEST_F(DrellTest, RepositoryNamesOfBothSources) {
   EXPECT_NE(get_repos_name(1, 0, name.get()), 0);
 }
 
+TEST_F(DrellTest, FilesAreReadAgainOnlyWhenTheyChanged) {
+  historian::HistoryConfig running = SampleConfig();
+  running.repositories[0].name = "AAAA";
+  Write("running.dat", historian::FormatConfigText(running, historian::ConfigFileKind::kRunning));
+  const auto an_hour_ago = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  fs::last_write_time(File("running.dat"), an_hour_ago);
+  char name[DRELL_NAME_SIZE];
+  ASSERT_EQ(get_repos_name(0, 0, name), 0);
+  EXPECT_STREQ(name, "AAAA");
+
+  // Same size, same time of last change, long settled: not read again.
+  running.repositories[0].name = "BBBB";
+  Write("running.dat", historian::FormatConfigText(running, historian::ConfigFileKind::kRunning));
+  fs::last_write_time(File("running.dat"), an_hour_ago);
+  ASSERT_EQ(get_repos_name(0, 0, name), 0);
+  EXPECT_STREQ(name, "AAAA");
+
+  // Any change of the time is noticed.
+  fs::last_write_time(File("running.dat"), an_hour_ago + std::chrono::seconds(1));
+  ASSERT_EQ(get_repos_name(0, 0, name), 0);
+  EXPECT_STREQ(name, "BBBB");
+
+  // So is a file that appears.
+  fs::remove(File("running.dat"));
+  EXPECT_NE(get_repos_name(0, 0, name), 0) << "no running.dat and no config.dat";
+}
+
 // Runs fixHistoryFilePath on `input` in an exact 256-byte heap buffer.
 std::string Fixed(const std::string& input, int told_length = -2, int* result = nullptr) {
   auto buffer = std::make_unique<char[]>(DRELL_PATH_SIZE);
