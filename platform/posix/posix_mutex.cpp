@@ -86,12 +86,22 @@ LockOutcome LockSharedMutex(MutexObject* mutex) {
     ++mutex->depth;  // re-entry: this thread holds it already
     return LockOutcome::kTaken;
   }
-  // In line at the gate; its holder is the next to take the mutex. A gate
-  // left held by a dead waiter is taken over like the mutex.
-  const int gate = pthread_mutex_lock(&mutex->block->gate);
-  if (gate == EOWNERDEAD) pthread_mutex_consistent(&mutex->block->gate);
-  const int result = pthread_mutex_lock(&mutex->block->mutex);
-  if (gate == 0 || gate == EOWNERDEAD) pthread_mutex_unlock(&mutex->block->gate);
+  SharedMutexBlock* block = mutex->block;
+  // Nobody in line: a free mutex is taken at once.
+  int result = EBUSY;
+  if (__atomic_load_n(&block->waiters, __ATOMIC_ACQUIRE) == 0) {
+    result = pthread_mutex_trylock(&block->mutex);
+  }
+  if (result == EBUSY) {
+    // In line at the gate; its holder is the next to take the mutex. A
+    // gate left held by a dead waiter is taken over like the mutex.
+    __atomic_add_fetch(&block->waiters, 1, __ATOMIC_ACQ_REL);
+    const int gate = pthread_mutex_lock(&block->gate);
+    if (gate == EOWNERDEAD) pthread_mutex_consistent(&block->gate);
+    result = pthread_mutex_lock(&block->mutex);
+    if (gate == 0 || gate == EOWNERDEAD) pthread_mutex_unlock(&block->gate);
+    __atomic_sub_fetch(&block->waiters, 1, __ATOMIC_ACQ_REL);
+  }
   if (result != 0 && result != EOWNERDEAD) return LockOutcome::kFailed;
   // A dead owner's holds died with it, also when it was a thread of this
   // process: take the mutex over, as an abandoned mutex is.

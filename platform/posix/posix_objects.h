@@ -30,12 +30,16 @@ struct SecurityDescriptor {
 // `mutex` only while it holds `gate`, and lets go of `gate` once it has
 // `mutex`; a thread coming back for `mutex` queues at `gate` behind the
 // waiter that holds it. Both are robust: a holder's death never blocks the
-// line.
+// line. `waiters` counts the threads in line; while it is 0 a thread takes
+// a free `mutex` at once without queueing, the uncontended case costing
+// no more than the mutex itself. (A waiter that dies in line leaves the
+// count raised: everyone then queues, which is slower, never wrong.)
 struct SharedMutexBlock {
   uint32_t ready;
   uint32_t layout;  // sizeof(SharedMutexBlock): another build's layout is refused
   pthread_mutex_t mutex;
   pthread_mutex_t gate;
+  uint32_t waiters;
 };
 
 struct MutexObject {
