@@ -15,21 +15,17 @@
 namespace kha {
 namespace {
 
-// Counts the fields the repair writes, and writes only fields that change.
-class Repairs {
- public:
-  template <typename Field, typename Value>
-  void Set(Field& field, Value value) {
-    const auto wanted = static_cast<Field>(value);
-    if (field == wanted) return;
-    field = wanted;
-    ++changed_;
-  }
-  int32_t Changed() const { return changed_; }
-
- private:
-  int32_t changed_ = 0;
-};
+// Writes `value` into a record field only when it differs, and counts the
+// writes. A macro, because the records are packed: a field may lie at any
+// address, and a reference to it would claim an alignment it lacks.
+#define KHA_REPAIR_FIELD(changed, field, value)                  \
+  do {                                                           \
+    const auto wanted_ = static_cast<decltype(field)>(value);   \
+    if ((field) != wanted_) {                                    \
+      (field) = wanted_;                                         \
+      ++(changed);                                               \
+    }                                                            \
+  } while (false)
 
 // The slots of a table that the region addresses inside this view: the
 // high-water mark read as signed 16-bit, cut at the first slot whose
@@ -41,21 +37,21 @@ int32_t AddressableSlots(int32_t high_water, At&& at) {
   return slots;
 }
 
-void ClearFreedRepository(Repairs& repairs, RepositoryRecord& record) {
-  repairs.Set(record.SlotUsage, kSlotFree);
-  repairs.Set(record.Status, KHA_STATUS_NOT_SAVED);
-  repairs.Set(record.ReposNumber, 0);
-  repairs.Set(record.NumberFS, 0);
-  repairs.Set(record.FirstFS, 0);
-  repairs.Set(record.LastFS, 0);
+void ClearFreedRepository(int32_t& changed, RepositoryRecord& record) {
+  KHA_REPAIR_FIELD(changed, record.SlotUsage, kSlotFree);
+  KHA_REPAIR_FIELD(changed, record.Status, KHA_STATUS_NOT_SAVED);
+  KHA_REPAIR_FIELD(changed, record.ReposNumber, 0);
+  KHA_REPAIR_FIELD(changed, record.NumberFS, 0);
+  KHA_REPAIR_FIELD(changed, record.FirstFS, 0);
+  KHA_REPAIR_FIELD(changed, record.LastFS, 0);
 }
 
-void ClearFreedFileSet(Repairs& repairs, FileSetRecord& record, int32_t slot) {
-  repairs.Set(record.SlotUsage, kSlotFree);
+void ClearFreedFileSet(int32_t& changed, FileSetRecord& record, int32_t slot) {
+  KHA_REPAIR_FIELD(changed, record.SlotUsage, kSlotFree);
   // Freed by a delete (0) or carved out and never used (its own number).
-  if (record.Index != slot) repairs.Set(record.Index, 0);
-  repairs.Set(record.ReposIndex, 0);
-  repairs.Set(record.NextIndex, 0);
+  if (record.Index != slot) KHA_REPAIR_FIELD(changed, record.Index, 0);
+  KHA_REPAIR_FIELD(changed, record.ReposIndex, 0);
+  KHA_REPAIR_FIELD(changed, record.NextIndex, 0);
 }
 
 }  // namespace
@@ -63,7 +59,7 @@ void ClearFreedFileSet(Repairs& repairs, FileSetRecord& record, int32_t slot) {
 int32_t RepairHistAdminRegion() {
   RegionHeader* header = HistAdminHeader();
   if (header == nullptr) return 0;
-  Repairs repairs;
+  int32_t changed = 0;
   const int32_t repository_slots = AddressableSlots(
       header->ReposHighWater, [](int32_t k) { return RepositoryRecordAt(k); });
   const int32_t file_set_slots =
@@ -74,9 +70,9 @@ int32_t RepairHistAdminRegion() {
   int32_t repositories_in_use = 0;
   for (int32_t r = 1; r <= repository_slots; ++r) {
     RepositoryRecord& repository = *RepositoryRecordAt(r);
-    repairs.Set(repository.Index, r);
+    KHA_REPAIR_FIELD(changed, repository.Index, r);
     if (repository.SlotUsage != kSlotInUse) {
-      ClearFreedRepository(repairs, repository);
+      ClearFreedRepository(changed, repository);
       continue;
     }
     ++repositories_in_use;
@@ -90,9 +86,9 @@ int32_t RepairHistAdminRegion() {
           kept.test(static_cast<std::size_t>(slot))) {
         // The chain ends before this link.
         if (last_record != nullptr) {
-          repairs.Set(last_record->NextIndex, 0);
+          KHA_REPAIR_FIELD(changed, last_record->NextIndex, 0);
         } else {
-          repairs.Set(repository.FirstFS, 0);
+          KHA_REPAIR_FIELD(changed, repository.FirstFS, 0);
         }
         break;
       }
@@ -102,25 +98,27 @@ int32_t RepairHistAdminRegion() {
       last_record = file_set;
       slot = file_set->NextIndex;
     }
-    repairs.Set(repository.NumberFS, length);
-    repairs.Set(repository.LastFS, last);
+    KHA_REPAIR_FIELD(changed, repository.NumberFS, length);
+    KHA_REPAIR_FIELD(changed, repository.LastFS, last);
   }
 
   int32_t file_sets_in_use = 0;
   for (int32_t k = 1; k <= file_set_slots; ++k) {
     FileSetRecord& file_set = *FileSetRecordAt(k);
     if (kept.test(static_cast<std::size_t>(k))) {
-      repairs.Set(file_set.Index, k);
+      KHA_REPAIR_FIELD(changed, file_set.Index, k);
       ++file_sets_in_use;
     } else {
-      ClearFreedFileSet(repairs, file_set, k);
+      ClearFreedFileSet(changed, file_set, k);
     }
   }
-  repairs.Set(header->NumberRepos, repositories_in_use);
-  repairs.Set(header->NumberFileSets, file_sets_in_use);
+  KHA_REPAIR_FIELD(changed, header->NumberRepos, repositories_in_use);
+  KHA_REPAIR_FIELD(changed, header->NumberFileSets, file_sets_in_use);
 
-  if (repairs.Changed() > 0) (void)FlushHistAdminView();
-  return repairs.Changed();
+  if (changed > 0) (void)FlushHistAdminView();
+  return changed;
 }
 
 }  // namespace kha
+
+#undef KHA_REPAIR_FIELD
