@@ -375,3 +375,35 @@ int ConvertUNC2LocalPath(const char* path, char* local_path) {
 }
 
 }  // extern "C"
+
+#if defined(_WIN32)
+// The library's objects call the two libraries through import pointers
+// (the headers declare them dllimport); linked statically against the
+// double, they find these pointers in its place.
+#if defined(__i386__)
+#define KHA_IMPORT_SYMBOL(name) "__imp__" #name
+#else
+#define KHA_IMPORT_SYMBOL(name) "__imp_" #name
+#endif
+#define KHA_IMPORT_POINTER(name)                                       \
+  extern "C" void* kha_import_##name __asm__(KHA_IMPORT_SYMBOL(name)); \
+  void* kha_import_##name = reinterpret_cast<void*>(&name)
+
+KHA_IMPORT_POINTER(marn_read_hist_config);
+KHA_IMPORT_POINTER(marn_write_hist_config);
+KHA_IMPORT_POINTER(marn_free_hist_config);
+KHA_IMPORT_POINTER(marn_init_hist_config);
+KHA_IMPORT_POINTER(marn_get_number_repositories);
+KHA_IMPORT_POINTER(marn_get_number_arcs);
+KHA_IMPORT_POINTER(marn_get_rep_data);
+KHA_IMPORT_POINTER(marn_put_rep_data);
+KHA_IMPORT_POINTER(marn_get_arc_data);
+KHA_IMPORT_POINTER(marn_put_arc_data);
+KHA_IMPORT_POINTER(marn_get_tuning_data);
+KHA_IMPORT_POINTER(marn_put_tuning_data);
+KHA_IMPORT_POINTER(getConfigPathAndTimestamp);
+KHA_IMPORT_POINTER(getTuningPathAndTimestamp);
+KHA_IMPORT_POINTER(get_repos_name);
+KHA_IMPORT_POINTER(fixHistoryFilePath);
+KHA_IMPORT_POINTER(ConvertUNC2LocalPath);
+#endif
