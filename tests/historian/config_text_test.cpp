@@ -228,6 +228,30 @@ TEST(ConfigText, MalformedConfigFilesAreRefused) {
   }
 }
 
+TEST(ConfigText, NonAsciiCharactersOutsideStringsAreRefusedCleanly) {
+  // Code points the parser tests for being whitespace; some of them once
+  // reached undefined behaviour inside the TOML library (the sanitizer
+  // build catches a relapse).
+  const char* const stray[] = {"\xC2\xA0",     "\xC3\xA9",     "\xD0\x96",
+                               "\xE2\xBA\x80", "\xE3\x80\x80", "\xEF\xBB\x92"};
+  for (const char* character : stray) {
+    for (const std::string& text : {std::string(character) + "format_version = 1\n",
+                                    "format_version = 1 " + std::string(character) + "\n",
+                                    "format_version =" + std::string(character) + "1\n"}) {
+      EXPECT_FALSE(ParseConfigText(text, ConfigFileKind::kConfig).has_value()) << text;
+    }
+  }
+  // A byte-order mark starts a file, as editors on Windows write it.
+  EXPECT_TRUE(
+      ParseConfigText("\xEF\xBB\xBF"
+                      "format_version = 1\n",
+                      ConfigFileKind::kConfig));
+  EXPECT_FALSE(ParseConfigText("format_version = 1\xEF\xBB\xBF\n", ConfigFileKind::kConfig));
+  // Inside strings and comments they are ordinary characters.
+  const std::string text = "# caf\xC3\xA9 \xE2\xBA\x80\nformat_version = 1\n";
+  EXPECT_TRUE(ParseConfigText(text, ConfigFileKind::kConfig).has_value());
+}
+
 TEST(ConfigText, MalformedTuneFilesAreRefused) {
   HistoryConfig config;
   config.tuning = TuningConfig{};
