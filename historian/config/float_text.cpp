@@ -30,13 +30,18 @@ float FloatFromBits(uint32_t bits) {
 }
 
 double DoubleForFloatText(float value) {
-  if (!std::isfinite(value)) return static_cast<double>(value);
+  const double exact = static_cast<double>(value);
+  if (!std::isfinite(value)) return exact;
   char text[64];
   const auto printed = std::to_chars(text, text + sizeof text, value);
-  double result = 0.0;
-  const auto parsed = std::from_chars(text, printed.ptr, result);
-  if (printed.ec != std::errc{} || parsed.ec != std::errc{}) return static_cast<double>(value);
-  return result;
+  double shortest = 0.0;
+  const auto parsed = std::from_chars(text, printed.ptr, shortest);
+  if (printed.ec != std::errc{} || parsed.ec != std::errc{}) return exact;
+  // Reading the shortest text as a double and rounding that to float
+  // rounds twice, which for two floats (+-7.038531e-26) lands on the
+  // neighbour. Those are written as their exact value, longer but true.
+  if (FloatBits(static_cast<float>(shortest)) != FloatBits(value)) return exact;
+  return shortest;
 }
 
 std::optional<float> FloatFromDouble(double value) {

@@ -11,9 +11,11 @@ namespace kha::historian {
 uint32_t FloatBits(float value);
 float FloatFromBits(uint32_t bits);
 
-// The double nearest to the shortest decimal text of `value` (for a finite
-// value or an infinity): printed in shortest form, it gives that same text,
-// and rounding it to float gives `value` back.
+// The double to write for `value` (finite or infinite): printed in its
+// shortest form it gives the shortest decimal text of `value`, and rounding
+// it to float gives `value` back. Where those two promises conflict (two
+// floats, whose shortest text read as a double rounds to a neighbour), the
+// exact value of `value`, which keeps the second.
 double DoubleForFloatText(float value);
 
 // The float nearest to `value`, or nothing when `value` is finite but

@@ -102,6 +102,23 @@ TEST(ConfigText, FloatsAreWrittenAsTheirShortestText) {
   EXPECT_EQ(FormattedThreshold(FloatFromBits(0x7FC00001u)), "{ bits = 0x7FC00001 }");
 }
 
+TEST(ConfigText, FloatsWhoseShortestTextWouldRoundTwiceKeepTheirValue) {
+  // 7.038531e-26 is the shortest text of 0x15AE43FD, but read as a double
+  // and rounded to float it gives 0x15AE43FE. Of all 2^32 floats only this
+  // one and its negative do so; they are written with more digits.
+  for (const uint32_t bits : {0x15AE43FDu, 0x95AE43FDu}) {
+    const float value = FloatFromBits(bits);
+    EXPECT_NE(FormattedThreshold(value), bits == 0x15AE43FDu ? "7.038531e-26" : "-7.038531e-26");
+    HistoryConfig config;
+    RepositoryConfig repository;
+    repository.global_threshold = value;
+    config.repositories.push_back(repository);
+    const HistoryConfig back = RoundTrip(config, ConfigFileKind::kConfig);
+    ASSERT_EQ(back.repositories.size(), 1u);
+    EXPECT_EQ(FloatBits(back.repositories[0].global_threshold), bits);
+  }
+}
+
 TEST(ConfigText, StringsThatAreNotUtf8AreWrittenAsHexadecimalBytes) {
   HistoryConfig config;
   RepositoryConfig repository;
