@@ -193,6 +193,16 @@ contains "$out" "E2E_REPO" "list after reloading the saved configuration"
 run 0 verify
 contains "$out" "the region is consistent"
 
+run 0 load running
+contains "$out" "loaded from the running historian"
+run 0 list --json
+lacks "$out" "E2E_REPO" "list after loading the running historian"
+contains "$out" "\"RepositoryName\": \"$first\""
+run 0 show "$first" --json
+lacks "$out" '"NumberPoints": 0,' "values in effect after loading the running historian"
+run 0 verify
+contains "$out" "the region is consistent"
+
 # --- verify catches a broken region --------------------------------------
 "$break_region" repository-count || fail "kha_break_region failed"
 run 1 verify
