@@ -222,6 +222,30 @@ void Ours_AddFileSetsUnderOneHold(benchmark::State& state) {
 }
 BENCHMARK(Ours_AddFileSetsUnderOneHold)->Arg(kMediumTable)->Arg(kLargeTable);
 
+// The memory those adds must touch, and nothing else: the slot fields of
+// n fresh file-set records and the link from the one before, in a mapping
+// of the same size, no lock, no flush.
+void Floor_AddFileSetsUnderOneHold(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  BareView view(RegionSizeFor(1, count));
+  for (auto _ : state) {
+    KestiHistAdminFileSet* previous = nullptr;
+    for (int k = 1; k <= count; ++k) {
+      auto* record = reinterpret_cast<KestiHistAdminFileSet*>(
+          view.At(KHA_FILESET_TABLE_OFFSET + static_cast<std::size_t>(k - 1) * KHA_FILESET_RECORD_SIZE));
+      record->RecordStatus = KHA_STATUS_ACTIVE;
+      record->SlotUsage = 1;
+      record->Index = static_cast<int16_t>(k);
+      record->ReposIndex = 1;
+      record->NextIndex = 0;
+      if (previous != nullptr) previous->NextIndex = static_cast<int16_t>(k);
+      previous = record;
+    }
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(Floor_AddFileSetsUnderOneHold)->Arg(kMediumTable)->Arg(kLargeTable);
+
 // ---- two processes at once -----------------------------------------------
 // Each process reads one record and changes it, over and over, each on a
 // slot of its own. The floor does the same two copies under the bare
