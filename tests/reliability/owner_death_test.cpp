@@ -222,7 +222,6 @@ TEST(OwnerDeath, SurvivorsCarryOnAndFindTheTablesRepaired) {
   EXPECT_EQ(violations, 0) << first_violation;
   EXPECT_EQ(survivor_counts.violations, 0) << survivor_counts.first_problem;
   EXPECT_EQ(survivor_counts.unexpected_results, 0) << survivor_counts.first_problem;
-  EXPECT_LT(longest_wait, 1.0);
   EXPECT_TRUE(verify::VerifyRegion().empty());
   DetachCompletely();
 }
