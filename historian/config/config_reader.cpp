@@ -286,6 +286,10 @@ class Reader {
 std::optional<HistoryConfig> ParseConfigText(std::string_view text, ConfigFileKind kind,
                                              std::string* error) {
   if (error != nullptr) error->clear();
+  if (const std::size_t line = FirstHeaderWithoutKey(text); line != 0) {
+    if (error != nullptr) *error = "line " + std::to_string(line) + ": a table header without a key";
+    return std::nullopt;
+  }
   toml::parse_result parsed = toml::parse(text);
   if (!parsed) {
     if (error != nullptr) {

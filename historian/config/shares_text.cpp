@@ -17,6 +17,9 @@ std::nullopt_t Fail(std::string* error, std::string text) {
 
 std::optional<std::map<std::string, std::string>> ParseSharesText(std::string_view text,
                                                                   std::string* error) {
+  if (const std::size_t line = FirstHeaderWithoutKey(text); line != 0) {
+    return Fail(error, "line " + std::to_string(line) + ": a table header without a key");
+  }
   toml::parse_result parsed = toml::parse(text);
   if (!parsed) return Fail(error, std::string(parsed.error().description()));
   const toml::table& document = parsed.table();
