@@ -23,6 +23,10 @@ set_target_properties(kestihistadmin PROPERTIES
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
   C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden)
 if(WIN32)
+  # The core calls marnuser and drell by their plain names, not through
+  # dllimport: the same objects link against the two DLLs' import
+  # libraries (here) and against static stand-ins (the tests).
+  target_compile_definitions(kha_core PRIVATE MARNUSER_STATIC DRELL_STATIC)
   target_sources(kestihistadmin PRIVATE ${KHA_DEF_FILE})
   set_target_properties(kestihistadmin PROPERTIES PREFIX "" SOVERSION "" VERSION "")
 else()
