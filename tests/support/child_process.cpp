@@ -85,7 +85,7 @@ int Child::Wait() {
 }
 
 void Child::Kill() {
-  if (id_ != -1 && !waited_) TerminateProcess(reinterpret_cast<HANDLE>(id_), 128 + 9);
+  if (id_ != -1 && !waited_) TerminateProcess(reinterpret_cast<HANDLE>(id_), kKilledExitCode);
 }
 
 bool Child::Running() {

@@ -27,7 +27,7 @@ class Child {
   Child& operator=(const Child&) = delete;
 
   // Waits for the child and returns its exit code (128 + signal when it
-  // was killed by one).
+  // was killed by one; kKilledExitCode after Kill, on every system).
   int Wait();
   // Kills the child at once (SIGKILL / TerminateProcess).
   void Kill();
@@ -39,6 +39,10 @@ class Child {
   int exit_code_ = -1;
 };
 
+// The exit code of a child ended by Child::Kill: 128 + SIGKILL on POSIX,
+// and the code that TerminateProcess is given on Windows.
+inline constexpr int kKilledExitCode = 128 + 9;
+
 // Path of the running test binary.
 std::string SelfPath();
 
@@ -46,6 +50,6 @@ std::string SelfPath();
 
 #define KHA_CHILD_ROLE_CONCAT_(a, b) a##b
 #define KHA_CHILD_ROLE_CONCAT(a, b) KHA_CHILD_ROLE_CONCAT_(a, b)
-#define KHA_CHILD_ROLE(name, function)                                                      \
-  static const bool KHA_CHILD_ROLE_CONCAT(kha_child_role_registered_, __LINE__) =          \
+#define KHA_CHILD_ROLE(name, function)                                            \
+  static const bool KHA_CHILD_ROLE_CONCAT(kha_child_role_registered_, __LINE__) = \
       ::kha::test::RegisterChildRole(name, function)

@@ -1,0 +1,48 @@
+#include "support/live_objects.h"
+
+#include <cstdlib>
+
+#include "platform/object_names.h"
+#include "platform/platform.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <filesystem>
+#endif
+
+namespace kha::test {
+
+#if defined(_WIN32)
+
+std::vector<std::string> LiveHistAdminObjects() {
+  std::vector<std::string> names;
+  const std::string mutex = platform::PrefixedObjectName(platform::kHistAdminMutexName);
+  if (HANDLE handle = OpenMutexA(SYNCHRONIZE, FALSE, mutex.c_str())) {
+    CloseHandle(handle);
+    names.push_back(mutex);
+  }
+  const std::string section = platform::PrefixedObjectName(platform::kHistAdminSectionName);
+  if (HANDLE handle = OpenFileMappingA(FILE_MAP_READ, FALSE, section.c_str())) {
+    CloseHandle(handle);
+    names.push_back(section);
+  }
+  return names;
+}
+
+#else
+
+std::vector<std::string> LiveHistAdminObjects() {
+  const char* prefix = std::getenv(platform::kNamePrefixVariable);
+  std::vector<std::string> names;
+  if (prefix == nullptr) return names;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm")) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) == 0) names.push_back(name);
+  }
+  return names;
+}
+
+#endif
+
+}  // namespace kha::test
