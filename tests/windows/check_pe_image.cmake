@@ -1,7 +1,7 @@
 # Checks a Windows image built by the cross build, from its headers as
 # objdump shows them:
 #   cmake -DOBJDUMP=... -DIMAGE=... -DFORMAT=pei-i386
-#         [-DEXPORTS_FILE=names.exports] [-DOWN_DLLS=a.dll;b.dll]
+#         [-DEXPORTS_FILE=names.exports] [-DOWN_DLLS=a.dll,b.dll]
 #         -P check_pe_image.cmake
 # - FORMAT: the image's file format (pei-i386 for 32-bit, pei-x86-64).
 # - EXPORTS_FILE: the image exports exactly these names, one a line,
@@ -46,6 +46,7 @@ endif()
 
 set(windows_dlls kernel32.dll advapi32.dll msvcrt.dll ntdll.dll user32.dll)
 string(TOLOWER "${OWN_DLLS}" own)
+string(REPLACE "," ";" own "${own}")
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 foreach(line IN LISTS imports)
   string(SUBSTRING "${line}" 10 -1 dll)
