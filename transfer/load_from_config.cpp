@@ -15,6 +15,7 @@
 #include "tables/repository_table.h"
 #include "transfer/chain_path_index.h"
 #include "transfer/historian_paths.h"
+#include "transfer/historian_repositories.h"
 #include "transfer/transfer.h"
 
 namespace kha {
@@ -33,16 +34,9 @@ int32_t LoadRepositoriesFromConfig() {
   // again; a repository marked 0 loses its file sets.
   (void)MarkRepositoriesForConfigLoad();
 
-  int16_t repository_count = 0;
-  if (marn_get_number_repositories(MARN_SOURCE_CONFIG, &repository_count) != 0) {
-    return KHA_CONFIG_REPOSITORY_COUNT_FAILED;
-  }
-  for (int32_t i = 0; i < repository_count; ++i) {
-    int16_t arc_count = 0;
-    if (marn_get_number_arcs(MARN_SOURCE_CONFIG, i, &arc_count) != 0) continue;
-    (void)LoadOneRepositoryFromConfig(i, arc_count);
-  }
-  return KHA_OK;
+  return ForEachHistorianRepository(MARN_SOURCE_CONFIG, LoadOneRepositoryFromConfig)
+             ? KHA_OK
+             : KHA_CONFIG_REPOSITORY_COUNT_FAILED;
 }
 
 int32_t LoadOneRepositoryFromConfig(int32_t repository_index, int16_t arc_count) {
@@ -54,15 +48,8 @@ int32_t LoadOneRepositoryFromConfig(int32_t repository_index, int16_t arc_count)
   }
 
   uint16_t slot = 0;
-  uint16_t number = 0;
-  if (const int32_t result = SearchRepositoryByName(name, &slot, &number); result != KHA_OK) {
+  if (const int32_t result = FindOrAddRepository(name, KHA_STATUS_NEW, &slot); result != KHA_OK) {
     return result;
-  }
-  if (slot == 0) {
-    if (const int32_t result = AddOneRepository(name, KHA_STATUS_NEW, &slot, &number);
-        result != KHA_OK) {
-      return result;
-    }
   }
 
   GlobalFileSetValues globals;

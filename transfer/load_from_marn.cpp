@@ -11,6 +11,7 @@
 #include "tables/file_set_table.h"
 #include "tables/repository_table.h"
 #include "transfer/historian_paths.h"
+#include "transfer/historian_repositories.h"
 #include "transfer/transfer.h"
 
 namespace kha {
@@ -36,16 +37,9 @@ int32_t LoadFromMarn() {
 }  // namespace
 
 int32_t LoadRepositoriesFromMarn() {
-  int16_t repository_count = 0;
-  if (marn_get_number_repositories(MARN_SOURCE_RUNNING, &repository_count) != 0) {
-    return KHA_MARN_REPOSITORY_COUNT_FAILED;
-  }
-  for (int32_t i = 0; i < repository_count; ++i) {
-    int16_t arc_count = 0;
-    if (marn_get_number_arcs(MARN_SOURCE_RUNNING, i, &arc_count) != 0) continue;
-    (void)LoadOneRepositoryFromMarn(i, arc_count);
-  }
-  return KHA_OK;
+  return ForEachHistorianRepository(MARN_SOURCE_RUNNING, LoadOneRepositoryFromMarn)
+             ? KHA_OK
+             : KHA_MARN_REPOSITORY_COUNT_FAILED;
 }
 
 int32_t LoadOneRepositoryFromMarn(int32_t repository_index, int16_t arc_count) {
@@ -59,15 +53,9 @@ int32_t LoadOneRepositoryFromMarn(int32_t repository_index, int16_t arc_count) {
   // A name the historian lists twice gives one repository: the second
   // listing updates its header again and appends to its chain.
   uint16_t slot = 0;
-  uint16_t number = 0;
-  if (const int32_t result = SearchRepositoryByName(name, &slot, &number); result != KHA_OK) {
+  if (const int32_t result = FindOrAddRepository(name, KHA_STATUS_ACTIVE, &slot);
+      result != KHA_OK) {
     return result;
-  }
-  if (slot == 0) {
-    if (const int32_t result = AddOneRepository(name, KHA_STATUS_ACTIVE, &slot, &number);
-        result != KHA_OK) {
-      return result;
-    }
   }
 
   GlobalFileSetValues globals;
