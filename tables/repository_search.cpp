@@ -40,11 +40,12 @@ int32_t SearchRepositoryByName(const char* name, uint16_t* slot, uint16_t* numbe
   // record by record, lowest slot first.
   int32_t k = 1;
   for (; k + 3 <= run.count; k += 4) {
-    const bool may_match = key.MayMatch(run.At(k).RepositoryName) |
-                           key.MayMatch(run.At(k + 1).RepositoryName) |
-                           key.MayMatch(run.At(k + 2).RepositoryName) |
-                           key.MayMatch(run.At(k + 3).RepositoryName);
-    if (may_match && (found(k) || found(k + 1) || found(k + 2) || found(k + 3))) return KHA_OK;
+    // Bitwise on purpose: all four tests run, without a branch each.
+    const unsigned may_match = static_cast<unsigned>(key.MayMatch(run.At(k).RepositoryName)) |
+                               static_cast<unsigned>(key.MayMatch(run.At(k + 1).RepositoryName)) |
+                               static_cast<unsigned>(key.MayMatch(run.At(k + 2).RepositoryName)) |
+                               static_cast<unsigned>(key.MayMatch(run.At(k + 3).RepositoryName));
+    if (may_match != 0 && (found(k) || found(k + 1) || found(k + 2) || found(k + 3))) return KHA_OK;
   }
   for (; k <= run.count; ++k) {
     if (found(k)) return KHA_OK;
