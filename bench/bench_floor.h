@@ -76,7 +76,7 @@ class BareView {
 
   unsigned char* At(std::size_t offset) { return base_ + offset; }
   void Flush() {
-    if (::msync(base_, size_, MS_SYNC) != 0) Fail("msync");
+    if (::msync(base_, size_, MS_ASYNC) != 0) Fail("msync");
   }
 
  private:

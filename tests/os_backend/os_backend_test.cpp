@@ -111,6 +111,8 @@ TEST(OsBackend, SectionIsZeroedMapsWholeAndKeepsItsFirstSize) {
 
   EXPECT_TRUE(OsPlatform().FlushView(view, length));
   EXPECT_TRUE(OsPlatform().UnmapView(view, length));
+  // A flush of a view that is no longer mapped is a failure, not a no-op.
+  EXPECT_FALSE(OsPlatform().FlushView(view, length));
   OsPlatform().CloseSection(section);
 }
 
