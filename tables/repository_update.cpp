@@ -10,6 +10,7 @@
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/bounded_string.h"
+#include "tables/caller_record.h"
 #include "tables/repository_table.h"
 
 namespace kha {
@@ -20,38 +21,36 @@ int32_t UpdateOneRepositoryHeader(int32_t mode, uint16_t slot, const void* recor
   RepositoryRecord* stored = RepositoryInTable(SlotArgument(slot));
   if (stored == nullptr) return KHA_REPOSITORY_NOT_FOUND;
 
-  // A private copy: the caller's buffer may be anywhere, even in the view.
-  RepositoryRecord from;
-  std::memcpy(&from, record, kRepositoryRecordSize);
+  const CallerRecord<RepositoryRecord> from(record, stored);
 
   // Every mode writes the status, all four paths, the pending values and
   // the settings that have no pending twin.
-  stored->Status = from.Status;
-  CopyStringField(stored->FilePath, from.FilePath);
-  CopyStringField(stored->PendingFilePath, from.PendingFilePath);
-  CopyStringField(stored->BackupFilePath, from.BackupFilePath);
-  CopyStringField(stored->PendingBackupFilePath, from.PendingBackupFilePath);
-  stored->PendingNumberPoints = from.PendingNumberPoints;
-  stored->PendingQueueSize = from.PendingQueueSize;
-  stored->GlobalFileSetSize = from.GlobalFileSetSize;
-  stored->PendingGlobalThreshold = from.PendingGlobalThreshold;
-  stored->PendingGlobalTimeSpan = from.PendingGlobalTimeSpan;
-  stored->FutureTime = from.FutureTime;
-  stored->PastTime = from.PastTime;
-  stored->PendingCacheSize = from.PendingCacheSize;
-  stored->PendingInsertSize = from.PendingInsertSize;
-  stored->PendingEmptyFilesets = from.PendingEmptyFilesets;
+  stored->Status = from->Status;
+  CopyStringField(stored->FilePath, from->FilePath);
+  CopyStringField(stored->PendingFilePath, from->PendingFilePath);
+  CopyStringField(stored->BackupFilePath, from->BackupFilePath);
+  CopyStringField(stored->PendingBackupFilePath, from->PendingBackupFilePath);
+  stored->PendingNumberPoints = from->PendingNumberPoints;
+  stored->PendingQueueSize = from->PendingQueueSize;
+  stored->GlobalFileSetSize = from->GlobalFileSetSize;
+  stored->PendingGlobalThreshold = from->PendingGlobalThreshold;
+  stored->PendingGlobalTimeSpan = from->PendingGlobalTimeSpan;
+  stored->FutureTime = from->FutureTime;
+  stored->PastTime = from->PastTime;
+  stored->PendingCacheSize = from->PendingCacheSize;
+  stored->PendingInsertSize = from->PendingInsertSize;
+  stored->PendingEmptyFilesets = from->PendingEmptyFilesets;
 
   // Mode 0 (the load from the running historian) also writes the values
   // in effect; any other mode keeps what the region holds for them.
   if (mode == 0) {
-    stored->NumberPoints = from.NumberPoints;
-    stored->QueueSize = from.QueueSize;
-    stored->GlobalThreshold = from.GlobalThreshold;
-    stored->GlobalTimeSpan = from.GlobalTimeSpan;
-    stored->CacheSize = from.CacheSize;
-    stored->InsertSize = from.InsertSize;
-    stored->EmptyFilesets = from.EmptyFilesets;
+    stored->NumberPoints = from->NumberPoints;
+    stored->QueueSize = from->QueueSize;
+    stored->GlobalThreshold = from->GlobalThreshold;
+    stored->GlobalTimeSpan = from->GlobalTimeSpan;
+    stored->CacheSize = from->CacheSize;
+    stored->InsertSize = from->InsertSize;
+    stored->EmptyFilesets = from->EmptyFilesets;
   }
   return FlushHistAdminView();
 }
