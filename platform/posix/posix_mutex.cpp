@@ -1,10 +1,13 @@
 // The HistAdmin mutex on POSIX: a robust, process-shared, recursive
 // pthread mutex in a shared-memory object of its own, with a robust gate
-// in front of it that keeps the waiters in line (see SharedMutexBlock).
+// in front of it that keeps the waiters in line and bounds how long the
+// head of the line can be passed over (see SharedMutexBlock).
 #include <sys/mman.h>
+#include <time.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <new>
 
 #include "platform/posix/posix_objects.h"
@@ -47,6 +50,48 @@ bool InitialiseMutexBlock(void* memory) {
   return true;
 }
 
+// How long the head of the line lets others take the mutex before it is
+// owed the next turn: long enough that a busy mutex rarely has to be handed
+// over (a hand-over costs a wake-up and a context switch), short enough that
+// nobody waits noticeably behind busy processes.
+constexpr std::chrono::microseconds kHandOffAfter{1000};
+
+// A deadline on the clock pthread_mutex_timedlock measures with. Should the
+// wall clock be set meanwhile, the head is passed over a little longer or
+// shorter; it is never passed over for good.
+timespec DeadlineAfter(std::chrono::microseconds after) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const auto total = std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec) +
+                     std::chrono::duration_cast<std::chrono::nanoseconds>(after);
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(total);
+  timespec deadline{};
+  deadline.tv_sec = static_cast<time_t>(seconds.count());
+  deadline.tv_nsec = static_cast<long>((total - seconds).count());
+  return deadline;
+}
+
+// Waits in line at the gate, then for the mutex itself (see
+// SharedMutexBlock). A gate left held by a dead waiter is taken over like
+// the mutex. Returns what the wait for the mutex returned.
+int WaitInLine(SharedMutexBlock* block) {
+  const int gate = pthread_mutex_lock(&block->gate);
+  if (gate == EOWNERDEAD) pthread_mutex_consistent(&block->gate);
+  const timespec deadline = DeadlineAfter(kHandOffAfter);
+  int result = pthread_mutex_timedlock(&block->mutex, &deadline);
+  if (result == ETIMEDOUT) {
+    __atomic_store_n(&block->hand_off, 1, __ATOMIC_RELEASE);
+    result = pthread_mutex_lock(&block->mutex);
+  }
+  // Whoever heads the line lowers the flag once it has the mutex, also a
+  // flag left raised by a head that died waiting.
+  if (__atomic_load_n(&block->hand_off, __ATOMIC_RELAXED) != 0) {
+    __atomic_store_n(&block->hand_off, 0, __ATOMIC_RELEASE);
+  }
+  if (gate == 0 || gate == EOWNERDEAD) pthread_mutex_unlock(&block->gate);
+  return result;
+}
+
 }  // namespace
 
 MutexObject* AcquireMutex(const char* windows_name, Disposition disposition, mode_t mode) {
@@ -87,25 +132,16 @@ LockOutcome LockSharedMutex(MutexObject* mutex) {
     return LockOutcome::kTaken;
   }
   SharedMutexBlock* block = mutex->block;
-  // Nobody in line: a free mutex is taken at once.
+  // A free mutex is taken at once, unless the head of the line is owed it.
   int result = EBUSY;
-  if (__atomic_load_n(&block->waiters, __ATOMIC_ACQUIRE) == 0) {
+  if (__atomic_load_n(&block->hand_off, __ATOMIC_ACQUIRE) == 0) {
     result = pthread_mutex_trylock(&block->mutex);
   }
-  if (result == EBUSY) {
-    // In line at the gate; its holder is the next to take the mutex. A
-    // gate left held by a dead waiter is taken over like the mutex.
-    __atomic_add_fetch(&block->waiters, 1, __ATOMIC_ACQ_REL);
-    const int gate = pthread_mutex_lock(&block->gate);
-    if (gate == EOWNERDEAD) pthread_mutex_consistent(&block->gate);
-    result = pthread_mutex_lock(&block->mutex);
-    if (gate == 0 || gate == EOWNERDEAD) pthread_mutex_unlock(&block->gate);
-    __atomic_sub_fetch(&block->waiters, 1, __ATOMIC_ACQ_REL);
-  }
+  if (result == EBUSY) result = WaitInLine(block);
   if (result != 0 && result != EOWNERDEAD) return LockOutcome::kFailed;
   // A dead owner's holds died with it, also when it was a thread of this
   // process: take the mutex over, as an abandoned mutex is.
-  if (result == EOWNERDEAD) pthread_mutex_consistent(&mutex->block->mutex);
+  if (result == EOWNERDEAD) pthread_mutex_consistent(&block->mutex);
   mutex->holder.store(self, std::memory_order_relaxed);
   mutex->depth = 1;
   return result == EOWNERDEAD ? LockOutcome::kAbandoned : LockOutcome::kTaken;

@@ -24,22 +24,27 @@ struct SecurityDescriptor {
 // taken for a valid mutex.
 //
 // `mutex` is the HistAdmin mutex itself. A pthread mutex lets a thread that
-// has just released it take it again before a woken waiter runs, so two
-// busy processes can pass it between them for as long as they like while
-// a third waits. `gate` puts the waiters in line: a thread waits for
-// `mutex` only while it holds `gate`, and lets go of `gate` once it has
-// `mutex`; a thread coming back for `mutex` queues at `gate` behind the
-// waiter that holds it. Both are robust: a holder's death never blocks the
-// line. `waiters` counts the threads in line; while it is 0 a thread takes
-// a free `mutex` at once without queueing, the uncontended case costing
-// no more than the mutex itself. (A waiter that dies in line leaves the
-// count raised: everyone then queues, which is slower, never wrong.)
+// has just released it take it again before a woken waiter runs. That is
+// what keeps a busy mutex fast (the releasing thread goes on with a warm
+// cache instead of waiting for a context switch), but two busy processes
+// could then pass it between them for as long as they like while a third
+// waits. So the waiting is bounded:
+//  - `gate` puts the waiters in line: a thread waits for `mutex` only while
+//    it holds `gate`, and lets go of `gate` once it has `mutex`. Only the
+//    head of the line waits for the mutex itself.
+//  - The head waits a short while (kHandOffAfter) and then raises
+//    `hand_off`. While it is raised, nobody takes a free `mutex` directly:
+//    every thread queues at `gate`, so the next one to get `mutex` is the
+//    head, which lowers `hand_off` again.
+// Both mutexes are robust: a holder's death never blocks the line. A head
+// that dies with `hand_off` raised leaves it to the next head, which lowers
+// it once it has the mutex.
 struct SharedMutexBlock {
   uint32_t ready;
   uint32_t layout;  // sizeof(SharedMutexBlock): another build's layout is refused
   pthread_mutex_t mutex;
   pthread_mutex_t gate;
-  uint32_t waiters;
+  uint32_t hand_off;
 };
 
 struct MutexObject {

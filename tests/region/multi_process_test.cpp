@@ -127,6 +127,27 @@ TEST_F(MultiProcess, ReentrantHoldKeepsOthersOutUntilTheLastUnlock) {
   EXPECT_EQ(ReadCounter(), 1);
 }
 
+// A process that takes the mutex again as soon as it has let it go must
+// not keep a waiting one out: the waiter gets its turn while the busy one
+// goes on (and the test fails if it has not after 30 s).
+TEST_F(MultiProcess, ABusyProcessCannotKeepAWaiterOut) {
+  ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_OK);
+  LockHistAdminMutex();
+  Child waiter("increment", {"20"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // it waits now
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  int32_t counter = 0;
+  int64_t turns = 0;
+  while ((counter = ReadCounter()) < 20 && std::chrono::steady_clock::now() < give_up) {
+    UnlockHistAdminMutex();
+    LockHistAdminMutex();
+    ++turns;
+  }
+  UnlockHistAdminMutex();
+  EXPECT_EQ(counter, 20) << "after " << turns << " turns of the busy process";
+  EXPECT_EQ(WaitBounded(waiter, "waiting child"), kChildOk);
+}
+
 TEST_F(MultiProcess, LockOfAKilledHolderIsTakenOverByTheNextLocker) {
   ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_OK);
   Child holder("hold-lock-forever", {File("locked").string()});
