@@ -12,15 +12,6 @@
 namespace kha {
 namespace {
 
-// The key under which equal paths (ignoring ASCII case) meet.
-std::string FoldedPath(const char* path) {
-  std::string folded(path, strnlen(path, kPathFieldSize));
-  for (char& c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return folded;
-}
-
 RepositoryRecord ReadRepository(uint16_t repository_slot) {
   RepositoryRecord repository;
   std::memset(&repository, 0, sizeof(repository));
@@ -52,7 +43,7 @@ int16_t FindFirstFileSetByConvertedPath(uint16_t repository_slot, const char* co
 void ChainPathIndex::Forget() {
   built_ = false;
   extendable_ = false;
-  first_slot_by_path_.clear();
+  first_slot_by_path_.Clear();
   visited_.clear();
 }
 
@@ -67,7 +58,7 @@ bool ChainPathIndex::Build() {
                                     [&](int16_t slot, const FileSetRecord& file_set, int32_t) {
                                       char local[kPathFieldSize];
                                       ConvertPendingPath(file_set, local);
-                                      first_slot_by_path_.emplace(FoldedPath(local), slot);
+                                      first_slot_by_path_.Insert(local, slot);
                                       if (visited_[static_cast<std::size_t>(slot)]) repeated = true;
                                       visited_[static_cast<std::size_t>(slot)] = true;
                                       last = slot;
@@ -85,13 +76,7 @@ bool ChainPathIndex::Build() {
 
 int16_t ChainPathIndex::FindFirst(const char* converted) {
   if (usable_ && (built_ || Build())) {
-    try {
-      const auto found = first_slot_by_path_.find(FoldedPath(converted));
-      return found == first_slot_by_path_.end() ? int16_t{0} : found->second;
-    } catch (const std::bad_alloc&) {
-      Forget();
-      usable_ = false;
-    }
+    return first_slot_by_path_.Find(converted);
   }
   return FindFirstFileSetByConvertedPath(repository_slot_, converted);
 }
@@ -111,7 +96,7 @@ void ChainPathIndex::NoteAppended(int16_t slot, const char* converted) {
     return;
   }
   try {
-    first_slot_by_path_.emplace(FoldedPath(converted), slot);
+    first_slot_by_path_.Insert(converted, slot);
     visited_[static_cast<std::size_t>(slot)] = true;
     ++walked_;
     last_slot_ = slot;

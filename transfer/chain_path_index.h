@@ -14,9 +14,9 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <unordered_map>
 #include <vector>
+
+#include "transfer/folded_path_table.h"
 
 namespace kha {
 
@@ -49,7 +49,7 @@ class ChainPathIndex {
   bool extendable_ = false;
   int32_t walked_ = 0;
   int16_t last_slot_ = 0;
-  std::unordered_map<std::string, int16_t> first_slot_by_path_;
+  FoldedPathTable first_slot_by_path_;
   std::vector<bool> visited_;
 };
 

@@ -6,6 +6,7 @@
 
 #include "historian/marnuser.h"
 #include "kestihistadmin.h"
+#include "region/region_view.h"
 #include "tables/file_set_table.h"
 #include "transfer/chain_path_index.h"
 #include "transfer/historian_lists.h"
@@ -57,13 +58,11 @@ int32_t LoadOneFileSetFromConfig(int32_t repository_index, int32_t arc_index,
   ApplyValueSource(&record, globals);
 
   if (const int16_t matched = paths->FindFirst(converted); matched != 0) {
-    FileSetRecord current;
-    std::memset(&current, 0, sizeof(current));
-    (void)GetOneFileSet(static_cast<uint16_t>(matched), &current);
     // Confirmed when it was marked by this load; otherwise (new, not
     // saved, or already confirmed by an earlier arc) it is not saved.
-    record.RecordStatus =
-        current.RecordStatus == KHA_STATUS_MARKED ? KHA_STATUS_ACTIVE : KHA_STATUS_NOT_SAVED;
+    const FileSetRecord* current = FileSetInTable(matched);
+    const int32_t status = current != nullptr ? current->RecordStatus : 0;
+    record.RecordStatus = status == KHA_STATUS_MARKED ? KHA_STATUS_ACTIVE : KHA_STATUS_NOT_SAVED;
     return UpdateOneFileSet(1, repository_slot, static_cast<uint16_t>(matched), &record);
   }
 
