@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -18,16 +17,9 @@
 #include "config/config_directory.h"
 #include "config/file_system.h"
 #include "marnuser/marn_library.h"
+#include "support/environment.h"
 
 namespace kha::test {
-
-inline void SetEnvironment(const char* name, const std::string& value) {
-#if defined(_WIN32)
-  _putenv_s(name, value.c_str());
-#else
-  setenv(name, value.c_str(), 1);
-#endif
-}
 
 inline std::string ReadFileBytes(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);

@@ -17,9 +17,9 @@
 #include "figures.h"
 #include "kestihistadmin.h"
 #include "random_client.h"
-#include "scratch.h"
 #include "support/child_process.h"
 #include "support/region_fixture.h"
+#include "support/temporary_directory.h"
 #include "support/watchdog.h"
 #include "tools/verify/region_verifier.h"
 
@@ -56,7 +56,7 @@ int ConcurrencyWorker(const std::vector<std::string>& args) {
   if (args.size() != 4) return 2;
   DieWithParent();
   // The dump writes to standard output, which the parent's log shares.
-  if (std::freopen("/dev/null", "w", stdout) == nullptr) return 3;
+  if (!DiscardStandardOutput()) return 3;
   if (AttachToKestiHistAdminSharedMemory() != KHA_OK) return 4;
   const ClientCounts counts =
       RunClients(std::stoll(args[0]), std::stoll(args[1]), std::stoull(args[2]), /*dump=*/true);
@@ -83,7 +83,7 @@ TEST(Concurrency, ProcessesTimesThreadsKeepTheTablesConsistent) {
   std::printf("concurrency: %lld processes x %lld threads x %lld operations\n",
               static_cast<long long>(processes), static_cast<long long>(threads),
               static_cast<long long>(operations));
-  ScratchDirectory scratch;
+  TemporaryDirectory scratch("kha-reliability");
   ASSERT_TRUE(scratch.Made());
   ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kRegionSize), KHA_OK);
   Watchdog watchdog("the concurrency run", std::chrono::seconds(Size("TIMEOUT_S", 900, 36000)));

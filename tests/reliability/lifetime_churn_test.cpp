@@ -21,9 +21,9 @@
 #include "figures.h"
 #include "kestihistadmin.h"
 #include "random_client.h"
-#include "scratch.h"
 #include "shm_names.h"
 #include "support/child_process.h"
+#include "support/temporary_directory.h"
 #include "support/watchdog.h"
 
 namespace kha::test::reliability {
@@ -101,7 +101,7 @@ struct Worker {
 TEST(LifetimeChurn, OneRegionUnderOneNameAndNothingLeftBehind) {
   const int64_t processes = Size("CHURN_PROCESSES", 8, 8);
   const int64_t cycles = Size("CYCLES", 150, 1000);
-  ScratchDirectory scratch;
+  TemporaryDirectory scratch("kha-reliability");
   ASSERT_TRUE(scratch.Made());
   ASSERT_TRUE(ObjectNamesInDevShm().empty());
   Watchdog watchdog("the churn", std::chrono::seconds(Size("TIMEOUT_S", 900, 36000)));
@@ -115,7 +115,7 @@ TEST(LifetimeChurn, OneRegionUnderOneNameAndNothingLeftBehind) {
     w.counts_file = scratch.File("counts" + std::to_string(spawned++));
     w.child = std::make_unique<Child>(
         "churn-worker", std::vector<std::string>{std::to_string(w.remaining),
-                                                 std::to_string(random()), scratch.Path(),
+                                                 std::to_string(random()), scratch.Path().string(),
                                                  w.counts_file});
   };
   // The cycles a worker got through before it ended, killed or not.

@@ -28,9 +28,9 @@
 #include "half_written.h"
 #include "kestihistadmin.h"
 #include "random_client.h"
-#include "scratch.h"
 #include "support/child_process.h"
 #include "support/region_fixture.h"
+#include "support/temporary_directory.h"
 #include "support/watchdog.h"
 #include "tools/verify/region_verifier.h"
 
@@ -124,7 +124,7 @@ bool WaitForFile(const std::string& path, std::chrono::seconds bound) {
 TEST(OwnerDeath, SurvivorsCarryOnAndFindTheTablesRepaired) {
   const int64_t kills = Size("KILLS", 100, 1000);
   const int64_t survivors = Size("SURVIVORS", 2, 4);
-  ScratchDirectory scratch;
+  TemporaryDirectory scratch("kha-reliability");
   ASSERT_TRUE(scratch.Made());
   ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kRegionSize), KHA_OK);
   const std::string stop = scratch.File("stop");

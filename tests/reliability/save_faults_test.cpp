@@ -25,9 +25,10 @@
 #include "figures.h"
 #include "kestihistadmin.h"
 #include "region/process_state.h"
-#include "scratch.h"
 #include "support/child_process.h"
+#include "support/environment.h"
 #include "support/region_fixture.h"
+#include "support/temporary_directory.h"
 #include "support/watchdog.h"
 #include "tools/verify/region_verifier.h"
 
@@ -147,9 +148,9 @@ class SaveFaults : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(scratch_.Made());
-    directory_ = fs::path(scratch_.Path()) / "config";
+    directory_ = scratch_.Path() / "config";
     fs::create_directories(directory_);
-    ::setenv(kConfigDirectoryVariable, directory_.c_str(), 1);
+    SetEnvironment(kConfigDirectoryVariable, directory_.string());
     ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kRegionSize), KHA_OK);
     // The old configuration: what the files hold before the save.
     AddRepository("Plant", 1, 3);
@@ -163,19 +164,19 @@ class SaveFaults : public testing::Test {
     ASSERT_EQ(GetKestiHistAdminTuningData(&tuning), KHA_OK);
     tuning.TuningValues14To40[3] = 77;
     ASSERT_EQ(PutKestiHistAdminTuningData(&tuning), KHA_OK);
-    const fs::path elsewhere = fs::path(scratch_.Path()) / "new";
+    const fs::path elsewhere = scratch_.Path() / "new";
     fs::create_directories(elsewhere);
-    ::setenv(kConfigDirectoryVariable, elsewhere.c_str(), 1);
+    SetEnvironment(kConfigDirectoryVariable, elsewhere.string());
     ASSERT_EQ(SaveKestiHistAdminToConfig(), KHA_OK);
     new_ = FilesIn(elsewhere);
-    ::setenv(kConfigDirectoryVariable, directory_.c_str(), 1);
+    SetEnvironment(kConfigDirectoryVariable, directory_.string());
     ASSERT_NE(old_.config, new_.config);
     ASSERT_NE(old_.tune, new_.tune);
   }
   void TearDown() override {
     Faults::Remove();
     DetachCompletely();
-    ::unsetenv(kConfigDirectoryVariable);
+    UnsetEnvironment(kConfigDirectoryVariable);
   }
 
   void PutOldFilesBack() {
@@ -183,7 +184,7 @@ class SaveFaults : public testing::Test {
     Write(directory_ / "tune.dat", old_.tune);
   }
 
-  ScratchDirectory scratch_;
+  TemporaryDirectory scratch_{"kha-reliability"};
   fs::path directory_;
   ConfigFiles old_, new_;
 };
@@ -270,7 +271,7 @@ TEST_F(SaveFaults, ASaverKilledAtAnyMomentLeavesEachFileWhole) {
     Child saver("saver");
     std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 8000));
     saver.Kill();
-    EXPECT_EQ(saver.Wait(), 128 + 9) << "the saver ended by itself";
+    EXPECT_EQ(saver.Wait(), kKilledExitCode) << "the saver ended by itself";
     const ConfigFiles files = FilesIn(directory_);
     const bool config_whole = files.config == old_.config || files.config == new_.config;
     const bool tune_whole = files.tune == old_.tune || files.tune == new_.tune;

@@ -23,9 +23,9 @@
 #include "kestihistadmin.h"
 #include "platform/posix/posix_objects.h"
 #include "region/process_state.h"
-#include "scratch.h"
 #include "shm_names.h"
 #include "support/child_process.h"
+#include "support/temporary_directory.h"
 #include "support/watchdog.h"
 
 namespace kha::test::reliability {
@@ -119,7 +119,7 @@ TEST(StartRace, EveryRacerEndsInTheOneInitialisedRegionOrWithACleanCode) {
   const auto start = std::chrono::steady_clock::now();
   for (int64_t round = 0; round < rounds; ++round) {
     Watchdog watchdog("one start race", std::chrono::seconds(30));
-    ScratchDirectory scratch;
+    TemporaryDirectory scratch("kha-reliability");
     ASSERT_TRUE(scratch.Made());
     RoundNames names(round);
     const std::string go = scratch.File("go");
@@ -133,11 +133,12 @@ TEST(StartRace, EveryRacerEndsInTheOneInitialisedRegionOrWithACleanCode) {
       const long delay = kill ? static_cast<long>(random() % 500) : -1;
       self_killing.push_back(kill);
       racers.push_back(std::make_unique<Child>(
-          "start-racer", std::vector<std::string>{set_up ? "setup" : "attach",
-                                                  std::to_string(delay), scratch.Path(), go}));
+          "start-racer",
+          std::vector<std::string>{set_up ? "setup" : "attach", std::to_string(delay),
+                                   scratch.Path().string(), go}));
     }
     // Go once every racer has pinned up its objects or ended.
-    Board board(scratch.Path());
+    Board board(scratch.Path().string());
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     for (;;) {
       int ended = 0;

@@ -1,5 +1,6 @@
 #include "support/child_process.h"
 
+#include <cstdio>
 #include <map>
 #include <string>
 
@@ -8,6 +9,7 @@
 #else
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +28,14 @@ std::map<std::string, ChildRole>& Roles() {
 }
 
 }  // namespace
+
+bool DiscardStandardOutput() {
+#if defined(_WIN32)
+  return std::freopen("NUL", "w", stdout) != nullptr;
+#else
+  return std::freopen("/dev/null", "w", stdout) != nullptr;
+#endif
+}
 
 bool RegisterChildRole(const std::string& name, ChildRole role) {
   Roles()[name] = std::move(role);
@@ -51,12 +61,39 @@ std::string SelfPath() {
   return std::string(path, length);
 }
 
+namespace {
+
+// Puts this process, once, in a job that the system ends, with every
+// process in it, when the last handle to it closes: when this process
+// ends, however it ends. A child is in the job from its creation on, so
+// no moment exists in which it could outlive a killed parent.
+void JoinChildrenJob() {
+  static const bool joined = [] {
+    const HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (job == nullptr) return false;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+        !AssignProcessToJobObject(job, GetCurrentProcess())) {
+      CloseHandle(job);
+      return false;
+    }
+    return true;  // the handle stays open as long as this process lives
+  }();
+  (void)joined;
+}
+
+}  // namespace
+
+void DieWithParent() {}
+
 Child::Child(const std::string& role, const std::vector<std::string>& args) {
   std::string command = "\"" + SelfPath() + "\" " + kRoleFlag + role;
   for (const std::string& arg : args) command += " \"" + arg + "\"";
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
+  JoinChildrenJob();
   if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                      &startup, &info)) {
     CloseHandle(info.hThread);
@@ -94,6 +131,8 @@ bool Child::Running() {
 }
 
 #else
+
+void DieWithParent() { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
 
 std::string SelfPath() {
   char path[PATH_MAX];

@@ -46,6 +46,17 @@ inline constexpr int kKilledExitCode = 128 + 9;
 // Path of the running test binary.
 std::string SelfPath();
 
+// In a child: ends it when the test process that started it ends, so that
+// a failed or killed test leaves no process behind that still calls into
+// the region. (On Windows a Child is in a job with its parent from its
+// creation on, which the system ends when the parent ends: there this
+// does nothing.)
+void DieWithParent();
+
+// Sends this process's standard output to the null device (a child whose
+// output would flood the log that it shares with its parent).
+bool DiscardStandardOutput();
+
 }  // namespace kha::test
 
 #define KHA_CHILD_ROLE_CONCAT_(a, b) a##b

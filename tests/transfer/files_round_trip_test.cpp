@@ -2,7 +2,6 @@
 // files in a temporary directory.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -13,7 +12,9 @@
 #include "kestihistadmin.h"
 #include "region/layout.h"
 #include "region/region_view.h"
+#include "support/environment.h"
 #include "support/region_fixture.h"
+#include "support/temporary_directory.h"
 
 namespace kha::test {
 namespace {
@@ -54,10 +55,9 @@ std::string RepositoryText(const std::string& name, const std::string& directory
 class FilesRoundTripTest : public RegionTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/kha_transfer_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    setenv(kConfigDirectoryVariable, directory_.c_str(), 1);
+    ASSERT_TRUE(scratch_.Made());
+    directory_ = scratch_.Path().string();
+    SetEnvironment(kConfigDirectoryVariable, directory_);
     WriteFile("tune.dat", TuneText());
     WriteFile("config.dat", "format_version = 1\n\n" +
                                 RepositoryText("PLANT_MAIN", directory_, {"fs1", "fs2", "fs3"}) +
@@ -67,9 +67,7 @@ class FilesRoundTripTest : public RegionTest {
   }
   void TearDown() override {
     RegionTest::TearDown();
-    unsetenv(kConfigDirectoryVariable);
-    std::error_code ignored;
-    fs::remove_all(directory_, ignored);
+    UnsetEnvironment(kConfigDirectoryVariable);
   }
 
   void WriteFile(const std::string& name, const std::string& text) {
@@ -96,6 +94,7 @@ class FilesRoundTripTest : public RegionTest {
     return record;
   }
 
+  TemporaryDirectory scratch_{"kha-transfer"};
   std::string directory_;
 };
 
