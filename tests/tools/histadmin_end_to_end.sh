@@ -3,13 +3,24 @@
 # configuration, every command once with its output checked, the save seen
 # in config.dat, verify clean, and verify catching a region broken on
 # purpose.
-#   histadmin_end_to_end.sh HISTADMIN BREAK_REGION EXAMPLE_CONFIG_DIR WORK_DIR
+#   histadmin_end_to_end.sh HISTADMIN BREAK_REGION EXAMPLE_CONFIG_DIR WORK_DIR [EMULATOR...]
+# A cross build's programs run under EMULATOR (e.g. Wine, through
+# cmake/toolchains/wine-run); a `kill -TERM` on it must stop the program
+# as it stops a native one.
 set -uo pipefail
 
 histadmin=$1
 break_region=$2
 examples=$3
 work=$4
+emulator=("${@:5}")
+
+# config.dat as the tool names it: a Windows program writes its paths
+# with backslashes.
+config_file_shown=$work/config/config.dat
+case "$histadmin" in
+  *.exe) config_file_shown=${config_file_shown//\//\\} ;;
+esac
 
 rm -rf "$work"
 mkdir -p "$work/config" "$work/original"
@@ -25,13 +36,16 @@ fail() {
   failures=$((failures + 1))
 }
 
-# run EXPECTED_STATUS ARGS...: runs histadmin; stdout in $out, stderr in $err.
+# run EXPECTED_STATUS ARGS...: runs histadmin; stdout in $out, stderr in
+# $err, their lines without the carriage returns that end them on Windows.
 run() {
   local expected=$1
   shift
-  out=$("$histadmin" "$@" 2>"$work/stderr")
+  out=$("${emulator[@]}" "$histadmin" "$@" 2>"$work/stderr")
   status=$?
   err=$(cat "$work/stderr")
+  out=${out//$'\r'/}
+  err=${err//$'\r'/}
   if [ "$status" -ne "$expected" ]; then
     fail "histadmin $* exited $status, expected $expected; stdout: $out; stderr: $err"
   fi
@@ -79,15 +93,15 @@ run 0 error 7 --json
 contains "$out" '"message": "Unknown error = 7"'
 
 # --- serve ---------------------------------------------------------------
-"$histadmin" serve --size 2M --load config >"$work/serve.out" 2>&1 &
+# Ready once `status` finds the region (an emulator may hold back the
+# server's output until it ends, so that is read at the end).
+"${emulator[@]}" "$histadmin" serve --size 2M --load config >"$work/serve.out" 2>&1 &
 server=$!
 for _ in $(seq 100); do
-  grep -q "serving" "$work/serve.out" && break
+  "${emulator[@]}" "$histadmin" status >/dev/null 2>&1 && break
   kill -0 "$server" 2>/dev/null || break
   sleep 0.1
 done
-contains "$(cat "$work/serve.out")" \
-  "serving a HistAdmin region of 2097152 bytes (loaded from the configuration files)" "serve"
 run 1 serve --size 1M
 contains "$err" "already running"
 
@@ -100,7 +114,7 @@ run 0 status
 contains "$out" "region size   2097152 bytes"
 contains "$out" "repositories  $repositories in use"
 contains "$out" "file sets     $file_sets in use"
-contains "$out" "$work/config/config.dat"
+contains "$out" "$config_file_shown"
 run 0 status --json
 contains "$out" "\"NumberRepos\": $repositories,"
 contains "$out" "\"NumberFileSets\": $file_sets,"
@@ -171,7 +185,7 @@ contains "$out" "the region is consistent"
 
 # --- save: the configuration files change --------------------------------
 run 0 save
-contains "$out" "saved to $work/config/config.dat"
+contains "$out" "saved to $config_file_shown"
 grep -q "E2E_REPO" "$work/config/config.dat" || fail "config.dat lacks the new repository"
 grep -q "/data/e2e/fs2" "$work/config/config.dat" || fail "config.dat lacks the new file set"
 grep -q "e2e_added.dat" "$work/config/config.dat" || fail "config.dat lacks the added file set"
@@ -204,7 +218,7 @@ run 0 verify
 contains "$out" "the region is consistent"
 
 # --- verify catches a broken region --------------------------------------
-"$break_region" repository-count || fail "kha_break_region failed"
+"${emulator[@]}" "$break_region" repository-count || fail "kha_break_region failed"
 run 1 verify
 contains "$out" "repository-count:"
 contains "$out" "1 violation"
@@ -217,7 +231,10 @@ wait "$server"
 serve_status=$?
 server=""
 [ "$serve_status" -eq 0 ] || fail "serve exited $serve_status"
-contains "$(cat "$work/serve.out")" "HistAdmin region released" "serve"
+served=$(tr -d '\r' <"$work/serve.out")
+contains "$served" \
+  "serving a HistAdmin region of 2097152 bytes (loaded from the configuration files)" "serve"
+contains "$served" "HistAdmin region released" "serve"
 run 1 status
 contains "$err" "no HistAdmin region is running"
 

@@ -2,10 +2,12 @@
 // the command line makes of a record.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "commands.h"
 #include "output.h"
 #include "settings.h"
 
@@ -128,6 +130,32 @@ TEST(OutputTest, FieldsFloatsAndTimes) {
   KestiHistAdminFileSet file_set{};
   file_set.PendingThreshold = 0.1f;
   EXPECT_EQ(FileSetJson(file_set)["PendingThreshold"].get<double>(), 0.1);
+}
+
+// A path of the historian's files may start with a slash on every system:
+// such an argument is never taken for an option, also where the command-
+// line library's default would read /name as one (Windows).
+TEST(CommandLineTest, AnArgumentStartingWithASlashIsAPathOnEverySystem) {
+  CLI::App app;
+  ConfigureCommandLine(app);
+  CLI::App* command = app.add_subcommand("add-fileset");
+  std::string repository, path;
+  uint64_t size = 0;
+  command->add_option("REPOSITORY", repository)->required();
+  command->add_option("PATH", path)->required();
+  command->add_option("--size", size);
+  std::vector<std::string> args = {"add-fileset", "PLANT", "/data/e2e/fs1", "--size", "5"};
+  std::reverse(args.begin(), args.end());
+  app.parse(args);
+  EXPECT_EQ(repository, "PLANT");
+  EXPECT_EQ(path, "/data/e2e/fs1");
+  EXPECT_EQ(size, 5u);
+
+  args = {"add-fileset", "PLANT", "/size"};
+  std::reverse(args.begin(), args.end());
+  app.clear();
+  app.parse(args);
+  EXPECT_EQ(path, "/size");
 }
 
 }  // namespace

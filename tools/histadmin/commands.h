@@ -11,6 +11,10 @@ struct RunState {
   int exit_status = 0;
 };
 
+// The settings of the application that every subcommand inherits: so
+// they come before any command is added.
+void ConfigureCommandLine(CLI::App& app);
+
 // serve
 void AddServerCommands(CLI::App& app, RunState& state);
 // status, dump, load, save, error

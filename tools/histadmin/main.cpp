@@ -13,8 +13,7 @@ int main(int argc, char** argv) {
   CLI::App app{
       "histadmin: look at and change the HistAdmin region, the machine-wide table of history\n"
       "repositories and their file sets. Start the region with `histadmin serve`."};
-  app.name("histadmin");
-  app.require_subcommand(1, 1);
+  ConfigureCommandLine(app);
 
   RunState state;
   AddServerCommands(app, state);
