@@ -86,11 +86,12 @@ void ChainPathIndex::NoteAppended(int16_t slot, const char* converted) {
   // The append set the old last file set's NextIndex (or FirstFS) to the
   // new slot; a fresh walk sees the old chain followed by it only if the
   // chain was whole and the new slot was not already part of it.
-  const RepositoryRecord repository = ReadRepository(repository_slot_);
+  const RepositoryRecord* repository = RepositoryInTable(static_cast<int32_t>(repository_slot_));
   const bool extends =
-      extendable_ && slot >= 1 && !visited_[static_cast<std::size_t>(slot)] &&
-      repository.NumberFS == walked_ + 1 && repository.LastFS == slot &&
-      (walked_ == 0 ? repository.FirstFS == slot : NextFileSetIndex(last_slot_) == slot);
+      extendable_ && repository != nullptr && slot >= 1 &&
+      !visited_[static_cast<std::size_t>(slot)] && repository->NumberFS == walked_ + 1 &&
+      repository->LastFS == slot &&
+      (walked_ == 0 ? repository->FirstFS == slot : NextFileSetIndex(last_slot_) == slot);
   if (!extends) {
     Forget();
     return;
