@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
+#include <fstream>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "config/atomic_files.h"
 #include "config/config_text.h"
@@ -12,6 +16,7 @@
 #include "config_dir_fixture.h"
 #include "marn_api_calls.h"
 #include "marnuser.h"
+#include "os/os.h"
 #include "sample_config.h"
 
 namespace kha::test {
@@ -186,6 +191,25 @@ TEST_F(AtomicWriteTest, AnUnreadableOldFileStopsTheSaveBeforeAnyChange) {
   EXPECT_EQ(Read("tune.dat"), "old");
   EXPECT_TRUE(fs::is_directory(File("config.dat")));
   EXPECT_EQ(Listing(), "config.dat tune.dat ");
+}
+
+// A reader that has the file open for a moment (a load in another process)
+// does not fail the replace: Windows cannot replace a file while it is
+// open, so the replace waits for the reader a while.
+TEST_F(AtomicWriteTest, AReplaceWaitsForAReaderThatHasTheFileOpen) {
+  Write("config.dat", "old");
+  Write("config.dat.new", "new");
+  auto reader = std::make_unique<std::ifstream>(File("config.dat"), std::ios::binary);
+  ASSERT_TRUE(reader->is_open());
+  std::thread closer([&reader] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    reader.reset();
+  });
+  const bool replaced = historian::os::RenameOver(File("config.dat.new"), File("config.dat"));
+  closer.join();
+  EXPECT_TRUE(replaced);
+  EXPECT_EQ(Read("config.dat"), "new");
+  EXPECT_EQ(Listing(), "config.dat ");
 }
 
 }  // namespace

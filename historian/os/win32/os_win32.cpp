@@ -34,9 +34,23 @@ bool SyncFile(FileHandle file) { return ::FlushFileBuffers(AsHandle(file)) != 0;
 
 bool CloseFile(FileHandle file) { return ::CloseHandle(AsHandle(file)) != 0; }
 
+// Windows refuses to replace a file that some process has open: a load
+// reading the configuration at that moment, a virus scanner. They hold it
+// only for a moment, so the replace is tried again for about a second
+// before it counts as failed.
 bool RenameOver(const std::filesystem::path& from, const std::filesystem::path& to) {
-  return ::MoveFileExW(from.c_str(), to.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  constexpr int kAttempts = 100;
+  constexpr DWORD kPauseMs = 10;
+  for (int attempt = 1;; ++attempt) {
+    if (::MoveFileExW(from.c_str(), to.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+      return true;
+    }
+    const DWORD error = ::GetLastError();
+    const bool held_open = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+    if (!held_open || attempt == kAttempts) return false;
+    ::Sleep(kPauseMs);
+  }
 }
 
 bool SyncDirectory(const std::filesystem::path&) { return true; }
