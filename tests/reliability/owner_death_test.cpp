@@ -3,7 +3,7 @@
 // process at a time takes the mutex and dies with it:
 // - parked: it holds the mutex (one or three deep), writes the first
 //   steps of a table change (half_written.h), tells the parent through a
-//   file and waits to be killed with SIGKILL;
+//   file and waits to be killed (SIGKILL, TerminateProcess);
 // - thread exit: a thread of the victim does the same and then ends
 //   without releasing the mutex, while its process lives on;
 // - random: it runs the random mix and is killed at a random moment.
@@ -12,11 +12,9 @@
 // 100 kills; KHA_RELIABILITY_SIZE=full: 1,000.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -41,14 +39,14 @@ constexpr uint32_t kRegionSize = 60000;
 const std::chrono::seconds kHangBound{Size("HANG_BOUND_S", 10, 10)};
 
 bool Exists(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0;
+  std::error_code error;
+  return std::filesystem::exists(path, error);
 }
 
 bool Touch(const std::string& path) { return std::ofstream(path).good(); }
 
 [[noreturn]] void SleepForever() {
-  for (;;) ::pause();
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
 // Survivor: seed stop-file result-file.
@@ -83,7 +81,8 @@ void ParkHalfWritten(int depth, uint64_t seed) {
   (void)GetKestiHistAdminAllRepositories(&capacity, repositories.data(), &count);
   auto change = static_cast<Change>(random() % static_cast<uint64_t>(Change::kCount));
   if (count == 0) change = Change::kAddRepository;
-  const KestiHistAdminRepository& target = repositories[random() % (count == 0 ? 1 : count)];
+  const KestiHistAdminRepository& target =
+      repositories[static_cast<std::size_t>(random() % (count == 0 ? 1 : count))];
   const auto number = static_cast<int16_t>(1 + random() % 3);
   const auto steps = static_cast<int32_t>(random() % 24);
   (void)WriteFirstSteps(change, static_cast<uint16_t>(target.Index), number, steps);
@@ -177,7 +176,7 @@ TEST(OwnerDeath, SurvivorsCarryOnAndFindTheTablesRepaired) {
                         found.front().message;
     }
     victim.Kill();
-    if (victim.Wait() != 128 + 9) ++victims_not_killed;
+    if (victim.Wait() != kKilledExitCode) ++victims_not_killed;
   }
 
   // The survivors stop at the next look at the stop file.
