@@ -1,7 +1,8 @@
 // Two processes doing the same work at once: this benchmark process and a
 // forked child. The child runs `work(1)` from the moment the timed loop
 // starts until it ends; the parent runs `work(0)` once per iteration. The
-// counter "pairs_per_second" is the throughput of both together.
+// counter "pairs_per_second" is the throughput of both together,
+// "child_share" the child's part of it.
 #pragma once
 
 #include <sys/mman.h>
@@ -65,6 +66,10 @@ void RunContended(benchmark::State& state, Work&& work) {
   // last few pairs are in the count, a bias of at most one pair per run.
   const double total = static_cast<double>(pairs + control->child_pairs.load());
   state.counters["pairs_per_second"] = seconds > 0 ? total / seconds : 0.0;
+  // How the work was shared: 0.5 is an even split; near 0 or 1 one process
+  // kept the mutex to itself while the other waited.
+  state.counters["child_share"] =
+      total > 0 ? static_cast<double>(control->child_pairs.load()) / total : 0.0;
   control->~ContendedControl();
   ::munmap(memory, sizeof(ContendedControl));
 }
