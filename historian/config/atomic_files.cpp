@@ -1,9 +1,12 @@
 #include "config/atomic_files.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <random>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/file_reading.h"
@@ -25,17 +28,59 @@ struct OldFile {
   std::string contents;
 };
 
+// Temporary files are named ".<target's name>.<16 hex digits>.tmp".
+constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr std::size_t kSuffixDigits = 16;
+constexpr std::string_view kTemporaryExtension = ".tmp";
+
+std::string TemporaryPrefixFor(const fs::path& target) {
+  return "." + target.filename().string() + ".";
+}
+
 // A name no other writer picks: the temporary files of two processes that
 // save at once never collide.
 fs::path TemporaryPathFor(const fs::path& target) {
   static std::atomic<uint64_t> counter{0};
   thread_local std::mt19937_64 random{std::random_device{}()};
   const uint64_t suffix = random() ^ counter.fetch_add(1);
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string name = "." + target.filename().string() + ".";
-  for (int shift = 60; shift >= 0; shift -= 4) name.push_back(kDigits[(suffix >> shift) & 0xF]);
-  name += ".tmp";
+  std::string name = TemporaryPrefixFor(target);
+  for (std::size_t digit = kSuffixDigits; digit-- > 0;) {
+    name.push_back(kHexDigits[(suffix >> (4 * digit)) & 0xF]);
+  }
+  name += kTemporaryExtension;
   return target.parent_path() / name;
+}
+
+bool IsTemporaryFileOf(const std::string& name, const fs::path& target) {
+  const std::string prefix = TemporaryPrefixFor(target);
+  if (name.size() != prefix.size() + kSuffixDigits + kTemporaryExtension.size() ||
+      name.compare(0, prefix.size(), prefix) != 0 ||
+      name.compare(prefix.size() + kSuffixDigits, std::string::npos, kTemporaryExtension) != 0) {
+    return false;
+  }
+  const std::string_view digits(name.data() + prefix.size(), kSuffixDigits);
+  return digits.find_first_not_of(kHexDigits) == std::string_view::npos;
+}
+
+// A saver that dies between writing its temporary files and renaming them
+// (killed, or the machine went down) leaves them behind for good. A save
+// takes well under a second, so a temporary file of `target` untouched for
+// an hour belongs to nobody any more; the next save of `target` removes
+// it. Nothing else in the directory is looked at, and a file that cannot
+// be examined is left alone.
+constexpr auto kAbandonedAfter = std::chrono::hours(1);
+
+void RemoveAbandonedTemporaries(const fs::path& target) {
+  std::error_code error;
+  const auto now = fs::file_time_type::clock::now();
+  for (fs::directory_iterator entry(DirectoryOf(target), error), end; !error && entry != end;
+       entry.increment(error)) {
+    if (!IsTemporaryFileOf(entry->path().filename().string(), target)) continue;
+    std::error_code time_error;
+    const auto written = fs::last_write_time(entry->path(), time_error);
+    if (time_error || now - written < kAbandonedAfter) continue;
+    ActiveFileSystem().remove_file(entry->path());
+  }
 }
 
 // Writes `contents` into a new temporary file beside `target` and flushes
@@ -91,6 +136,8 @@ bool ReplaceFilesAtomically(std::span<const FileReplacement> files) {
         return false;
     }
   }
+
+  for (const auto& file : files) RemoveAbandonedTemporaries(file.path);
 
   std::vector<fs::path> temporaries;
   for (const auto& file : files) {

@@ -19,7 +19,8 @@ struct FileReplacement {
 // it held before (a file that did not exist does not exist afterwards) and
 // no temporary file is left behind. The files are replaced one after the
 // other: a reader that looks at two of them while they are being replaced
-// may find one new and one old, never a partial one.
+// may find one new and one old, never a partial one. Temporary files of
+// these files that a dead saver left behind over an hour ago are removed.
 bool ReplaceFilesAtomically(std::span<const FileReplacement> files);
 
 }  // namespace kha::historian

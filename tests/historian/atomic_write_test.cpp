@@ -183,6 +183,30 @@ TEST_F(AtomicWriteTest, AWriterThatMakesNoProgressFails) {
   EXPECT_EQ(Read("x.dat"), "contents");
 }
 
+// What a killed saver left behind goes with the next save once it is an
+// hour old; a younger one may belong to a saver still at work, and files
+// that only look alike are never touched.
+TEST_F(AtomicWriteTest, TemporaryFilesOfADeadSaverGoWithTheNextSave) {
+  const auto age = [&](const std::string& name, std::chrono::minutes minutes) {
+    Write(name, "left behind");
+    fs::last_write_time(File(name), fs::file_time_type::clock::now() - minutes);
+  };
+  age(".config.dat.0123456789abcdef.tmp", std::chrono::minutes(61));
+  age(".tune.dat.fedcba9876543210.tmp", std::chrono::minutes(24 * 60));
+  age(".config.dat.00000000000000aa.tmp", std::chrono::minutes(5));    // young
+  age(".config.dat.0123456789abcdeg.tmp", std::chrono::minutes(120));  // not hex
+  age(".config.dat.0123456789abcde.tmp", std::chrono::minutes(120));   // too short
+  age(".other.dat.0123456789abcdef.tmp", std::chrono::minutes(120));   // another file
+  age("config.dat.0123456789abcdef.tmp", std::chrono::minutes(120));   // no dot
+
+  PrepareSave(SampleConfig());
+  ASSERT_EQ(marn_write_hist_config(), 0);
+  EXPECT_EQ(Listing(),
+            ".config.dat.00000000000000aa.tmp .config.dat.0123456789abcde.tmp "
+            ".config.dat.0123456789abcdeg.tmp .other.dat.0123456789abcdef.tmp config.dat "
+            "config.dat.0123456789abcdef.tmp tune.dat ");
+}
+
 TEST_F(AtomicWriteTest, AnUnreadableOldFileStopsTheSaveBeforeAnyChange) {
   Write("tune.dat", "old");
   fs::create_directory(File("config.dat"));  // exists, but is no file
