@@ -18,6 +18,7 @@
 #include "marnuser.h"
 #include "os/os.h"
 #include "sample_config.h"
+#include "support/file_system_faults.h"
 
 namespace kha::test {
 namespace {
@@ -26,55 +27,12 @@ namespace fs = std::filesystem;
 using historian::ActiveFileSystem;
 using historian::OsFileSystem;
 
-enum Step { kCreate, kWrite, kSync, kClose, kReplace, kSyncDirectory, kStepCount };
-constexpr const char* kStepNames[] = {"create", "write", "sync", "close", "replace", "sync dir"};
-
-// Counts the calls of each step and fails call number `fail_at` of
-// `fail_step` (fail_at 0: none fails). Writes take at most `write_limit`
-// bytes at a time, to exercise short writes.
-struct Faults {
-  static inline std::array<int, kStepCount> calls{};
-  static inline Step fail_step = kCreate;
-  static inline int fail_at = 0;
-  static inline std::size_t write_limit = 0;
-
-  static bool Fails(Step step) { return ++calls[step] == fail_at && step == fail_step; }
-
-  static void Install(Step step, int at) {
-    calls = {};
-    fail_step = step;
-    fail_at = at;
-    auto& active = ActiveFileSystem();
-    active.create_new_file = [](const fs::path& path, historian::os::FileHandle* file) {
-      return !Fails(kCreate) && OsFileSystem().create_new_file(path, file);
-    };
-    active.write_to_file = [](historian::os::FileHandle file, const char* data,
-                              std::size_t size) -> std::ptrdiff_t {
-      if (Fails(kWrite)) return -1;
-      if (write_limit != 0 && size > write_limit) size = write_limit;
-      return OsFileSystem().write_to_file(file, data, size);
-    };
-    active.sync_file = [](historian::os::FileHandle file) {
-      return !Fails(kSync) && OsFileSystem().sync_file(file);
-    };
-    active.close_file = [](historian::os::FileHandle file) {
-      // A failed close still closes: the handle is gone either way.
-      const bool closed = OsFileSystem().close_file(file);
-      return !Fails(kClose) && closed;
-    };
-    active.replace_file = [](const fs::path& from, const fs::path& to) {
-      return !Fails(kReplace) && OsFileSystem().replace_file(from, to);
-    };
-    active.sync_directory = [](const fs::path& directory) {
-      return !Fails(kSyncDirectory) && OsFileSystem().sync_directory(directory);
-    };
-  }
-};
+using Faults = FileSystemFaults;
 
 class AtomicWriteTest : public ConfigDirTest {
  protected:
   void TearDown() override {
-    Faults::write_limit = 0;
+    Faults::Remove();
     ConfigDirTest::TearDown();
   }
 
@@ -120,7 +78,7 @@ TEST_F(AtomicWriteTest, AFailureAtAnyStepLeavesTheOldFilesWhole) {
       Write("config.dat", old_config);
       Write("tune.dat", old_tune);
       PrepareSave(SampleConfig());
-      Faults::Install(static_cast<Step>(step), at);
+      Faults::Install(static_cast<FileSystemStep>(step), at);
       EXPECT_NE(marn_write_hist_config(), 0);
       ActiveFileSystem() = OsFileSystem();
       EXPECT_EQ(Read("config.dat"), old_config);
@@ -138,7 +96,7 @@ TEST_F(AtomicWriteTest, AFailedFirstSaveLeavesNoFiles) {
       fs::remove(File("config.dat"));
       fs::remove(File("tune.dat"));
       PrepareSave(SampleConfig());
-      Faults::Install(static_cast<Step>(step), at);
+      Faults::Install(static_cast<FileSystemStep>(step), at);
       EXPECT_NE(marn_write_hist_config(), 0);
       ActiveFileSystem() = OsFileSystem();
       EXPECT_EQ(Listing(), "");

@@ -27,6 +27,7 @@
 #include "region/process_state.h"
 #include "support/child_process.h"
 #include "support/environment.h"
+#include "support/file_system_faults.h"
 #include "support/region_fixture.h"
 #include "support/temporary_directory.h"
 #include "support/watchdog.h"
@@ -36,53 +37,18 @@ namespace kha::test::reliability {
 namespace {
 
 namespace fs = std::filesystem;
-using historian::ActiveFileSystem;
-using historian::OsFileSystem;
 
 constexpr char kConfigDirectoryVariable[] = "KESTI_HISTORY_CONFIG_DIR";
 constexpr uint32_t kRegionSize = 200000;
 
-enum Step { kCreate, kWrite, kSync, kClose, kReplace, kSyncDirectory, kStepCount };
-constexpr const char* kStepNames[] = {"create", "write", "sync", "close", "rename", "sync dir"};
+// Short writes throughout, so that a file takes many writes.
+constexpr std::size_t kWriteLimit = 512;
 
-// Counts the file-system calls of each step and fails call `fail_at` of
-// `fail_step` (0: none).
-struct Faults {
-  static inline std::array<int, kStepCount> calls{};
-  static inline Step fail_step = kCreate;
-  static inline int fail_at = 0;
-
-  static bool Fails(Step step) { return ++calls[step] == fail_at && step == fail_step; }
-
-  static void Install(Step step, int at) {
-    calls = {};
-    fail_step = step;
-    fail_at = at;
-    auto& active = ActiveFileSystem();
-    active.create_new_file = [](const fs::path& path, historian::os::FileHandle* file) {
-      return !Fails(kCreate) && OsFileSystem().create_new_file(path, file);
-    };
-    active.write_to_file = [](historian::os::FileHandle file, const char* data,
-                              std::size_t size) -> std::ptrdiff_t {
-      // Short writes throughout, so that a file takes many writes.
-      if (Fails(kWrite)) return -1;
-      return OsFileSystem().write_to_file(file, data, size > 512 ? 512 : size);
-    };
-    active.sync_file = [](historian::os::FileHandle file) {
-      return !Fails(kSync) && OsFileSystem().sync_file(file);
-    };
-    active.close_file = [](historian::os::FileHandle file) {
-      const bool closed = OsFileSystem().close_file(file);
-      return !Fails(kClose) && closed;
-    };
-    active.replace_file = [](const fs::path& from, const fs::path& to) {
-      return !Fails(kReplace) && OsFileSystem().replace_file(from, to);
-    };
-    active.sync_directory = [](const fs::path& directory) {
-      return !Fails(kSyncDirectory) && OsFileSystem().sync_directory(directory);
-    };
+struct Faults : FileSystemFaults {
+  static void Install(FileSystemStep step, int at) {
+    FileSystemFaults::Install(step, at);
+    write_limit = kWriteLimit;
   }
-  static void Remove() { ActiveFileSystem() = OsFileSystem(); }
 };
 
 std::string Read(const fs::path& path) {
@@ -138,8 +104,8 @@ void AddRepository(const char* name, int status, int file_sets) {
     file_set.ParamSource = f % 2;
     file_set.PendingSize = 100 * f;
     file_set.StartTime.Seconds = 1000 * (f + 1);
-    std::snprintf(file_set.PendingFilePath, sizeof file_set.PendingFilePath, "/hist/%s/fs%d",
-                  name, f);
+    std::snprintf(file_set.PendingFilePath, sizeof file_set.PendingFilePath, "/hist/%s/fs%d", name,
+                  f);
     ASSERT_EQ(UpdateKestiHistAdminOneFileSet(0, slot, fs_slot, &file_set), KHA_OK);
   }
 }
@@ -204,7 +170,7 @@ TEST_F(SaveFaults, EveryFailedStepLeavesTheOldFilesAndEverySuccessTheNew) {
     for (int at = 1; at <= good[static_cast<std::size_t>(step)]; ++at) {
       SCOPED_TRACE(std::string(kStepNames[step]) + " call " + std::to_string(at));
       PutOldFilesBack();
-      Faults::Install(static_cast<Step>(step), at);
+      Faults::Install(static_cast<FileSystemStep>(step), at);
       const int32_t result = SaveKestiHistAdminToConfig();
       Faults::Remove();
       ++injected;
@@ -305,7 +271,8 @@ TEST_F(SaveFaults, DamagedConfigurationFilesNeverLeaveTheTablesInconsistent) {
     damaged.push_back(new_.config.substr(0, cut));
   }
   std::string flipped = new_.config;
-  for (std::size_t i = 0; i < flipped.size(); i += 13) flipped[i] = static_cast<char>(flipped[i] ^ 0x5a);
+  for (std::size_t i = 0; i < flipped.size(); i += 13)
+    flipped[i] = static_cast<char>(flipped[i] ^ 0x5a);
   damaged.push_back(flipped);
   std::string long_name = new_.config;
   if (const std::size_t at = long_name.find("Plant"); at != std::string::npos) {
