@@ -71,17 +71,34 @@ timespec DeadlineAfter(std::chrono::microseconds after) {
   return deadline;
 }
 
+// Every wait for the gate or the mutex is made in slices of this length. A
+// process killed while it lets go of a robust mutex can leave it free (or
+// its death marked) without waking the thread that sleeps on it; seen here
+// now and then when holders are killed at random. Each slice looks at the
+// mutex afresh, so such a lost wake-up costs one slice instead of the
+// waiter's life.
+constexpr std::chrono::milliseconds kWaitSlice{10};
+
+// pthread_mutex_lock, one slice at a time.
+int LockInSlices(pthread_mutex_t* mutex) {
+  for (;;) {
+    const timespec deadline = DeadlineAfter(kWaitSlice);
+    const int result = pthread_mutex_timedlock(mutex, &deadline);
+    if (result != ETIMEDOUT) return result;
+  }
+}
+
 // Waits in line at the gate, then for the mutex itself (see
 // SharedMutexBlock). A gate left held by a dead waiter is taken over like
 // the mutex. Returns what the wait for the mutex returned.
 int WaitInLine(SharedMutexBlock* block) {
-  const int gate = pthread_mutex_lock(&block->gate);
+  const int gate = LockInSlices(&block->gate);
   if (gate == EOWNERDEAD) pthread_mutex_consistent(&block->gate);
   const timespec deadline = DeadlineAfter(kHandOffAfter);
   int result = pthread_mutex_timedlock(&block->mutex, &deadline);
   if (result == ETIMEDOUT) {
     __atomic_store_n(&block->hand_off, 1, __ATOMIC_RELEASE);
-    result = pthread_mutex_lock(&block->mutex);
+    result = LockInSlices(&block->mutex);
   }
   // Whoever heads the line lowers the flag once it has the mutex, also a
   // flag left raised by a head that died waiting.
