@@ -5,10 +5,10 @@
 
 namespace kha {
 
-// Takes the HistAdmin mutex as LockHistAdminMutex does. True when a dead
-// owner had abandoned it; the tables, if mapped in this process, have then
-// been repaired (RepairHistAdminRegion).
-bool TakeHistAdminMutex() noexcept;
+// Takes the HistAdmin mutex as LockHistAdminMutex does; a fresh take rolls
+// back the unit of a holder that died, if this process has the view and
+// the journal mapped (TakeOverJournal).
+void TakeHistAdminMutex() noexcept;
 
 // Holds the HistAdmin mutex for a scope (LockHistAdminMutex /
 // UnlockHistAdminMutex). Does nothing when the process is not attached.

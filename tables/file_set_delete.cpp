@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "kestihistadmin.h"
+#include "region/journal.h"
 #include "region/lifecycle.h"
 #include "region/locking.h"
 #include "region/region_view.h"
@@ -25,6 +26,7 @@ int32_t DeleteOneFileSetForOneRepository(uint16_t repository_slot, uint16_t file
 
   // Number 0 (or below) deletes nothing; the flush still runs.
   if (doomed < 1) return FlushHistAdminView();
+  const JournalUnit unit;
   FileSetRecord* previous = nullptr;
   int16_t previous_slot = 0;
   ForEachFileSetInChain(*repository, [&](int16_t slot, FileSetRecord& file_set, int32_t position) {
@@ -35,6 +37,10 @@ int32_t DeleteOneFileSetForOneRepository(uint16_t repository_slot, uint16_t file
     }
     // Chain surgery only stores slot numbers, it never follows one: the
     // file sets touched are this one and the one visited before it.
+    if (!KHA_SAVE_FIELDS_FOR_UNDO(*repository, NumberFS, LastFS) ||
+        (previous != nullptr && !KHA_SAVE_FIELDS_FOR_UNDO(*previous, NextIndex, NextIndex))) {
+      return false;
+    }
     if (position == 1) {
       repository->FirstFS = file_set.NextIndex;
       if (repository->FirstFS == 0) repository->LastFS = 0;
@@ -44,7 +50,7 @@ int32_t DeleteOneFileSetForOneRepository(uint16_t repository_slot, uint16_t file
     } else {
       previous->NextIndex = file_set.NextIndex;
     }
-    FreeFileSetSlot(*header, file_set);
+    if (!FreeFileSetSlot(*header, file_set)) return false;
     repository->NumberFS = ChainLengthLowered(repository->NumberFS);
     // An emptied chain names no file set, whatever a damaged NextIndex said.
     if (repository->NumberFS == 0) {
@@ -53,7 +59,7 @@ int32_t DeleteOneFileSetForOneRepository(uint16_t repository_slot, uint16_t file
     }
     return false;
   });
-  return FlushHistAdminView();
+  return unit.Result(FlushHistAdminView());
 }
 
 }  // namespace kha

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "kestihistadmin.h"
+#include "region/journal.h"
 #include "region/lifecycle.h"
 #include "region/locking.h"
 #include "region/region_view.h"
@@ -23,6 +24,8 @@ int32_t UpdateOneFileSet(int32_t mode, uint16_t /*repository_slot: accepted, not
   if (stored == nullptr) return KHA_INVALID_FILESET_NUMBER;
 
   const CallerRecord<FileSetRecord> from(record, stored);
+  const JournalUnit unit;
+  if (!SaveForUndo(*stored)) return kUnitRefused;
 
   // Every mode writes the status, both paths, the pending values, the
   // parameter source, the percentage and the four spare values.

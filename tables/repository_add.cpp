@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "kestihistadmin.h"
+#include "region/journal.h"
 #include "region/lifecycle.h"
 #include "region/locking.h"
 #include "region/region_view.h"
@@ -36,10 +37,12 @@ int32_t AddOneRepository(const char* name, int32_t status, uint16_t* slot, uint1
   const std::size_t length = BoundedLength(name, kMaxNameLength + 1);
   if (length == 0 || length > kMaxNameLength) return KHA_NAME_TOO_LONG;
 
+  const JournalUnit unit;
   int16_t free_slot = 0;
   if (const int32_t result = FindFreeRepositorySlot(&free_slot); result != KHA_OK) return result;
   RepositoryRecord* record = RepositoryInTable(free_slot);
   if (record == nullptr) return KHA_NO_SPACE;
+  if (!SaveHeaderForUndo(*header) || !SaveForUndo(*record)) return kUnitRefused;
 
   header->NumberRepos = CountRaised(header->NumberRepos);
   // The slot is not in use yet, so a number it held before does not count.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "kestihistadmin.h"
+#include "region/journal.h"
 #include "region/lifecycle.h"
 #include "region/locking.h"
 #include "region/region_view.h"
@@ -22,6 +23,8 @@ int32_t UpdateOneRepositoryHeader(int32_t mode, uint16_t slot, const void* recor
   if (stored == nullptr) return KHA_REPOSITORY_NOT_FOUND;
 
   const CallerRecord<RepositoryRecord> from(record, stored);
+  const JournalUnit unit;
+  if (!SaveForUndo(*stored)) return kUnitRefused;
 
   // Every mode writes the status, all four paths, the pending values and
   // the settings that have no pending twin.

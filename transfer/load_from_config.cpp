@@ -9,6 +9,7 @@
 
 #include "historian/marnuser.h"
 #include "kestihistadmin.h"
+#include "region/journal.h"
 #include "region/locking.h"
 #include "region/slot_hints.h"
 #include "tables/file_set_table.h"
@@ -22,6 +23,7 @@ namespace kha {
 namespace {
 
 int32_t LoadFromConfig() {
+  const TransferMark mark(TransferKind::kLoadFromConfig);
   if (marn_read_hist_config() != 0) return KHA_CONFIG_READ_FAILED;
   if (const int32_t result = LoadTuningFromMarn(); result != KHA_OK) return result;
   return LoadRepositoriesFromConfig();

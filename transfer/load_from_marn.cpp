@@ -6,6 +6,7 @@
 
 #include "historian/marnuser.h"
 #include "kestihistadmin.h"
+#include "region/journal.h"
 #include "region/locking.h"
 #include "region/slot_hints.h"
 #include "tables/file_set_table.h"
@@ -18,6 +19,10 @@ namespace kha {
 namespace {
 
 int32_t LoadFromMarn() {
+  // Each step below is a change of its own; a holder that dies between
+  // two leaves the region whole after the last one, and the mark tells
+  // the next taker that the load did not finish.
+  const TransferMark mark(TransferKind::kLoadFromMarn);
   if (const int32_t result = LoadTuningFromMarn(); result != KHA_OK) return result;
 
   // Both tables are emptied at once by setting the header's counts back;

@@ -12,6 +12,7 @@
 #include "historian/marnuser.h"
 #include "kestihistadmin.h"
 #include "region/header_access.h"
+#include "region/journal.h"
 #include "region/locking.h"
 #include "tables/repository_table.h"
 #include "transfer/historian_lists.h"
@@ -21,6 +22,7 @@ namespace kha {
 namespace {
 
 int32_t SaveToConfig() {
+  const TransferMark mark(TransferKind::kSaveToConfig);
   TuningData tuning;
   std::memset(&tuning, 0, sizeof(tuning));
   if (const int32_t result = GetTuningData(&tuning); result != KHA_OK) return result;

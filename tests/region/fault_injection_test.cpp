@@ -45,10 +45,11 @@ class OtherHolder {
   kha::platform::SectionObject* section_ = nullptr;
 };
 
+// Attached: the mutex, the region's section and the journal's, both mapped.
 void ExpectAttachedHolding(const ScopedFaultPlatform& faults) {
   EXPECT_EQ(faults->OpenMutexes(), 1);
-  EXPECT_EQ(faults->OpenSections(), 1);
-  EXPECT_EQ(faults->MappedViews(), 1);
+  EXPECT_EQ(faults->OpenSections(), 2);
+  EXPECT_EQ(faults->MappedViews(), 2);
   EXPECT_EQ(faults->HeldDescriptors(), 0);
 }
 
@@ -85,11 +86,12 @@ int Sweep(ScopedFaultPlatform& faults, Operation operation, const std::set<int32
 TEST(FaultInjection, SetupSweepFailsWithAPromisedCodeAndHoldsNothing) {
   ScopedFaultPlatform faults;
   // Two descriptors (3 calls each), create mutex, lock, create section,
-  // its size, map, unlock.
+  // its size, map, then the journal: open (none yet), a descriptor,
+  // create, map; unlock.
   EXPECT_EQ(Sweep(faults, [] { return SetupAndAttachToKestiHistAdminSharedMemory(kSize); },
                   {KHA_NO_MEMORY, KHA_INIT_SECURITY_FAILED, KHA_SET_SECURITY_FAILED,
                    KHA_CREATE_MUTEX_FAILED, KHA_CREATE_MAPPING_FAILED, KHA_MAP_VIEW_FAILED}),
-            12);
+            18);
 }
 
 TEST(FaultInjection, SetupSweepWhileAnotherProcessHoldsTheRegion) {
@@ -97,21 +99,25 @@ TEST(FaultInjection, SetupSweepWhileAnotherProcessHoldsTheRegion) {
   ASSERT_TRUE(other.Holds());
   ScopedFaultPlatform faults;
   // Two descriptors (3 calls each), create mutex, lock, create section,
-  // its size, map, unlock.
+  // its size, map, then the journal: open (none yet), a descriptor,
+  // create, map; unlock.
   EXPECT_EQ(Sweep(faults, [] { return SetupAndAttachToKestiHistAdminSharedMemory(kSize); },
                   {KHA_NO_MEMORY, KHA_INIT_SECURITY_FAILED, KHA_SET_SECURITY_FAILED,
                    KHA_CREATE_MUTEX_FAILED, KHA_CREATE_MAPPING_FAILED, KHA_MAP_VIEW_FAILED}),
-            12);
+            18);
 }
 
 TEST(FaultInjection, AttachSweepFailsWithAPromisedCodeAndHoldsNothing) {
   OtherHolder other;
   ASSERT_TRUE(other.Holds());
   ScopedFaultPlatform faults;
-  // Open mutex, lock, open section, map, unlock.
-  EXPECT_EQ(Sweep(faults, [] { return AttachToKestiHistAdminSharedMemory(); },
-                  {KHA_OPEN_MUTEX_FAILED, KHA_OPEN_MAPPING_FAILED, KHA_MAP_VIEW_FAILED}),
-            5);
+  // Open mutex, lock, open section, map, then the journal, which the
+  // other holder did not make: open, a descriptor, create, map; unlock.
+  EXPECT_EQ(
+      Sweep(faults, [] { return AttachToKestiHistAdminSharedMemory(); },
+            {KHA_OPEN_MUTEX_FAILED, KHA_OPEN_MAPPING_FAILED, KHA_MAP_VIEW_FAILED, KHA_NO_MEMORY,
+             KHA_INIT_SECURITY_FAILED, KHA_SET_SECURITY_FAILED, KHA_CREATE_MAPPING_FAILED}),
+      11);
 }
 
 TEST(FaultInjection, RefusedSetupsHoldNothing) {
