@@ -14,14 +14,18 @@
 // of both tables, every byte of the region.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/personality.h>
 #include <sys/ptrace.h>
+#include <sys/user.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "figures.h"
@@ -78,6 +82,22 @@ class Traced {
            : WSTOPSIG(status_) == SIGSTOP ? Step::kEnded
                                           : Step::kGone;
   }
+  // The address of the instruction the child runs next.
+  uint64_t NextInstruction() {
+    user_regs_struct registers{};
+    return ::ptrace(PTRACE_GETREGS, pid_, nullptr, &registers) == 0 ? registers.rip : 0;
+  }
+  // Runs on until the instruction at `address` is about to start for the
+  // (starts + 1)-th time, on a hardware breakpoint. False when the
+  // operation ended first.
+  bool RunToStart(uint64_t address, int64_t starts) {
+    if (!SetDebugRegister(0, address) || !SetDebugRegister(7, 1)) return false;  // DR0, execute
+    for (int64_t hits = 0; hits <= starts; ++hits) {
+      if (::ptrace(PTRACE_CONT, pid_, nullptr, nullptr) != 0 || !Wait()) return false;
+      if (!WIFSTOPPED(status_) || WSTOPSIG(status_) != SIGTRAP) return false;
+    }
+    return SetDebugRegister(7, 0);
+  }
   void Kill() {
     ::kill(pid_, SIGKILL);
     while (alive_ && Wait()) {
@@ -94,6 +114,11 @@ class Traced {
   }
 
  private:
+  bool SetDebugRegister(int index, uint64_t value) {
+    const std::size_t offset = offsetof(struct user, u_debugreg) + index * sizeof(long);
+    return ::ptrace(PTRACE_POKEUSER, pid_, reinterpret_cast<void*>(offset),
+                    reinterpret_cast<void*>(value)) == 0;
+  }
   bool Wait() {
     if (::waitpid(pid_, &status_, 0) != pid_) return alive_ = false;
     if (WIFEXITED(status_) || WIFSIGNALED(status_)) alive_ = false;
@@ -106,94 +131,91 @@ class Traced {
   bool started_ = false;
 };
 
-// Watches the region's bytes in this process's own view of it.
-class StoreCounter {
- public:
-  StoreCounter()
-      : base_(reinterpret_cast<const char*>(HistAdminHeader())),
-        last_(base_, base_ + kWholeStateRegionSize) {}
-  // True when the last step changed the region.
-  bool Changed() {
-    if (std::memcmp(base_, last_.data(), last_.size()) == 0) return false;
-    std::memcpy(last_.data(), base_, last_.size());
-    return true;
-  }
+const char* RegionBytes() { return reinterpret_cast<const char*>(HistAdminHeader()); }
 
- private:
-  const char* base_;
-  std::vector<char> last_;
-};
-
-// The instructions of one run up to each store, and up to the end.
+// One run single-stepped: for every instruction run, its address and how
+// many times it had started before (-1 for the next round of a repeated
+// string instruction, which does not start anew); the steps that stored
+// into the region, and the region after each store.
 struct Trace {
+  struct Step {
+    uint64_t address;
+    int64_t starts;
+  };
   bool ok = false;
-  std::vector<int64_t> store_steps;  // step number (from 1) of each store
-  int64_t end_step = 0;
+  std::vector<Step> steps;                 // steps[t - 1]: the instruction step t runs
+  std::vector<int64_t> store_steps;        // the step of each store
+  std::vector<std::vector<char>> regions;  // regions[k]: after k stores
 };
 
 Trace TraceOperation(std::size_t operation, const Scene& scene) {
   Trace trace;
+  trace.regions.emplace_back(RegionBytes(), RegionBytes() + kWholeStateRegionSize);
   Traced child(operation, scene);
   if (!child.Started()) return trace;
-  StoreCounter stores;
+  std::unordered_map<uint64_t, int64_t> starts;
   for (int64_t step = 1;; ++step) {
+    const uint64_t address = child.NextInstruction();
+    const bool repeated = !trace.steps.empty() && trace.steps.back().address == address;
+    trace.steps.push_back({address, repeated ? -1 : starts[address]++});
     const Traced::Step outcome = child.StepOne();
     if (outcome == Traced::Step::kGone) return trace;
-    if (outcome == Traced::Step::kEnded) {
-      trace.end_step = step;
-      break;
+    if (outcome == Traced::Step::kEnded) break;
+    if (std::memcmp(RegionBytes(), trace.regions.back().data(), kWholeStateRegionSize) != 0) {
+      trace.store_steps.push_back(step);
+      trace.regions.emplace_back(RegionBytes(), RegionBytes() + kWholeStateRegionSize);
     }
-    if (stores.Changed()) trace.store_steps.push_back(step);
   }
   trace.ok = child.Finish() == 0;
   return trace;
 }
 
-// A crash point: `stores` stores seen, then `steps` more instructions.
+// A crash point: the child is about to run instruction `step` of the
+// trace, `stores` stores done.
 enum class Where { kAfterStore, kBeforeStore, kAfterLastStore };
 struct CrashPoint {
+  int64_t step;
   int64_t stores;
-  int64_t steps;
   Where where;
 };
 
-// Runs the operation in a new child up to `point` and kills it there.
-// False when the child ended or vanished before it got there.
-bool KillAt(std::size_t operation, const Scene& scene, CrashPoint point) {
-  Traced child(operation, scene);
-  if (!child.Started()) return false;
-  StoreCounter stores;
-  for (int64_t seen = 0; seen < point.stores;) {
-    if (child.StepOne() != Traced::Step::kStepped) return false;
-    if (stores.Changed()) ++seen;
-  }
-  for (int64_t s = 0; s < point.steps; ++s) {
-    if (child.StepOne() != Traced::Step::kStepped) return false;
-    if (stores.Changed()) break;  // a store came sooner than in the first run
-  }
-  child.Kill();
-  return true;
-}
-
-// After each store; on the last instruction before each store (when
-// there is one after the store before it); at a quarter, half and three
-// quarters of the stretch after the last store.
+// On the instruction of each store and on the one after it; at a
+// quarter, half and three quarters of the stretch after the last store.
 std::vector<CrashPoint> CrashPoints(const Trace& trace) {
   std::vector<CrashPoint> points;
   const auto stores = static_cast<int64_t>(trace.store_steps.size());
-  int64_t previous = 0;
   for (int64_t k = 1; k <= stores; ++k) {
     const int64_t step = trace.store_steps[static_cast<std::size_t>(k - 1)];
-    if (step - previous > 1) points.push_back({k - 1, step - previous - 1, Where::kBeforeStore});
-    points.push_back({k, 0, Where::kAfterStore});
-    previous = step;
+    points.push_back({step, k - 1, Where::kBeforeStore});
+    points.push_back({step + 1, k, Where::kAfterStore});
   }
-  const int64_t tail = trace.end_step - previous - 1;
+  const int64_t last = stores == 0 ? 0 : trace.store_steps.back();
+  const int64_t tail = static_cast<int64_t>(trace.steps.size()) - last - 1;
   for (int64_t quarter = 1; quarter <= 3; ++quarter) {
-    if (tail * quarter / 4 > 0)
-      points.push_back({stores, tail * quarter / 4, Where::kAfterLastStore});
+    if (tail * quarter / 4 > 0) {
+      points.push_back({last + 1 + tail * quarter / 4, stores, Where::kAfterLastStore});
+    }
   }
   return points;
+}
+
+// Runs the operation in a new child to `point` (on a breakpoint at the
+// last instruction start up to it, then single steps) and kills it there.
+// False when it did not get there with the region as traced.
+bool KillAt(std::size_t operation, const Scene& scene, const Trace& trace, CrashPoint point) {
+  int64_t anchor = point.step;
+  while (anchor > 1 && trace.steps[static_cast<std::size_t>(anchor - 1)].starts < 0) --anchor;
+  Traced child(operation, scene);
+  const Trace::Step& start = trace.steps[static_cast<std::size_t>(anchor - 1)];
+  if (!child.Started() || !child.RunToStart(start.address, start.starts)) return false;
+  for (int64_t step = anchor; step < point.step; ++step) {
+    if (child.StepOne() != Traced::Step::kStepped) return false;
+  }
+  const bool as_traced =
+      std::memcmp(RegionBytes(), trace.regions[static_cast<std::size_t>(point.stores)].data(),
+                  kWholeStateRegionSize) == 0;
+  child.Kill();
+  return as_traced;
 }
 
 // Under a sanitizer every instruction costs several, and the stepping with
@@ -217,6 +239,10 @@ TEST(StoreKill, EveryCrashPointOfEveryWritingOperationLeavesTheOldOrTheNewState)
   int64_t stores_total = 0, mixed = 0, not_reached = 0;
   int64_t tried[3] = {0, 0, 0};  // by Where
   const auto start = std::chrono::steady_clock::now();
+  // Without address-space randomisation every child runs each instruction
+  // at the same address, where the breakpoints of the kills find it.
+  const int persona = ::personality(0xffffffff);
+  ASSERT_NE(::personality(static_cast<unsigned long>(persona) | ADDR_NO_RANDOMIZE), -1);
   std::printf("%-38s %6s %6s %6s %6s %6s\n", "operation", "stores", "steps", "points", "mixed",
               "s");
   for (std::size_t op = 0; op < operations.size(); ++op) {
@@ -242,10 +268,10 @@ TEST(StoreKill, EveryCrashPointOfEveryWritingOperationLeavesTheOldOrTheNewState)
       const CrashPoint& point = points[i];
       scene = FreshRegion(operation.free_slots);
       ASSERT_TRUE(scene.made);
-      if (!KillAt(op, scene, point)) {
+      if (!KillAt(op, scene, trace, point)) {
         ++not_reached;
-        ADD_FAILURE() << operation.name << ": crash point " << point.stores << "+" << point.steps
-                      << " not reached";
+        ADD_FAILURE() << operation.name << ": crash point at step " << point.step
+                      << " not reached as traced";
         continue;
       }
       ++tried[static_cast<int>(point.where)];
@@ -255,19 +281,20 @@ TEST(StoreKill, EveryCrashPointOfEveryWritingOperationLeavesTheOldOrTheNewState)
       const std::string from_new = Differences(seen, new_state);
       if (!from_old.empty() && !from_new.empty()) {
         ++op_mixed;
-        ADD_FAILURE() << operation.name << ", killed after store " << point.stores << " + "
-                      << point.steps
-                      << " instructions: neither old nor new\n  differs from old in: " << from_old
+        ADD_FAILURE() << operation.name << ", killed at step " << point.step << " after "
+                      << point.stores
+                      << " stores: neither old nor new\n  differs from old in: " << from_old
                       << "\n  differs from new in: " << from_new;
       }
     }
     std::printf("%-38s %6zu %6lld %6lld %6lld %6.1f\n", operation.name, trace.store_steps.size(),
-                static_cast<long long>(trace.end_step), static_cast<long long>(op_tried),
+                static_cast<long long>(trace.steps.size()), static_cast<long long>(op_tried),
                 static_cast<long long>(op_mixed), SecondsSince(op_start));
     stores_total += static_cast<int64_t>(trace.store_steps.size());
     mixed += op_mixed;
   }
   DetachCompletely();
+  ::personality(static_cast<unsigned long>(persona));
   Figure("store_kill", "operations", static_cast<double>(operations.size()), "information");
   Figure("store_kill", "stores_found", static_cast<double>(stores_total), "information");
   Figure("store_kill", "crash_points_after_a_store", static_cast<double>(tried[0]), "information");
