@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "figures.h"
+#include "region/journal.h"
 #include "region/region_view.h"
 #include "support/child_process.h"
 #include "support/region_fixture.h"
@@ -145,6 +146,7 @@ struct Trace {
   bool ok = false;
   std::vector<Step> steps;                 // steps[t - 1]: the instruction step t runs
   std::vector<int64_t> store_steps;        // the step of each store
+  std::vector<int64_t> journal_steps;      // the steps that changed the journal's state word
   std::vector<std::vector<char>> regions;  // regions[k]: after k stores
 };
 
@@ -154,6 +156,11 @@ Trace TraceOperation(std::size_t operation, const Scene& scene) {
   Traced child(operation, scene);
   if (!child.Started()) return trace;
   std::unordered_map<uint64_t, int64_t> starts;
+  const JournalHeader* journal = UsableJournal();
+  const auto journal_state = [journal] {
+    return journal == nullptr ? 0 : LoadJournalWord(*journal, kJournalStateOffset);
+  };
+  uint32_t last_journal_state = journal_state();
   for (int64_t step = 1;; ++step) {
     const uint64_t address = child.NextInstruction();
     const bool repeated = !trace.steps.empty() && trace.steps.back().address == address;
@@ -165,6 +172,10 @@ Trace TraceOperation(std::size_t operation, const Scene& scene) {
       trace.store_steps.push_back(step);
       trace.regions.emplace_back(RegionBytes(), RegionBytes() + kWholeStateRegionSize);
     }
+    if (journal_state() != last_journal_state) {
+      last_journal_state = journal_state();
+      trace.journal_steps.push_back(step);
+    }
   }
   trace.ok = child.Finish() == 0;
   return trace;
@@ -172,18 +183,25 @@ Trace TraceOperation(std::size_t operation, const Scene& scene) {
 
 // A crash point: the child is about to run instruction `step` of the
 // trace, `stores` stores done.
-enum class Where { kAfterStore, kBeforeStore, kAfterLastStore };
+enum class Where { kAfterStore, kBeforeStore, kAfterLastStore, kAroundJournalState };
 struct CrashPoint {
   int64_t step;
   int64_t stores;
   Where where;
 };
 
-// On the instruction of each store and on the one after it; at a
-// quarter, half and three quarters of the stretch after the last store.
+// On the instruction of each store and on the one after it; the same
+// around each change of the journal's state word (an entry made visible,
+// the journal closed); at a quarter, half and three quarters of the
+// stretch after the last store. One point per instruction.
 std::vector<CrashPoint> CrashPoints(const Trace& trace) {
   std::vector<CrashPoint> points;
   const auto stores = static_cast<int64_t>(trace.store_steps.size());
+  const auto stores_before = [&trace](int64_t step) {
+    return static_cast<int64_t>(
+        std::lower_bound(trace.store_steps.begin(), trace.store_steps.end(), step) -
+        trace.store_steps.begin());
+  };
   for (int64_t k = 1; k <= stores; ++k) {
     const int64_t step = trace.store_steps[static_cast<std::size_t>(k - 1)];
     points.push_back({step, k - 1, Where::kBeforeStore});
@@ -196,6 +214,16 @@ std::vector<CrashPoint> CrashPoints(const Trace& trace) {
       points.push_back({last + 1 + tail * quarter / 4, stores, Where::kAfterLastStore});
     }
   }
+  for (const int64_t step : trace.journal_steps) {
+    points.push_back({step, stores_before(step), Where::kAroundJournalState});
+    points.push_back({step + 1, stores_before(step + 1), Where::kAroundJournalState});
+  }
+  std::stable_sort(points.begin(), points.end(),
+                   [](const CrashPoint& a, const CrashPoint& b) { return a.step < b.step; });
+  points.erase(
+      std::unique(points.begin(), points.end(),
+                  [](const CrashPoint& a, const CrashPoint& b) { return a.step == b.step; }),
+      points.end());
   return points;
 }
 
@@ -237,7 +265,7 @@ TEST(StoreKill, EveryCrashPointOfEveryWritingOperationLeavesTheOldOrTheNewState)
   const std::vector<WritingOperation>& operations = WritingOperations();
   const int64_t every = std::max<int64_t>(1, Size("STORE_KILL_EVERY", kEveryByDefault, 1));
   int64_t stores_total = 0, mixed = 0, not_reached = 0;
-  int64_t tried[3] = {0, 0, 0};  // by Where
+  int64_t tried[4] = {0, 0, 0, 0};  // by Where
   const auto start = std::chrono::steady_clock::now();
   // Without address-space randomisation every child runs each instruction
   // at the same address, where the breakpoints of the kills find it.
@@ -300,6 +328,8 @@ TEST(StoreKill, EveryCrashPointOfEveryWritingOperationLeavesTheOldOrTheNewState)
   Figure("store_kill", "crash_points_after_a_store", static_cast<double>(tried[0]), "information");
   Figure("store_kill", "crash_points_before_a_store", static_cast<double>(tried[1]), "information");
   Figure("store_kill", "crash_points_after_the_last_store", static_cast<double>(tried[2]),
+         "information");
+  Figure("store_kill", "crash_points_around_the_journal_state", static_cast<double>(tried[3]),
          "information");
   Figure("store_kill", "crash_points_not_reached", static_cast<double>(not_reached), "must be 0");
   Figure("store_kill", "neither_old_nor_new", static_cast<double>(mixed), "must be 0");
