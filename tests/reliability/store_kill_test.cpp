@@ -1,17 +1,18 @@
 // A process killed at every store of a writing operation, in the real
 // code. A child attaches, makes itself traceable, stops, runs one exported
-// operation and stops again. The parent single-steps it and compares the
-// region's bytes after each instruction: every step that changed them is
-// a store into the region. Then, from a region rebuilt to the same bytes,
-// the operation runs again in a new child for each crash point and is
-// killed there (SIGKILL): right after each store, on the last instruction
-// before each store, and at points of the stretch after the last store
-// (flush, unlock). Crash points are counted in stores seen, and in
-// instructions only from the last store on, so that a lock or a system
-// call taking another path does not move them. The parent is the next
-// taker of the mutex and must see exactly the state from before the
-// operation or exactly the one after it: header, tuning block, every slot
-// of both tables, every byte of the region.
+// operation and stops again. The parent single-steps it once and compares
+// the region's bytes after each instruction: every step that changed them
+// is a store into the region; it watches the journal's state word the
+// same way. Then, from a region rebuilt to the same bytes, the operation
+// runs again in a new child for each crash point: on each store and right
+// after it, on and after each change of the journal's state, and in the
+// stretch after the last store (flush, release). The child is stopped
+// there on a hardware breakpoint (the traced instruction's address and
+// how often it had started before), the region is checked to be as
+// traced, and the child is killed (SIGKILL). The parent is the next taker
+// of the mutex and must see exactly the state from before the operation
+// or exactly the one after it: header, tuning block, every slot of both
+// tables, every byte of the region.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/personality.h>
