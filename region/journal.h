@@ -118,4 +118,10 @@ JournalHeader* UsableJournal(std::size_t* length = nullptr) noexcept;
 uint32_t LoadJournalWord(const JournalHeader& header, std::size_t offset) noexcept;
 void StoreJournalWord(JournalHeader& header, std::size_t offset, uint32_t value) noexcept;
 
+// Benchmarks only: false makes every save a no-op and every take skip the
+// journal, as a build without it would run, so that the cost of the
+// journal can be measured beside it. An operation made meanwhile cannot be
+// undone; nothing else ever calls it.
+void UseJournalForBenchmarks(bool in_use) noexcept;
+
 }  // namespace kha
