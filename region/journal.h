@@ -92,6 +92,9 @@ class TransferMark {
 // `taken` is false when the wait failed.
 void EnterJournalHold(bool taken) noexcept;
 void LeaveJournalHold() noexcept;
+// For the child of a fork: the thread that forked may have held the mutex
+// or been inside a unit, and the child holds nothing.
+void ForgetJournalHoldsOfThisThread() noexcept;
 
 // When this process has both the view and the journal mapped and the
 // journal is open: copies every entry back into the region, newest first,

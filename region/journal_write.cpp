@@ -104,9 +104,9 @@ bool SaveForUndo(const void* address, std::size_t length) {
   JournalHeader* header = UsableJournal(&journal_length);
   if (header == nullptr) return Refuse();
   uint32_t state = LoadJournalWord(*header, kJournalStateOffset);
-  if (!current.opened && (state & kJournalBytesMask) != 0) {
-    // Entries of a holder that died before this process had a view to
-    // roll them back with: they go first.
+  if (!current.opened && state != TransferBits()) {
+    // Entries or a load of a holder that died before this process had a
+    // view to roll them back with: they go first.
     TakeOverJournal();
     state = LoadJournalWord(*header, kJournalStateOffset);
     if ((state & kJournalBytesMask) != 0) return Refuse();
@@ -157,6 +157,8 @@ void LeaveJournalHold() noexcept {
   if (current.depth == 0 && current.opened) CloseUnit();
   current.untrusted = false;
 }
+
+void ForgetJournalHoldsOfThisThread() noexcept { current = ThreadJournal{}; }
 
 void UseJournalForBenchmarks(bool in_use) noexcept {
   g_journal_off.store(!in_use, std::memory_order_relaxed);
