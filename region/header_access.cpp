@@ -6,7 +6,6 @@
 #include "kestihistadmin.h"
 #include "region/layout.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/process_state.h"
 #include "region/region_view.h"
 #include "region/slot_hints.h"
@@ -40,7 +39,8 @@ int32_t GetHeader(uint32_t* region_size, uint16_t* repos_high_water, uint16_t* n
   const RegionHeader* header = HistAdminHeader();
   if (header == nullptr) return KHA_NOT_MAPPED;
   if (region_size != nullptr) *region_size = header->RegionSize;
-  if (repos_high_water != nullptr) *repos_high_water = static_cast<uint16_t>(header->ReposHighWater);
+  if (repos_high_water != nullptr)
+    *repos_high_water = static_cast<uint16_t>(header->ReposHighWater);
   if (number_repos != nullptr) *number_repos = header->NumberRepos;
   if (fs_high_water != nullptr) *fs_high_water = static_cast<uint16_t>(header->FSHighWater);
   if (number_file_sets != nullptr) *number_file_sets = header->NumberFileSets;
@@ -80,29 +80,3 @@ int32_t PutTuningData(const void* tuning) {
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminHeader(
-    uint32_t* RegionSize, uint16_t* ReposHighWater, uint16_t* NumberRepos, uint16_t* FSHighWater,
-    uint16_t* NumberFileSets) {
-  kha::HistAdminLock lock;
-  return kha::GetHeader(RegionSize, ReposHighWater, NumberRepos, FSHighWater, NumberFileSets);
-}
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL PutKestiHistAdminHeader(uint32_t RegionSize,
-                                                                       int16_t ReposHighWater,
-                                                                       int16_t NumberRepos,
-                                                                       int16_t FSHighWater,
-                                                                       int16_t NumberFileSets) {
-  kha::HistAdminLock lock;
-  return kha::PutHeader(RegionSize, ReposHighWater, NumberRepos, FSHighWater, NumberFileSets);
-}
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminTuningData(void* tuning) {
-  kha::HistAdminLock lock;
-  return kha::GetTuningData(tuning);
-}
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL PutKestiHistAdminTuningData(const void* tuning) {
-  kha::HistAdminLock lock;
-  return kha::PutTuningData(tuning);
-}

@@ -31,18 +31,14 @@ bool TakeHistAdminMutex() noexcept {
   }
 }
 
-}  // namespace kha
-
-extern "C" KESTIHISTADMIN_API void KHA_CALL LockHistAdminMutex(void) {
-  (void)kha::TakeHistAdminMutex();
-}
-
-extern "C" KESTIHISTADMIN_API void KHA_CALL UnlockHistAdminMutex(void) {
+void ReleaseHistAdminMutex() noexcept {
   try {
-    if (auto* mutex = kha::HistAdminProcess().mutex.load(std::memory_order_acquire)) {
-      kha::LeaveHistAdminHold();
-      (void)kha::platform::ActivePlatform().UnlockMutex(mutex);
+    if (auto* mutex = HistAdminProcess().mutex.load(std::memory_order_acquire)) {
+      LeaveHistAdminHold();
+      (void)platform::ActivePlatform().UnlockMutex(mutex);
     }
   } catch (...) {
   }
 }
+
+}  // namespace kha

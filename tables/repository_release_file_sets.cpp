@@ -6,7 +6,6 @@
 
 #include "kestihistadmin.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/chain.h"
@@ -33,9 +32,3 @@ int32_t DeleteAllFileSetForOneRepository(uint16_t slot) {
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
-DeleteKestiHistAdminAllFileSetForOneRepository(uint16_t slot) {
-  kha::HistAdminLock lock;
-  return kha::DeleteAllFileSetForOneRepository(slot);
-}
