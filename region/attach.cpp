@@ -11,6 +11,8 @@
 //    process-local mutex with threads whose wait for it has failed;
 // 3. release the HistAdmin mutex, then stop using the handle; the last
 //    user closes it when the process holds nothing else.
+#include "region/attach.h"
+
 #include <mutex>
 
 #include "kestihistadmin.h"
@@ -51,7 +53,7 @@ int32_t UnderHistAdminMutex(ProcessState& process, Work&& work) {
     std::lock_guard<std::mutex> serial(LifecycleMutex());
     result = work();
   }
-  UnlockHistAdminMutex();
+  ReleaseHistAdminMutex();
   EndMutexUse(process);
   return result;
 }
@@ -128,11 +130,8 @@ int32_t DetachLocked(ProcessState& process) {
 }
 
 }  // namespace
-}  // namespace kha
 
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
-SetupAndAttachToKestiHistAdminSharedMemory(uint32_t size) {
-  using namespace kha;
+int32_t SetupAndAttachRegion(uint32_t size) {
   ProcessState& process = HistAdminProcess();
   if (const int32_t result = BeginMutexUse(process, CreateHistAdminMutex); result != KHA_OK) {
     return result;
@@ -140,8 +139,7 @@ SetupAndAttachToKestiHistAdminSharedMemory(uint32_t size) {
   return UnderHistAdminMutex(process, [&] { return SetupLocked(process, size); });
 }
 
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL AttachToKestiHistAdminSharedMemory(void) {
-  using namespace kha;
+int32_t AttachRegion() {
   ProcessState& process = HistAdminProcess();
   if (const int32_t result = BeginMutexUse(process, OpenHistAdminMutex); result != KHA_OK) {
     return result;
@@ -149,8 +147,7 @@ extern "C" KESTIHISTADMIN_API int32_t KHA_CALL AttachToKestiHistAdminSharedMemor
   return UnderHistAdminMutex(process, [&] { return AttachLocked(process); });
 }
 
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL DetachFromKestiHistAdminSharedMemory(void) {
-  using namespace kha;
+int32_t DetachRegion() {
   ProcessState& process = HistAdminProcess();
   // Without a mutex handle this process holds nothing to detach from.
   const int32_t begun = BeginMutexUse(
@@ -158,3 +155,5 @@ extern "C" KESTIHISTADMIN_API int32_t KHA_CALL DetachFromKestiHistAdminSharedMem
   if (begun != KHA_OK) return begun;
   return UnderHistAdminMutex(process, [&] { return DetachLocked(process); });
 }
+
+}  // namespace kha

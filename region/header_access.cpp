@@ -7,7 +7,6 @@
 #include "region/journal.h"
 #include "region/layout.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/process_state.h"
 #include "region/region_view.h"
 #include "region/slot_hints.h"
@@ -88,31 +87,3 @@ int32_t PutTuningData(const void* tuning) {
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminHeader(uint32_t* RegionSize,
-                                                                       uint16_t* ReposHighWater,
-                                                                       uint16_t* NumberRepos,
-                                                                       uint16_t* FSHighWater,
-                                                                       uint16_t* NumberFileSets) {
-  kha::HistAdminLock lock;
-  return kha::GetHeader(RegionSize, ReposHighWater, NumberRepos, FSHighWater, NumberFileSets);
-}
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL PutKestiHistAdminHeader(uint32_t RegionSize,
-                                                                       int16_t ReposHighWater,
-                                                                       int16_t NumberRepos,
-                                                                       int16_t FSHighWater,
-                                                                       int16_t NumberFileSets) {
-  kha::HistAdminLock lock;
-  return kha::PutHeader(RegionSize, ReposHighWater, NumberRepos, FSHighWater, NumberFileSets);
-}
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminTuningData(void* tuning) {
-  kha::HistAdminLock lock;
-  return kha::GetTuningData(tuning);
-}
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL PutKestiHistAdminTuningData(const void* tuning) {
-  kha::HistAdminLock lock;
-  return kha::PutTuningData(tuning);
-}

@@ -92,6 +92,9 @@ class TransferMark {
 // `taken` is false when the wait failed.
 void EnterJournalHold(bool taken) noexcept;
 void LeaveJournalHold() noexcept;
+// For the child of a fork: the thread that forked may have held the mutex
+// or been inside a unit, and the child holds nothing.
+void ForgetJournalHoldsOfThisThread() noexcept;
 
 // When this process has both the view and the journal mapped and the
 // journal is open: copies every entry back into the region, newest first,
@@ -117,5 +120,11 @@ JournalHeader* UsableJournal(std::size_t* length = nullptr) noexcept;
 // header lies at the start of a mapping and is aligned).
 uint32_t LoadJournalWord(const JournalHeader& header, std::size_t offset) noexcept;
 void StoreJournalWord(JournalHeader& header, std::size_t offset, uint32_t value) noexcept;
+
+// Benchmarks only: false makes every save a no-op and every take skip the
+// journal, as a build without it would run, so that the cost of the
+// journal can be measured beside it. An operation made meanwhile cannot be
+// undone; nothing else ever calls it.
+void UseJournalForBenchmarks(bool in_use) noexcept;
 
 }  // namespace kha

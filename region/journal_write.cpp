@@ -23,6 +23,7 @@ struct ThreadJournal {
 };
 
 thread_local ThreadJournal current;
+constinit std::atomic<bool> g_journal_off{false};
 
 uint32_t TransferBits() { return current.transfer << kJournalTransferShift; }
 
@@ -83,6 +84,7 @@ bool SaveForUndo(const void* address, std::size_t length) {
   // has always let it; the journal belongs to whoever holds the mutex, so
   // such a change is not recorded and cannot be undone.
   if (current.holds == 0 || current.untrusted) return true;
+  if (g_journal_off.load(std::memory_order_relaxed)) return true;
   if (current.depth == 0) return Refuse();  // a store outside any unit
   ProcessState& process = HistAdminProcess();
   const std::byte* view = process.view.load(std::memory_order_acquire);
@@ -102,9 +104,9 @@ bool SaveForUndo(const void* address, std::size_t length) {
   JournalHeader* header = UsableJournal(&journal_length);
   if (header == nullptr) return Refuse();
   uint32_t state = LoadJournalWord(*header, kJournalStateOffset);
-  if (!current.opened && (state & kJournalBytesMask) != 0) {
-    // Entries of a holder that died before this process had a view to
-    // roll them back with: they go first.
+  if (!current.opened && state != TransferBits()) {
+    // Entries or a load of a holder that died before this process had a
+    // view to roll them back with: they go first.
     TakeOverJournal();
     state = LoadJournalWord(*header, kJournalStateOffset);
     if ((state & kJournalBytesMask) != 0) return Refuse();
@@ -144,7 +146,9 @@ bool SaveHeaderForUndo(const RegionHeader& header) {
 
 void EnterJournalHold(bool taken) noexcept {
   if (!taken) current.untrusted = true;
-  if (current.holds++ == 0 && taken) TakeOverJournal();
+  if (current.holds++ == 0 && taken && !g_journal_off.load(std::memory_order_relaxed)) {
+    TakeOverJournal();
+  }
 }
 
 void LeaveJournalHold() noexcept {
@@ -152,6 +156,12 @@ void LeaveJournalHold() noexcept {
   // A unit is always closed before the mutex is let go.
   if (current.depth == 0 && current.opened) CloseUnit();
   current.untrusted = false;
+}
+
+void ForgetJournalHoldsOfThisThread() noexcept { current = ThreadJournal{}; }
+
+void UseJournalForBenchmarks(bool in_use) noexcept {
+  g_journal_off.store(!in_use, std::memory_order_relaxed);
 }
 
 TransferMark::TransferMark(TransferKind kind) noexcept : kind_(kind) {

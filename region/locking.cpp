@@ -1,6 +1,6 @@
 // The HistAdmin mutex. A failed wait leaves the caller working unlocked,
-// as the interface has always promised never to report anything here; a
-// write without the mutex cannot be made all or nothing, so it is refused
+// as the interface has always promised never to report anything here; such
+// a caller writes without the journal, which belongs to the holder
 // (journal.h). A mutex abandoned by a dead owner counts as taken (the
 // backend makes it usable again).
 //
@@ -31,17 +31,15 @@ void TakeHistAdminMutex() noexcept {
   }
 }
 
-}  // namespace kha
-
-extern "C" KESTIHISTADMIN_API void KHA_CALL LockHistAdminMutex(void) { kha::TakeHistAdminMutex(); }
-
-extern "C" KESTIHISTADMIN_API void KHA_CALL UnlockHistAdminMutex(void) {
+void ReleaseHistAdminMutex() noexcept {
   try {
-    if (auto* mutex = kha::HistAdminProcess().mutex.load(std::memory_order_acquire)) {
-      kha::LeaveJournalHold();
-      kha::LeaveHistAdminHold();
-      (void)kha::platform::ActivePlatform().UnlockMutex(mutex);
+    if (auto* mutex = HistAdminProcess().mutex.load(std::memory_order_acquire)) {
+      LeaveJournalHold();
+      LeaveHistAdminHold();
+      (void)platform::ActivePlatform().UnlockMutex(mutex);
     }
   } catch (...) {
   }
 }
+
+}  // namespace kha

@@ -7,7 +7,6 @@
 #include "kestihistadmin.h"
 #include "region/journal.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/counts.h"
@@ -66,10 +65,3 @@ int32_t AddOneFileSet(uint16_t repository_slot, uint16_t* file_set_number,
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL AddKestiHistAdminOneFileSet(uint16_t reposSlot,
-                                                                           uint16_t* fileSetNumber,
-                                                                           uint16_t* fileSetSlot) {
-  kha::HistAdminLock lock;
-  return kha::AddOneFileSet(reposSlot, fileSetNumber, fileSetSlot);
-}

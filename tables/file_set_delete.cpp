@@ -6,7 +6,6 @@
 #include "kestihistadmin.h"
 #include "region/journal.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/chain.h"
@@ -63,9 +62,3 @@ int32_t DeleteOneFileSetForOneRepository(uint16_t repository_slot, uint16_t file
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
-DeleteKestiHistAdminOneFileSetForOneRepository(uint16_t reposSlot, uint16_t fileSetNumber) {
-  kha::HistAdminLock lock;
-  return kha::DeleteOneFileSetForOneRepository(reposSlot, fileSetNumber);
-}

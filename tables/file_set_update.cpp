@@ -7,7 +7,6 @@
 #include "kestihistadmin.h"
 #include "region/journal.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/bounded_string.h"
@@ -56,11 +55,3 @@ int32_t UpdateOneFileSet(int32_t mode, uint16_t /*repository_slot: accepted, not
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL UpdateKestiHistAdminOneFileSet(int32_t mode,
-                                                                              uint16_t reposSlot,
-                                                                              uint16_t fileSetSlot,
-                                                                              const void* record) {
-  kha::HistAdminLock lock;
-  return kha::UpdateOneFileSet(mode, reposSlot, fileSetSlot, record);
-}

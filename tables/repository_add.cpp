@@ -8,7 +8,6 @@
 #include "kestihistadmin.h"
 #include "region/journal.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/bounded_string.h"
 #include "tables/chain.h"
@@ -62,11 +61,3 @@ int32_t AddOneRepository(const char* name, int32_t status, uint16_t* slot, uint1
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL AddKestiHistAdminOneRepository(const char* name,
-                                                                              int32_t status,
-                                                                              uint16_t* slot,
-                                                                              uint16_t* number) {
-  kha::HistAdminLock lock;
-  return kha::AddOneRepository(name, status, slot, number);
-}

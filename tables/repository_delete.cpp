@@ -6,7 +6,6 @@
 #include "kestihistadmin.h"
 #include "region/journal.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "region/slot_hints.h"
 #include "tables/arguments.h"
@@ -43,8 +42,3 @@ int32_t DeleteOneRepository(uint16_t slot) {
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL DeleteKestiHistAdminOneRepository(uint16_t slot) {
-  kha::HistAdminLock lock;
-  return kha::DeleteOneRepository(slot);
-}

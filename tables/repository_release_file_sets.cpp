@@ -7,7 +7,6 @@
 #include "kestihistadmin.h"
 #include "region/journal.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/chain.h"
@@ -38,9 +37,3 @@ int32_t DeleteAllFileSetForOneRepository(uint16_t slot) {
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
-DeleteKestiHistAdminAllFileSetForOneRepository(uint16_t slot) {
-  kha::HistAdminLock lock;
-  return kha::DeleteAllFileSetForOneRepository(slot);
-}

@@ -7,7 +7,6 @@
 #include "kestihistadmin.h"
 #include "region/journal.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/bounded_string.h"
@@ -59,9 +58,3 @@ int32_t UpdateOneRepositoryHeader(int32_t mode, uint16_t slot, const void* recor
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
-UpdateKestiHistAdminOneRepositoryHeader(int32_t mode, uint16_t slot, const void* record) {
-  kha::HistAdminLock lock;
-  return kha::UpdateOneRepositoryHeader(mode, slot, record);
-}

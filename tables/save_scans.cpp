@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "kestihistadmin.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/chain.h"
 #include "tables/repository_table.h"
@@ -63,8 +62,3 @@ uint16_t CountFileSetsToSave(int16_t slot) {
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int16_t KHA_CALL GetKestiHistAdminNumberOfRepositoriesToSave(void) {
-  kha::HistAdminLock lock;
-  return kha::GetNumberOfRepositoriesToSave();
-}
