@@ -54,54 +54,48 @@ class AtomicWriteTest : public ConfigDirTest {
     }
   }
 
-  // How often a good save calls each step.
-  std::array<int, kStepCount> CountCalls() {
-    Faults::Install(kCreate, 0);
-    PrepareSave(SampleConfig());
-    EXPECT_EQ(marn_write_hist_config(), 0);
-    const auto calls = Faults::calls;
-    ActiveFileSystem() = OsFileSystem();
-    return calls;
+  // Every call of every step of a save failed in turn, each time on the
+  // files that `prepare` leaves; `check` runs after each failed save.
+  template <typename Prepare, typename Check>
+  std::array<int, kStepCount> SweepSave(Prepare prepare, Check check) {
+    return Faults::Sweep(
+        0,
+        [&] {
+          prepare();
+          PrepareSave(SampleConfig());
+        },
+        [] { return marn_write_hist_config(); },
+        [&](FileSystemStep, int, int result) {
+          EXPECT_NE(result, 0);
+          check();
+        });
   }
 };
 
 TEST_F(AtomicWriteTest, AFailureAtAnyStepLeavesTheOldFilesWhole) {
-  const auto good_calls = CountCalls();
-  EXPECT_EQ(good_calls[kCreate], 2);
-  EXPECT_EQ(good_calls[kReplace], 2);
-
   const std::string old_config = "# old config.dat, byte for byte\nformat_version = 1\n";
   const std::string old_tune = "# old tune.dat\n\x01\x02 not even valid\n";
-  for (int step = 0; step < kStepCount; ++step) {
-    for (int at = 1; at <= good_calls[static_cast<std::size_t>(step)]; ++at) {
-      SCOPED_TRACE(std::string(kStepNames[step]) + " call " + std::to_string(at));
-      Write("config.dat", old_config);
-      Write("tune.dat", old_tune);
-      PrepareSave(SampleConfig());
-      Faults::Install(static_cast<FileSystemStep>(step), at);
-      EXPECT_NE(marn_write_hist_config(), 0);
-      ActiveFileSystem() = OsFileSystem();
-      EXPECT_EQ(Read("config.dat"), old_config);
-      EXPECT_EQ(Read("tune.dat"), old_tune);
-      EXPECT_EQ(Listing(), "config.dat tune.dat ") << "temporary files left behind";
-    }
-  }
+  const auto good_calls = SweepSave(
+      [&] {
+        Write("config.dat", old_config);
+        Write("tune.dat", old_tune);
+      },
+      [&] {
+        EXPECT_EQ(Read("config.dat"), old_config);
+        EXPECT_EQ(Read("tune.dat"), old_tune);
+        EXPECT_EQ(Listing(), "config.dat tune.dat ") << "temporary files left behind";
+      });
+  EXPECT_EQ(good_calls[kCreate], 2);
+  EXPECT_EQ(good_calls[kReplace], 2);
 }
 
 TEST_F(AtomicWriteTest, AFailedFirstSaveLeavesNoFiles) {
-  const auto good_calls = CountCalls();
-  for (int step = 0; step < kStepCount; ++step) {
-    for (int at = 1; at <= good_calls[static_cast<std::size_t>(step)]; ++at) {
-      SCOPED_TRACE(std::string(kStepNames[step]) + " call " + std::to_string(at));
-      fs::remove(File("config.dat"));
-      fs::remove(File("tune.dat"));
-      PrepareSave(SampleConfig());
-      Faults::Install(static_cast<FileSystemStep>(step), at);
-      EXPECT_NE(marn_write_hist_config(), 0);
-      ActiveFileSystem() = OsFileSystem();
-      EXPECT_EQ(Listing(), "");
-    }
-  }
+  SweepSave(
+      [&] {
+        fs::remove(File("config.dat"));
+        fs::remove(File("tune.dat"));
+      },
+      [&] { EXPECT_EQ(Listing(), ""); });
 }
 
 TEST_F(AtomicWriteTest, AFailedWriteCanBeRetried) {
