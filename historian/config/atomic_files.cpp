@@ -23,6 +23,11 @@ fs::path DirectoryOf(const fs::path& file) {
   return directory.empty() ? fs::path(".") : directory;
 }
 
+// What a replaced file held is kept in memory until the replacement is
+// complete, to put it back on failure; a file bigger than this is no
+// configuration file of ours and is not replaced.
+constexpr std::size_t kMaxOldFileSize = 64u << 20;
+
 struct OldFile {
   bool existed = false;
   std::string contents;
@@ -126,12 +131,13 @@ bool ReplaceFilesAtomically(std::span<const FileReplacement> files) {
 
   std::vector<OldFile> old_files(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
-    switch (ReadWholeFile(files[i].path, old_files[i].contents)) {
+    switch (ReadWholeFile(files[i].path, old_files[i].contents, kMaxOldFileSize)) {
       case ReadOutcome::kRead:
         old_files[i].existed = true;
         break;
       case ReadOutcome::kMissing:
         break;
+      case ReadOutcome::kTooBig:
       case ReadOutcome::kFailed:
         return false;
     }
