@@ -81,7 +81,7 @@ bool SettingsReadable(int source, int index) {
 void FailIfIncomplete(const std::vector<std::string>& report) {
   if (report.empty()) return;
   for (const std::string& line : report) std::cerr << "histadmin: " << line << '\n';
-  Fail("the load succeeded for the library (code 0), but " + std::to_string(report.size()) +
+  Fail("the load returned 0, but " + std::to_string(report.size()) +
        (report.size() == 1 ? " repository was" : " repositories were") +
        " not loaded or not complete");
 }
