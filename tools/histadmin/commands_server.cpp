@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "failure.h"
 #include "kestihistadmin.h"
+#include "settings.h"
 
 namespace kha::histadmin {
 namespace {
@@ -72,6 +73,7 @@ void AddServerCommands(CLI::App& app, RunState&) {
       "serve", "Set up the HistAdmin region and keep it alive until SIGINT or SIGTERM");
   serve->add_option("--size", options->size, "Size of the region in bytes (suffixes k, M: 1M)")
       ->required()
+      ->check(NotNegative())
       ->transform(CLI::AsSizeValue(false));
   serve
       ->add_option("--load", options->load,
