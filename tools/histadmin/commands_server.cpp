@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "failure.h"
 #include "kestihistadmin.h"
+#include "service_notify.h"
 #include "settings.h"
 
 namespace kha::histadmin {
@@ -58,8 +59,13 @@ void Serve(const ServeOptions& options) {
 
   std::cout << "histadmin: serving a HistAdmin region of " << size << " bytes (" << loaded
             << "); stop with Ctrl-C or SIGTERM" << std::endl;
+  // Under systemd (Type=notify) the unit is started from here on.
+  if (!NotifyServiceManager("READY=1")) {
+    std::cerr << "histadmin: cannot tell the service manager that the region is ready\n";
+  }
 
   while (stop_requested == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  (void)NotifyServiceManager("STOPPING=1");
 
   Check(DetachFromKestiHistAdminSharedMemory(), "cannot release the HistAdmin region");
   std::cout << "histadmin: HistAdmin region released" << std::endl;
@@ -78,8 +84,8 @@ void AddServerCommands(CLI::App& app, RunState&) {
   serve
       ->add_option("--load", options->load,
                    "Fill the region from the running historian or "
-                   "from the configuration files")
-      ->check(CLI::IsMember({"running", "config"}));
+                   "from the configuration files (none: leave it empty, the default)")
+      ->check(CLI::IsMember({"running", "config", "none"}));
   serve->callback([options] { Serve(*options); });
 }
 
