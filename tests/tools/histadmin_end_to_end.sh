@@ -160,6 +160,11 @@ contains "$out" "added file set 2 of 'E2E_REPO'"
 run 1 add-fileset E2E_REPO /DATA/E2E/FS1
 contains "$err" "The file path for this fileset is already used by some other fileset. (code -2039)"
 run 0 set-repo E2E_REPO --pending-points 20 --queue-size 7
+# Numbers that cannot be negative or infinite are refused, nothing written.
+run 2 set-repo E2E_REPO --points -5 --queue-size 99
+contains "$err" "--points: must not be negative, got -5"
+run 2 set-repo E2E_REPO --pending-threshold 1e40
+contains "$err" "out of the range of a float"
 run 0 set-fileset E2E_REPO 2 --pending-size 200 --end 1700003600:5
 run 1 set-fileset E2E_REPO 9 --size 1
 contains "$err" "has no file set number 9"
@@ -171,8 +176,11 @@ contains "$out" '"GlobalThreshold": 0.5,'
 contains "$out" '"PendingSize": 200,'
 contains "$out" '"Microseconds": 5'
 contains "$out" '"CurrentFileSet": 1,'
+contains "$out" '"StartDate": "2023-11-14T22:13:20Z"'
+contains "$out" '"EndDate": "2023-11-14T23:13:20.000005Z"'
 run 0 show E2E_REPO
 contains "$out" "/data/e2e/fs1"
+contains "$out" "1700000000 (2023-11-14T22:13:20Z)"
 contains "$out" "100 (200)"
 
 run 0 show "$first" --json
