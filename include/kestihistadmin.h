@@ -21,6 +21,7 @@
  * - A process that is not attached gets KHA_NOT_MAPPED (-2004) from every
  *   operation that has a result code, 0 from those returning a count or a
  *   flag, and nothing at all happens to any region.
+ * - Each function below lists every code it returns besides 0.
  *
  * Caveats
  * - Every operation that changes the region is all or nothing for every
@@ -74,65 +75,70 @@ extern "C" {
 
 /* ------------------------------------------------------------------------
  * Result codes. The values are part of the interface and never change.
+ * Codes marked reserved have a message but no function returns them; they
+ * keep their numbers so that no other meaning is ever given to them.
+ * "Flush codes" below are what the flush that ends every change of the
+ * region returns: -2003 (no section handle) or -2014 (flush failed); the
+ * change has been made in the region either way.
  * ---------------------------------------------------------------------- */
 enum {
   KHA_OK = 0,
-  KHA_ALREADY_EXISTS = -2001,          /* the section handle is already held */
-  KHA_ALREADY_OPEN = -2002,            /* the section handle is already held (attach) */
-  KHA_NOT_OPENED = -2003,              /* no section handle is held */
-  KHA_NOT_MAPPED = -2004,              /* the region is not mapped in this process */
-  KHA_NO_MEMORY = -2005,               /* an allocation failed */
-  KHA_CREATE_MUTEX_FAILED = -2006,     /* the global mutex could not be created */
-  KHA_INIT_SECURITY_FAILED = -2007,    /* the security descriptor could not be initialised */
-  KHA_SET_SECURITY_FAILED = -2008,     /* the security descriptor could not be set */
-  KHA_OPEN_MUTEX_FAILED = -2009,       /* the global mutex does not exist or cannot be opened */
-  KHA_CREATE_MAPPING_FAILED = -2010,   /* the section could not be created (or is too small) */
-  KHA_OPEN_MAPPING_FAILED = -2011,     /* the section could not be opened */
-  KHA_MAP_VIEW_FAILED = -2012,         /* the view could not be mapped */
-  KHA_UNMAP_VIEW_FAILED = -2013,       /* the view could not be unmapped */
-  KHA_FLUSH_VIEW_FAILED = -2014,       /* the view could not be flushed */
-  KHA_LOAD_TUNING_FAILED = -2015,      /* marn_get_tuning_data failed */
-  KHA_CONFIG_PATH_FAILED = -2016,      /* getConfigPathAndTimestamp failed */
-  KHA_TUNING_PATH_FAILED = -2017,      /* getTuningPathAndTimestamp failed */
-  KHA_MARN_REPOSITORY_COUNT_FAILED = -2018,
-  KHA_MARN_REPOSITORY_NAME_FAILED = -2019,
-  KHA_NAME_TOO_LONG = -2020,           /* a repository name is empty or longer than 30 */
-  KHA_REPOSITORY_NOT_FOUND = -2021,    /* no repository with that number, or a bad repository slot */
-  KHA_NO_SPACE = -2022,                /* no room for a new slot (or a region size too small), or
-                                          no room in the undo journal: nothing changed */
-  KHA_MARN_REPOSITORY_HEADER_FAILED = -2023,
-  KHA_MARN_FILESET_FAILED = -2024,
-  KHA_CONFIG_READ_FAILED = -2025,
-  KHA_CONFIG_REPOSITORY_COUNT_FAILED = -2026,
-  KHA_CONFIG_REPOSITORY_NAME_FAILED = -2027,
-  KHA_CONFIG_REPOSITORY_HEADER_FAILED = -2028,
-  KHA_CONFIG_FILESET_FAILED = -2029,
-  KHA_SAVE_TUNING_FAILED = -2030,
-  KHA_WRITE_CONFIG_FAILED = -2031,
-  KHA_FREE_CONFIG_FAILED = -2032,
-  KHA_INIT_CONFIG_FAILED = -2033,
-  KHA_SAVE_REPOSITORY_FAILED = -2034,
-  KHA_SAVE_FILESET_FAILED = -2035,
-  KHA_INVALID_FILESET_NUMBER = -2036,  /* a file-set number (or a file-set slot) that is not valid */
-  KHA_FILE_PATH_REQUIRED = -2037,
-  KHA_INVALID_POINTER = -2038,         /* a required pointer is null */
-  KHA_FILE_PATH_IN_USE = -2039,
-  KHA_CREATE_FILESET_FAILED = -2040,
-  KHA_BUFFER_TOO_SMALL = -2041,
-  KHA_INVALID_FILE_PATH = -2042,
-  KHA_CREATE_DIRECTORY_FAILED = -2043,
-  KHA_TOO_MANY_FILESETS = -2044,
-  KHA_CACHE_BUCKETS_OUT_OF_RANGE = -2045,
-  KHA_BUFFER_SIZE_OUT_OF_RANGE = -2046,
-  KHA_FUTURE_TIME_OUT_OF_RANGE = -2047,
-  KHA_PAST_TIME_OUT_OF_RANGE = -2048,
-  KHA_FILESET_SIZE_OUT_OF_RANGE = -2049,
-  KHA_THRESHOLD_OUT_OF_RANGE = -2050,
-  KHA_TIMESPAN_OUT_OF_RANGE = -2051,
-  KHA_CACHE_SIZE_OUT_OF_RANGE = -2052,
-  KHA_INSERT_SIZE_OUT_OF_RANGE = -2053,
-  KHA_EMPTY_FILESETS_OUT_OF_RANGE = -2054,
-  KHA_FILESET_FOLDER_NUMBER_TOO_LARGE = -2055
+  KHA_ALREADY_EXISTS = -2001,                  /* the section handle is already held */
+  KHA_ALREADY_OPEN = -2002,                    /* the section handle is already held (attach) */
+  KHA_NOT_OPENED = -2003,                      /* no section handle is held */
+  KHA_NOT_MAPPED = -2004,                      /* the region is not mapped in this process */
+  KHA_NO_MEMORY = -2005,                       /* an allocation failed */
+  KHA_CREATE_MUTEX_FAILED = -2006,             /* the global mutex could not be created */
+  KHA_INIT_SECURITY_FAILED = -2007,            /* the security descriptor could not be made */
+  KHA_SET_SECURITY_FAILED = -2008,             /* the security descriptor could not be set */
+  KHA_OPEN_MUTEX_FAILED = -2009,               /* no global mutex, or it cannot be opened */
+  KHA_CREATE_MAPPING_FAILED = -2010,           /* the section could not be created, or too small */
+  KHA_OPEN_MAPPING_FAILED = -2011,             /* the section could not be opened */
+  KHA_MAP_VIEW_FAILED = -2012,                 /* the view could not be mapped */
+  KHA_UNMAP_VIEW_FAILED = -2013,               /* the view could not be unmapped */
+  KHA_FLUSH_VIEW_FAILED = -2014,               /* the view could not be flushed */
+  KHA_LOAD_TUNING_FAILED = -2015,              /* marn_get_tuning_data failed */
+  KHA_CONFIG_PATH_FAILED = -2016,              /* getConfigPathAndTimestamp failed */
+  KHA_TUNING_PATH_FAILED = -2017,              /* getTuningPathAndTimestamp failed */
+  KHA_MARN_REPOSITORY_COUNT_FAILED = -2018,    /* marn_get_number_repositories failed (running) */
+  KHA_MARN_REPOSITORY_NAME_FAILED = -2019,     /* get_repos_name failed (running) */
+  KHA_NAME_TOO_LONG = -2020,                   /* a repository name is empty or longer than 30 */
+  KHA_REPOSITORY_NOT_FOUND = -2021,            /* no such repository number, or a bad slot */
+  KHA_NO_SPACE = -2022,                        /* no room for a new slot, or a size too small, */
+                                               /* or no room in the undo journal: nothing changed */
+  KHA_MARN_REPOSITORY_HEADER_FAILED = -2023,   /* marn_get_rep_data failed (running) */
+  KHA_MARN_FILESET_FAILED = -2024,             /* marn_get_arc_data failed (running) */
+  KHA_CONFIG_READ_FAILED = -2025,              /* marn_read_hist_config failed */
+  KHA_CONFIG_REPOSITORY_COUNT_FAILED = -2026,  /* marn_get_number_repositories failed (files) */
+  KHA_CONFIG_REPOSITORY_NAME_FAILED = -2027,   /* get_repos_name failed (files) */
+  KHA_CONFIG_REPOSITORY_HEADER_FAILED = -2028, /* marn_get_rep_data failed (files) */
+  KHA_CONFIG_FILESET_FAILED = -2029,           /* marn_get_arc_data failed (files) */
+  KHA_SAVE_TUNING_FAILED = -2030,              /* marn_put_tuning_data failed */
+  KHA_WRITE_CONFIG_FAILED = -2031,             /* marn_write_hist_config failed */
+  KHA_FREE_CONFIG_FAILED = -2032,              /* marn_free_hist_config failed */
+  KHA_INIT_CONFIG_FAILED = -2033,              /* marn_init_hist_config failed */
+  KHA_SAVE_REPOSITORY_FAILED = -2034,          /* marn_put_rep_data failed */
+  KHA_SAVE_FILESET_FAILED = -2035,             /* marn_put_arc_data failed */
+  KHA_INVALID_FILESET_NUMBER = -2036,          /* a file-set number or slot that is not valid */
+  KHA_FILE_PATH_REQUIRED = -2037,              /* reserved */
+  KHA_INVALID_POINTER = -2038,                 /* a required pointer is null */
+  KHA_FILE_PATH_IN_USE = -2039,                /* a file set of the repository holds the path */
+  KHA_CREATE_FILESET_FAILED = -2040,           /* reserved */
+  KHA_BUFFER_TOO_SMALL = -2041,                /* the caller's array is too small */
+  KHA_INVALID_FILE_PATH = -2042,               /* reserved */
+  KHA_CREATE_DIRECTORY_FAILED = -2043,         /* reserved */
+  KHA_TOO_MANY_FILESETS = -2044,               /* reserved */
+  KHA_CACHE_BUCKETS_OUT_OF_RANGE = -2045,      /* reserved */
+  KHA_BUFFER_SIZE_OUT_OF_RANGE = -2046,        /* reserved */
+  KHA_FUTURE_TIME_OUT_OF_RANGE = -2047,        /* reserved */
+  KHA_PAST_TIME_OUT_OF_RANGE = -2048,          /* reserved */
+  KHA_FILESET_SIZE_OUT_OF_RANGE = -2049,       /* reserved */
+  KHA_THRESHOLD_OUT_OF_RANGE = -2050,          /* reserved */
+  KHA_TIMESPAN_OUT_OF_RANGE = -2051,           /* reserved */
+  KHA_CACHE_SIZE_OUT_OF_RANGE = -2052,         /* reserved */
+  KHA_INSERT_SIZE_OUT_OF_RANGE = -2053,        /* reserved */
+  KHA_EMPTY_FILESETS_OUT_OF_RANGE = -2054,     /* reserved */
+  KHA_FILESET_FOLDER_NUMBER_TOO_LARGE = -2055  /* reserved */
 };
 
 /* Repository Status and file-set RecordStatus values. */
@@ -141,6 +147,13 @@ enum {
   KHA_STATUS_ACTIVE = 1,    /* to be saved; a file set is also active */
   KHA_STATUS_MARKED = 2,    /* marked by the configuration load; active file set */
   KHA_STATUS_NEW = 3        /* to be saved, added or changed by the configuration load */
+};
+
+/* Modes of UpdateKestiHistAdminOneRepositoryHeader and
+ * UpdateKestiHistAdminOneFileSet. Any mode other than 0 acts as 1. */
+enum {
+  KHA_UPDATE_EVERY_FIELD = 0,   /* write every field a caller may set */
+  KHA_UPDATE_KEEP_IN_EFFECT = 1 /* keep the values in effect; write the pending ones and the rest */
 };
 
 /* ------------------------------------------------------------------------
@@ -412,8 +425,8 @@ KESTIHISTADMIN_API int32_t KHA_CALL DetachFromKestiHistAdminSharedMemory(void);
 KESTIHISTADMIN_API void KHA_CALL LockHistAdminMutex(void);
 KESTIHISTADMIN_API void KHA_CALL UnlockHistAdminMutex(void);
 
-/* Copies the header fields into the non-null out pointers. -2004 if not
- * attached. */
+/* Copies the header fields into the non-null out pointers (a null one is
+ * skipped). Errors: -2004. */
 KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminHeader(uint32_t* RegionSize,
                                                             uint16_t* ReposHighWater,
                                                             uint16_t* NumberRepos,
@@ -421,9 +434,9 @@ KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminHeader(uint32_t* RegionSize
                                                             uint16_t* NumberFileSets);
 
 /* Writes the header fields, skipping RegionSize 0xFFFFFFFF and 16-bit
- * values of -1, then flushes. Refuses (-2022, nothing written) values that
- * would place either table outside the mapped view. -2004 if not attached;
- * else the flush's code. */
+ * values of -1, then flushes. Errors: -2004; -2022 (values that would
+ * place either table outside the mapped view or the tables over each
+ * other: nothing written); flush codes. */
 KESTIHISTADMIN_API int32_t KHA_CALL PutKestiHistAdminHeader(uint32_t RegionSize,
                                                             int16_t ReposHighWater,
                                                             int16_t NumberRepos,
@@ -432,7 +445,7 @@ KESTIHISTADMIN_API int32_t KHA_CALL PutKestiHistAdminHeader(uint32_t RegionSize,
 
 /* Copies the 680-byte tuning block (KestiHistAdminTuningData) out of /
  * into the region. A null buffer copies nothing (the put still flushes).
- * -2004 if not attached; the put returns the flush's code. */
+ * Errors: -2004; the put also flush codes. */
 KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminTuningData(void* tuning);
 KESTIHISTADMIN_API int32_t KHA_CALL PutKestiHistAdminTuningData(const void* tuning);
 
@@ -445,53 +458,60 @@ KESTIHISTADMIN_API int32_t KHA_CALL PutKestiHistAdminTuningData(const void* tuni
 
 /* Finds the first repository in use (lowest slot) whose name equals `name`
  * ignoring ASCII case. Both outputs are set to 0 first; nothing found is
- * result 0 with slot 0. -2020: name empty or longer than 30; -2038: null
- * pointer. */
+ * result 0 with slot 0. Errors: -2004; -2020 (name empty or longer than
+ * 30); -2038 (a null pointer). */
 KESTIHISTADMIN_API int32_t KHA_CALL SearchKestiHistAdminRepositoryByName(const char* name,
                                                                          uint16_t* slot,
                                                                          uint16_t* number);
 
 /* Finds the first repository in use with ReposNumber `number`; slot 0 if
- * none. Result 0 (-2038 for a null pointer). */
+ * none. Errors: -2004; -2038 (a null pointer). */
 KESTIHISTADMIN_API int32_t KHA_CALL SearchKestiHistAdminRepositoryByNumber(uint16_t number,
                                                                            uint16_t* slot);
 
-/* Copies the record of `slot`, in use or not. */
+/* Copies the record of `slot`, in use or not. Errors: -2004; -2021;
+ * -2038 (a null record). */
 KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminOneRepository(uint16_t slot, void* record);
 
 /* Adds a repository with `name` and `status` in the lowest free slot (or a
  * newly carved one), numbered one more than the largest number in use.
  * Only the name, status and slot fields are written; fill the header with
- * UpdateKestiHistAdminOneRepositoryHeader. Errors: -2020, -2022, flush
- * codes. */
+ * UpdateKestiHistAdminOneRepositoryHeader. Errors: -2004; -2020 (name
+ * empty or longer than 30); -2022 (no free slot and no room for one);
+ * -2038 (a null pointer); flush codes (the repository has been added). */
 KESTIHISTADMIN_API int32_t KHA_CALL AddKestiHistAdminOneRepository(const char* name, int32_t status,
                                                                    uint16_t* slot,
                                                                    uint16_t* number);
 
-/* Writes the repository header of `record` into `slot`. Mode 0 writes
- * every header field; any other mode keeps the seven values in effect
+/* Writes the repository header of `record` into `slot`.
+ * KHA_UPDATE_EVERY_FIELD writes every header field; KHA_UPDATE_KEEP_IN_EFFECT
+ * (or any mode other than 0) keeps the seven values in effect
  * (NumberPoints, QueueSize, GlobalThreshold, GlobalTimeSpan, CacheSize,
- * InsertSize, EmptyFilesets). Returns the flush's code. */
+ * InsertSize, EmptyFilesets). Errors: -2004; -2021; -2038 (a null
+ * record); flush codes. */
 KESTIHISTADMIN_API int32_t KHA_CALL UpdateKestiHistAdminOneRepositoryHeader(int32_t mode,
                                                                             uint16_t slot,
                                                                             const void* record);
 
 /* Frees all file sets of the repository in `slot`, then the slot itself.
- * A slot not in use changes nothing. Returns the flush's code. */
+ * A slot not in use changes nothing (result 0, no flush). Errors: -2004;
+ * -2021; flush codes. */
 KESTIHISTADMIN_API int32_t KHA_CALL DeleteKestiHistAdminOneRepository(uint16_t slot);
 
 /* Number of repositories in use whose Status is 1 or 3 (0 if not attached). */
 KESTIHISTADMIN_API int16_t KHA_CALL GetKestiHistAdminNumberOfRepositoriesToSave(void);
 
 /* Copies the repositories in use, lowest slot first, into `records` (room
- * for *capacity records) and sets *count to the number in use. -2041 when
- * that is more than *capacity (the first *capacity records are copied). */
+ * for *capacity records) and sets *count to the number in use. Errors:
+ * -2004; -2038 (a null capacity or count, or null records with room for
+ * some); -2041 when more are in use than *capacity (the first *capacity
+ * records are copied). */
 KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminAllRepositories(const int16_t* capacity,
                                                                      void* records,
                                                                      uint16_t* count);
 
 /* Frees every file set of the repository in `slot`; the repository stays
- * in use with an empty chain. Returns the flush's code. */
+ * in use with an empty chain. Errors: -2004; -2021; flush codes. */
 KESTIHISTADMIN_API int32_t KHA_CALL DeleteKestiHistAdminAllFileSetForOneRepository(uint16_t slot);
 
 /* ------------------------------------------------------------------------
@@ -502,33 +522,37 @@ KESTIHISTADMIN_API int32_t KHA_CALL DeleteKestiHistAdminAllFileSetForOneReposito
  * ---------------------------------------------------------------------- */
 
 /* Appends a new file set (RecordStatus 1) to the chain of `reposSlot`.
- * Outputs: its number in the chain and its slot. Errors: -2022, flush
- * codes (both outputs are 0 then). */
+ * Outputs: its number in the chain and its slot. Errors: -2004; -2021;
+ * -2022 (no free slot and no room for one); -2038 (a null output);
+ * flush codes (both outputs are 0 then). */
 KESTIHISTADMIN_API int32_t KHA_CALL AddKestiHistAdminOneFileSet(uint16_t reposSlot,
                                                                 uint16_t* fileSetNumber,
                                                                 uint16_t* fileSetSlot);
 
-/* Writes `record` into `fileSetSlot`. Mode 0 writes every field a caller
- * may set; any other mode keeps StartTime, EndTime, Size, Threshold,
- * Timespan and HistoryStatus. `reposSlot` is accepted and not used.
- * Returns the flush's code. */
+/* Writes `record` into `fileSetSlot`. KHA_UPDATE_EVERY_FIELD writes every
+ * field a caller may set; KHA_UPDATE_KEEP_IN_EFFECT (or any mode other
+ * than 0) keeps StartTime, EndTime, Size, Threshold, Timespan and
+ * HistoryStatus. `reposSlot` is accepted and not used. Errors: -2004;
+ * -2036; -2038 (a null record); flush codes. */
 KESTIHISTADMIN_API int32_t KHA_CALL UpdateKestiHistAdminOneFileSet(int32_t mode, uint16_t reposSlot,
                                                                    uint16_t fileSetSlot,
                                                                    const void* record);
 
-/* Copies the record of `fileSetSlot`, in use or not. */
+/* Copies the record of `fileSetSlot`, in use or not. Errors: -2004;
+ * -2036; -2038 (a null record). */
 KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminOneFileSet(uint16_t fileSetSlot,
                                                                 void* record);
 
 /* Finds the slot of file set `fileSetNumber` of the repository numbered
- * `reposNumber`. -2021: no such repository; -2036: number beyond NumberFS
- * (output untouched in both cases). Number 0 gives slot 0. */
+ * `reposNumber`. Number 0 gives slot 0. Errors: -2004; -2021 (no such
+ * repository); -2036 (number beyond NumberFS); -2038 (a null output). */
 KESTIHISTADMIN_API int32_t KHA_CALL SearchKestiHistAdminFileSetByNumber(uint16_t reposNumber,
                                                                         uint16_t fileSetNumber,
                                                                         uint16_t* fileSetSlot);
 
 /* Deletes file set `fileSetNumber` of `reposSlot`; later numbers close up.
- * -2036: number beyond NumberFS; number 0 deletes nothing. */
+ * Number 0 deletes nothing (and still flushes). Errors: -2004; -2021;
+ * -2036 (number beyond NumberFS); flush codes. */
 KESTIHISTADMIN_API int32_t KHA_CALL DeleteKestiHistAdminOneFileSetForOneRepository(
     uint16_t reposSlot, uint16_t fileSetNumber);
 
@@ -536,37 +560,60 @@ KESTIHISTADMIN_API int32_t KHA_CALL DeleteKestiHistAdminOneFileSetForOneReposito
  * out `skipSlot` (0: none). -2039 if a file set with RecordStatus other
  * than 0 holds the path (ignoring ASCII case). Otherwise the outputs name
  * a file set with RecordStatus 0 that can take the path (0, 0 for none).
- * -2038: a null pointer. */
+ * Errors: -2004; -2021; -2038 (a null pointer); -2039. */
 KESTIHISTADMIN_API int32_t KHA_CALL CheckKestiHistAdminAllFileSetsForAFilePath(
     uint16_t reposSlot, uint16_t skipSlot, const char* path, uint16_t* fileSetSlot,
     uint16_t* fileSetNumber);
 
-/* Copies the file sets of `reposSlot` in chain order into `records`. When
- * NumberFS exceeds *capacity: *count = NumberFS, -2041, nothing copied. */
+/* Copies the file sets of `reposSlot` in chain order into `records`.
+ * Errors: -2004; -2021; -2038 (a null capacity or count, or null records
+ * with room for some); -2041 when NumberFS exceeds *capacity (*count =
+ * NumberFS, nothing copied). */
 KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminAllFileSetsForOneRepository(
     uint16_t reposSlot, const int16_t* capacity, void* records, uint16_t* count);
 
-/* 1 if a file set of `reposSlot` has RecordStatus 1 or 2, else 0. */
+/* 1 if a file set of `reposSlot` has RecordStatus 1 or 2, else 0 (also
+ * for a bad slot or a process not attached). */
 KESTIHISTADMIN_API int32_t KHA_CALL RepositoryHasOneActiveFileSet(uint16_t reposSlot);
 
 /* Number of the first open file set (StartTime seconds not 0, EndTime
- * seconds 0) of `reposSlot`; 0 for none. */
+ * seconds 0) of `reposSlot`; 0 for none, a bad slot or a process not
+ * attached. */
 KESTIHISTADMIN_API int16_t KHA_CALL GetKestiHistAdminCurrentFileSetForOneRepository(
     uint16_t reposSlot);
 
 /* ------------------------------------------------------------------------
- * Configuration transfer (through the historian's marnuser and drell)
+ * Configuration transfer (through the historian's marnuser and drell).
+ * Each holds the mutex for its whole run, library calls included.
+ *
+ * The loads walk the historian's repositories one by one. A failure
+ * inside one repository (its arc count, its name, its header, a file set
+ * of it, or no room left in the region) ends that repository only: what
+ * was loaded of it so far stays, the walk goes on with the next one, and
+ * the load still returns 0. A 0 therefore says that the tuning block and
+ * the list of repositories were read, not that every repository arrived
+ * whole; compare the region with the historian's configuration to know.
  * ---------------------------------------------------------------------- */
 
 /* Empties the tables and fills them, and the tuning block, from the
- * running historian. */
+ * running historian. Errors, each ending the load: -2015, -2016, -2017
+ * (the tuning block and the files' paths; the region is untouched); -2004
+ * (not attached); -2022 (a RegionSize the view does not hold);
+ * flush codes; -2018 (the repository count: the tables are empty then). */
 KESTIHISTADMIN_API int32_t KHA_CALL LoadFromMarnIntoKestiHistAdmin(void);
 
-/* Merges config.dat and tune.dat into the region. */
+/* Merges config.dat and tune.dat into the region. Errors, each ending the
+ * load: -2025 (the files could not be read: the region is untouched);
+ * -2015, -2016, -2017 (as above); -2004; flush codes; -2026 (the
+ * repository count: the marks of the merge are already set). */
 KESTIHISTADMIN_API int32_t KHA_CALL LoadFromConfigIntoKestiHistAdmin(void);
 
 /* Writes the tuning block and every repository and file set to be saved
- * (status 1 or 3) to config.dat and tune.dat. The region is not changed. */
+ * (status 1 or 3) to config.dat and tune.dat. The region is not changed.
+ * Only the last step, the library's write, touches the files. Errors:
+ * -2004; -2030; -2032; -2005 (no memory for the two lists); -2033;
+ * -2034, -2035 (the first repository or file set the library refuses
+ * ends the save); -2031 (the write). */
 KESTIHISTADMIN_API int32_t KHA_CALL SaveKestiHistAdminToConfig(void);
 
 /* ------------------------------------------------------------------------

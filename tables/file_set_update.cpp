@@ -43,7 +43,7 @@ int32_t UpdateOneFileSet(int32_t mode, uint16_t /*repository_slot: accepted, not
 
   // Mode 0 (the load from the running historian) also writes the time
   // range, the values in effect and the historian's status of the file set.
-  if (mode == 0) {
+  if (mode == KHA_UPDATE_EVERY_FIELD) {
     stored->StartTime = from->StartTime;
     stored->EndTime = from->EndTime;
     stored->Size = from->Size;

@@ -45,7 +45,7 @@ int32_t UpdateOneRepositoryHeader(int32_t mode, uint16_t slot, const void* recor
 
   // Mode 0 (the load from the running historian) also writes the values
   // in effect; any other mode keeps what the region holds for them.
-  if (mode == 0) {
+  if (mode == KHA_UPDATE_EVERY_FIELD) {
     stored->NumberPoints = from->NumberPoints;
     stored->QueueSize = from->QueueSize;
     stored->GlobalThreshold = from->GlobalThreshold;

@@ -63,7 +63,8 @@ int32_t LoadOneFileSetFromConfig(int32_t repository_index, int32_t arc_index,
     const FileSetRecord* current = FileSetInTable(matched);
     const int32_t status = current != nullptr ? current->RecordStatus : 0;
     record.RecordStatus = status == KHA_STATUS_MARKED ? KHA_STATUS_ACTIVE : KHA_STATUS_NOT_SAVED;
-    return UpdateOneFileSet(1, repository_slot, static_cast<uint16_t>(matched), &record);
+    return UpdateOneFileSet(KHA_UPDATE_KEEP_IN_EFFECT, repository_slot,
+                            static_cast<uint16_t>(matched), &record);
   }
 
   uint16_t file_set_number = 0;
@@ -74,7 +75,7 @@ int32_t LoadOneFileSetFromConfig(int32_t repository_index, int32_t arc_index,
   }
   paths->NoteAppended(static_cast<int16_t>(file_set_slot), converted);
   record.RecordStatus = KHA_STATUS_NEW;
-  return UpdateOneFileSet(1, repository_slot, file_set_slot, &record);
+  return UpdateOneFileSet(KHA_UPDATE_KEEP_IN_EFFECT, repository_slot, file_set_slot, &record);
 }
 
 }  // namespace kha

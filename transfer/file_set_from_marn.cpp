@@ -44,7 +44,7 @@ int32_t LoadOneFileSetFromMarn(int32_t repository_index, int32_t arc_index,
   record.Percentage = 0.0f;
   record.RecordStatus = KHA_STATUS_ACTIVE;
 
-  return UpdateOneFileSet(0, repository_slot, file_set_slot, &record);
+  return UpdateOneFileSet(KHA_UPDATE_EVERY_FIELD, repository_slot, file_set_slot, &record);
 }
 
 }  // namespace kha

@@ -53,7 +53,7 @@ int32_t LoadRepositoryHeaderFromConfig(int32_t repository_index, uint16_t reposi
   ChoosePathInEffect(list.backup_file_path, current.BackupFilePath, record.BackupFilePath);
 
   *globals = GlobalFileSetValuesOf(list);
-  return UpdateOneRepositoryHeader(1, repository_slot, &record);
+  return UpdateOneRepositoryHeader(KHA_UPDATE_KEEP_IN_EFFECT, repository_slot, &record);
 }
 
 }  // namespace kha

@@ -29,7 +29,7 @@ int32_t LoadRepositoryHeaderFromMarn(int32_t repository_index, uint16_t reposito
   // The reported file-set count is not kept: the chain is built arc by arc.
 
   *globals = GlobalFileSetValuesOf(list);
-  return UpdateOneRepositoryHeader(0, repository_slot, &record);
+  return UpdateOneRepositoryHeader(KHA_UPDATE_EVERY_FIELD, repository_slot, &record);
 }
 
 }  // namespace kha

@@ -35,7 +35,7 @@ static int add_file_set(uint16_t repository_slot, const char* path, int32_t star
   record.Size = record.PendingSize = 4096;
   record.Threshold = record.PendingThreshold = 0.5f;
   record.Timespan = record.PendingTimespan = 3600;
-  code = UpdateKestiHistAdminOneFileSet(0, repository_slot, slot, &record);
+  code = UpdateKestiHistAdminOneFileSet(KHA_UPDATE_EVERY_FIELD, repository_slot, slot, &record);
   if (code != KHA_OK) return report("write the file set", code);
   printf("file set %u in slot %u: %s\n", (unsigned)number, (unsigned)slot, path);
   return 0;
@@ -68,7 +68,7 @@ static int own_region(void) {
   strcpy(repository.FilePath, "/var/lib/history/example");
   strcpy(repository.PendingFilePath, repository.FilePath);
   repository.NumberPoints = repository.PendingNumberPoints = 500;
-  code = UpdateKestiHistAdminOneRepositoryHeader(0, slot, &repository);
+  code = UpdateKestiHistAdminOneRepositoryHeader(KHA_UPDATE_EVERY_FIELD, slot, &repository);
   if (code != KHA_OK) return report("write the repository", code);
   printf("repository 'example' in slot %u, number %u\n", (unsigned)slot, (unsigned)number);
 

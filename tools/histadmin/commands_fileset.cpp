@@ -57,7 +57,8 @@ void AddFileSet(const AddFileSetOptions& options) {
   uint16_t number = 0, slot = 0;
   Check(AddKestiHistAdminOneFileSet(found.slot, &number, &slot),
         "cannot add a file set to repository '" + options.name + "'");
-  if (const int32_t code = UpdateKestiHistAdminOneFileSet(0, found.slot, slot, &record);
+  if (const int32_t code =
+          UpdateKestiHistAdminOneFileSet(KHA_UPDATE_EVERY_FIELD, found.slot, slot, &record);
       code != 0) {
     // Not left behind half made.
     (void)DeleteKestiHistAdminOneFileSetForOneRepository(found.slot, number);
@@ -89,7 +90,7 @@ void SetFileSet(const SetFileSetOptions& options) {
       CheckPathIsFree(found, options.name, slot, path);
     }
   }
-  Check(UpdateKestiHistAdminOneFileSet(0, found.slot, slot, &record),
+  Check(UpdateKestiHistAdminOneFileSet(KHA_UPDATE_EVERY_FIELD, found.slot, slot, &record),
         "cannot update file set " + std::to_string(options.number) + " of '" + options.name + "'");
   std::cout << "histadmin: file set " << options.number << " of '" << options.name << "' updated\n";
 }

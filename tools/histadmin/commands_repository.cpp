@@ -158,7 +158,7 @@ void AddRepo(const AddRepoOptions& options) {
   KestiHistAdminRepository record{};
   record.Status = options.status;
   options.settings.ApplyTo(record);
-  Check(UpdateKestiHistAdminOneRepositoryHeader(0, slot, &record),
+  Check(UpdateKestiHistAdminOneRepositoryHeader(KHA_UPDATE_EVERY_FIELD, slot, &record),
         "cannot write the settings of repository '" + options.name + "'");
   std::cout << "histadmin: added repository '" << options.name << "' in slot " << slot
             << ", number " << number << '\n';
@@ -176,7 +176,7 @@ void SetRepo(const SetRepoOptions& options) {
   const FoundRepository found = FindRepository(options.name);
   KestiHistAdminRepository record = ReadRepository(found.slot);
   options.settings.ApplyTo(record);
-  Check(UpdateKestiHistAdminOneRepositoryHeader(0, found.slot, &record),
+  Check(UpdateKestiHistAdminOneRepositoryHeader(KHA_UPDATE_EVERY_FIELD, found.slot, &record),
         "cannot update repository '" + options.name + "'");
   std::cout << "histadmin: repository '" << options.name << "' updated\n";
 }
