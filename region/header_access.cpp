@@ -6,6 +6,7 @@
 #include "kestihistadmin.h"
 #include "region/journal.h"
 #include "region/layout.h"
+#include "region/layout_rules.h"
 #include "region/lifecycle.h"
 #include "region/process_state.h"
 #include "region/region_view.h"
@@ -21,16 +22,9 @@ constexpr int16_t kKeepField = -1;
 // at RegionSize, which the view covers, and the file-set table may not run
 // into it. Counts place nothing and are not judged.
 bool KeepsTablesInView(uint32_t region_size, int16_t repos_high_water, int16_t fs_high_water) {
-  const int64_t view_length = static_cast<int64_t>(HistAdminProcess().view_length.load());
-  if (region_size < kFileSetTableOffset || region_size > view_length) return false;
-  if (repos_high_water < 0 || fs_high_water < 0) return false;
-  const int64_t repository_table_start =
-      static_cast<int64_t>(region_size) -
-      static_cast<int64_t>(repos_high_water) * static_cast<int64_t>(kRepositoryRecordSize);
-  const int64_t file_set_table_end =
-      static_cast<int64_t>(kFileSetTableOffset) +
-      static_cast<int64_t>(fs_high_water) * static_cast<int64_t>(kFileSetRecordSize);
-  return file_set_table_end <= repository_table_start;
+  const auto view_length = static_cast<int64_t>(HistAdminProcess().view_length.load());
+  return region_size >= kFileSetTableOffset && region_size <= view_length &&
+         TablesLieApart(region_size, repos_high_water, fs_high_water);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "region/process_state.h"
+#include "region/table_geometry.h"
 
 namespace kha {
 namespace {
@@ -14,105 +15,68 @@ struct MappedView {
 
 MappedView CurrentView() {
   ProcessState& process = HistAdminProcess();
-  return {process.view.load(std::memory_order_acquire),
-          process.view_length.load(std::memory_order_acquire)};
+  const MappedView view{process.view.load(std::memory_order_acquire),
+                        process.view_length.load(std::memory_order_acquire)};
+  if (view.base == nullptr || view.length < kFileSetTableOffset) return {nullptr, 0};
+  return view;
 }
 
-// True when [offset, offset + size) lies behind the tuning block and inside
-// the view. 64-bit arithmetic: no header value can make it wrap.
-bool FitsInView(const MappedView& view, int64_t offset, std::size_t size) {
-  return view.base != nullptr && offset >= static_cast<int64_t>(kFileSetTableOffset) &&
-         offset + static_cast<int64_t>(size) <= static_cast<int64_t>(view.length);
+int32_t SlotsThatFit(int64_t bytes, std::size_t record_size) {
+  if (bytes < static_cast<int64_t>(record_size)) return 0;
+  return static_cast<int32_t>(
+      std::min<int64_t>(bytes / static_cast<int64_t>(record_size), int64_t{kMaxSlot}));
 }
 
 }  // namespace
 
-RegionHeader* HistAdminHeader() {
+TableGeometry ReadTableGeometry() {
   const MappedView view = CurrentView();
-  if (view.base == nullptr || view.length < kFileSetTableOffset) return nullptr;
-  return reinterpret_cast<RegionHeader*>(view.base);
+  TableGeometry geometry;
+  if (view.base == nullptr) return geometry;
+  geometry.base = view.base;
+  geometry.view_length = view.length;
+  // Each field is loaded exactly once: a volatile read cannot be repeated
+  // by the compiler behind our back, whatever another process writes.
+  const auto* header = reinterpret_cast<const volatile RegionHeader*>(view.base);
+  geometry.region_size = header->RegionSize;
+  geometry.repos_high_water = header->ReposHighWater;
+  geometry.fs_high_water = header->FSHighWater;
+  // Repository slot 1 ends at RegionSize, so the table is in the view when
+  // RegionSize is; its slots run out at the tuning block. The file-set
+  // table runs from the tuning block to the end of the view.
+  if (geometry.region_size <= view.length) {
+    geometry.repository_slots_in_view = SlotsThatFit(
+        int64_t{geometry.region_size} - int64_t{kFileSetTableOffset}, kRepositoryRecordSize);
+  }
+  geometry.file_set_slots_in_view = SlotsThatFit(
+      static_cast<int64_t>(view.length) - int64_t{kFileSetTableOffset}, kFileSetRecordSize);
+  return geometry;
 }
 
+RegionHeader* HistAdminHeader() { return reinterpret_cast<RegionHeader*>(CurrentView().base); }
+
 TuningData* HistAdminTuning() {
-  const MappedView view = CurrentView();
-  if (view.base == nullptr || view.length < kFileSetTableOffset) return nullptr;
-  return reinterpret_cast<TuningData*>(view.base + kTuningOffset);
+  std::byte* base = CurrentView().base;
+  return base != nullptr ? reinterpret_cast<TuningData*>(base + kTuningOffset) : nullptr;
 }
 
 RepositoryRecord* RepositoryRecordAt(int32_t slot) {
-  const MappedView view = CurrentView();
-  if (view.base == nullptr || view.length < kFileSetTableOffset) return nullptr;
-  if (slot < 1 || slot > kMaxSlot) return nullptr;
-  const auto* header = reinterpret_cast<const RegionHeader*>(view.base);
-  const int64_t offset = static_cast<int64_t>(header->RegionSize) -
-                         static_cast<int64_t>(slot) * static_cast<int64_t>(kRepositoryRecordSize);
-  if (!FitsInView(view, offset, kRepositoryRecordSize)) return nullptr;
-  return reinterpret_cast<RepositoryRecord*>(view.base + offset);
+  return ReadTableGeometry().RepositoryAt(slot);
 }
 
-FileSetRecord* FileSetRecordAt(int32_t slot) {
-  const MappedView view = CurrentView();
-  if (slot < 1 || slot > kMaxSlot) return nullptr;
-  const int64_t offset = static_cast<int64_t>(kFileSetTableOffset) +
-                         static_cast<int64_t>(slot - 1) * static_cast<int64_t>(kFileSetRecordSize);
-  if (!FitsInView(view, offset, kFileSetRecordSize)) return nullptr;
-  return reinterpret_cast<FileSetRecord*>(view.base + offset);
-}
+FileSetRecord* FileSetRecordAt(int32_t slot) { return ReadTableGeometry().FileSetAt(slot); }
 
 RepositoryRecord* RepositoryInTable(int32_t slot) {
-  const RegionHeader* header = HistAdminHeader();
-  if (header == nullptr || slot > header->ReposHighWater) return nullptr;
-  return RepositoryRecordAt(slot);
+  return ReadTableGeometry().RepositoryInTable(slot);
 }
 
-FileSetRecord* FileSetInTable(int32_t slot) {
-  const RegionHeader* header = HistAdminHeader();
-  if (header == nullptr || slot > header->FSHighWater) return nullptr;
-  return FileSetRecordAt(slot);
-}
-
-int32_t RepositorySlotsInView() {
-  const RepositoryRecord* slot_one = RepositoryRecordAt(1);
-  if (slot_one == nullptr) return 0;
-  // Slot 1 ends at RegionSize inside the view, so every later slot, lying
-  // below it, ends inside the view too; they run out at the tuning block.
-  const int64_t region_size = HistAdminHeader()->RegionSize;
-  const int64_t fit = (region_size - static_cast<int64_t>(kFileSetTableOffset)) /
-                      static_cast<int64_t>(kRepositoryRecordSize);
-  return static_cast<int32_t>(std::min<int64_t>(fit, kMaxSlot));
-}
-
-int32_t FileSetSlotsInView() {
-  const MappedView view = CurrentView();
-  if (view.base == nullptr || view.length < kFileSetTableOffset) return 0;
-  const int64_t fit = static_cast<int64_t>(view.length - kFileSetTableOffset) /
-                      static_cast<int64_t>(kFileSetRecordSize);
-  return static_cast<int32_t>(std::min<int64_t>(fit, kMaxSlot));
-}
+FileSetRecord* FileSetInTable(int32_t slot) { return ReadTableGeometry().FileSetInTable(slot); }
 
 int16_t NextFileSetIndex(int32_t slot) {
   const FileSetRecord* record = FileSetRecordAt(slot);
   return record != nullptr ? record->NextIndex : int16_t{0};
 }
 
-uint32_t FreeSpace() {
-  const MappedView view = CurrentView();
-  const RegionHeader* header = HistAdminHeader();
-  if (header == nullptr) return 0;
-  const int64_t region_size = header->RegionSize;
-  const int64_t repos_high_water = header->ReposHighWater;
-  const int64_t fs_high_water = header->FSHighWater;
-  // A header that does not describe tables inside the view (negative
-  // marks, a size beyond the view) leaves nothing to carve.
-  if (repos_high_water < 0 || fs_high_water < 0 ||
-      region_size > static_cast<int64_t>(view.length)) {
-    return 0;
-  }
-  const int64_t free_bytes = region_size -
-                             repos_high_water * static_cast<int64_t>(kRepositoryRecordSize) -
-                             (fs_high_water * static_cast<int64_t>(kFileSetRecordSize) +
-                              static_cast<int64_t>(kFileSetTableOffset));
-  return free_bytes > 0 ? static_cast<uint32_t>(free_bytes) : 0;
-}
+uint32_t FreeSpace() { return ReadTableGeometry().FreeSpace(); }
 
 }  // namespace kha

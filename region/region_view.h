@@ -20,8 +20,10 @@ TuningData* HistAdminTuning();
 
 // Repository slot k at RegionSize - k * 1144; file-set slot k at
 // 692 + (k - 1) * 600. Null when k < 1, k > 32767, or the record would not
-// lie wholly inside the view behind the tuning block. Neither checks the
-// high-water marks: see RepositoryInTable / FileSetInTable for that.
+// lie wholly inside the view behind the tuning block (for a repository:
+// also when RegionSize exceeds the view). Neither checks the high-water
+// marks: see RepositoryInTable / FileSetInTable for that. Each reads the
+// header once; a scan takes one TableGeometry instead.
 RepositoryRecord* RepositoryRecordAt(int32_t slot);
 FileSetRecord* FileSetRecordAt(int32_t slot);
 
@@ -30,22 +32,10 @@ FileSetRecord* FileSetRecordAt(int32_t slot);
 RepositoryRecord* RepositoryInTable(int32_t slot);
 FileSetRecord* FileSetInTable(int32_t slot);
 
-// How many slots of the table, from slot 1 up, have their records inside
-// the view: RepositoryRecordAt / FileSetRecordAt give a record for every
-// slot 1..n and null for slot n + 1 (n is at most 32767; 0 when slot 1
-// does not fit). A scan checks the view once with it instead of at every
-// slot; the answer holds while the mutex is held and the header's
-// RegionSize stays.
-int32_t RepositorySlotsInView();
-int32_t FileSetSlotsInView();
-
 // NextIndex of file-set slot k; 0 when the slot is not addressable.
 int16_t NextFileSetIndex(int32_t slot);
 
-// Free bytes between the two tables: RegionSize - ReposHighWater * 1144 -
-// (FSHighWater * 600 + 692), the high-water marks read as signed 16-bit.
-// 0 when that is negative, when a mark is negative or RegionSize exceeds
-// the view (a header written wrongly by anyone), or when nothing is mapped.
+// Free bytes between the two tables (TableGeometry::FreeSpace).
 uint32_t FreeSpace();
 
 // Lowest free slot of the table, or a newly carved one (SlotUsage 0,

@@ -1,13 +1,13 @@
 // Handing out slots: the lowest free slot of a table, or a new one carved
 // out of the free space between the two tables.
 #include <algorithm>
-#include <cstddef>
 #include <cstdint>
 
 #include "region/journal.h"
 #include "region/lifecycle.h"
 #include "region/region_view.h"
 #include "region/slot_hints.h"
+#include "region/table_geometry.h"
 
 namespace kha {
 namespace {
@@ -18,40 +18,31 @@ struct TableTraits;
 
 template <>
 struct TableTraits<RepositoryRecord> {
-  using Record = RepositoryRecord;
   static int16_t& HighWater(RegionHeader& header) { return header.ReposHighWater; }
-  static Record* At(int32_t slot) { return RepositoryRecordAt(slot); }
-  static int32_t SlotsInView() { return RepositorySlotsInView(); }
+  static int32_t HighWater(const TableGeometry& geometry) { return geometry.repos_high_water; }
+  static int32_t SlotsInView(const TableGeometry& geometry) {
+    return geometry.repository_slots_in_view;
+  }
+  static RepositoryRecord* InView(const TableGeometry& geometry, int32_t slot) {
+    return geometry.RepositoryInView(slot);
+  }
   static constexpr uint32_t kRecordSize = kRepositoryRecordSize;
   static constexpr SlotTable kTable = SlotTable::kRepository;
-  // Slot k + 1 lies just below slot k.
-  static constexpr std::ptrdiff_t kStep = -static_cast<std::ptrdiff_t>(kRepositoryRecordSize);
 };
 
 template <>
 struct TableTraits<FileSetRecord> {
-  using Record = FileSetRecord;
   static int16_t& HighWater(RegionHeader& header) { return header.FSHighWater; }
-  static Record* At(int32_t slot) { return FileSetRecordAt(slot); }
-  static int32_t SlotsInView() { return FileSetSlotsInView(); }
+  static int32_t HighWater(const TableGeometry& geometry) { return geometry.fs_high_water; }
+  static int32_t SlotsInView(const TableGeometry& geometry) {
+    return geometry.file_set_slots_in_view;
+  }
+  static FileSetRecord* InView(const TableGeometry& geometry, int32_t slot) {
+    return geometry.FileSetInView(slot);
+  }
   static constexpr uint32_t kRecordSize = kFileSetRecordSize;
   static constexpr SlotTable kTable = SlotTable::kFileSet;
-  // Slot k + 1 lies just above slot k.
-  static constexpr std::ptrdiff_t kStep = static_cast<std::ptrdiff_t>(kFileSetRecordSize);
 };
-
-// True when every file-set slot up to FSHighWater ends before the lowest
-// repository slot up to ReposHighWater begins.
-bool TablesLieApart(const RegionHeader& header) {
-  const int64_t file_sets_end =
-      static_cast<int64_t>(kFileSetTableOffset) +
-      static_cast<int64_t>(header.FSHighWater) * static_cast<int64_t>(kFileSetRecordSize);
-  const int64_t repositories_start =
-      static_cast<int64_t>(header.RegionSize) -
-      static_cast<int64_t>(header.ReposHighWater) * static_cast<int64_t>(kRepositoryRecordSize);
-  return header.FSHighWater >= 0 && header.ReposHighWater >= 0 &&
-         file_sets_end <= repositories_start;
-}
 
 template <typename Record>
 int32_t FindFreeSlot(int16_t* slot) {
@@ -60,19 +51,19 @@ int32_t FindFreeSlot(int16_t* slot) {
   RegionHeader* header = HistAdminHeader();
   if (header == nullptr) return KHA_NOT_MAPPED;
 
-  // The high-water mark is re-read at every step: it lives in the region.
-  // The search ends where the table leaves the view; the slots before that
-  // lie evenly spaced from slot 1, so the view is checked only once.
+  // One reading of the header for the whole search: the bounds of the
+  // scan, the new slot's address and the free space all come from it.
   //
   // Slots below the one a hint of this thread's hold names are known not
   // to be free. Hints are kept only while the two tables lie apart: where
   // they overlap, a write to one table can free a slot of the other.
-  const int32_t in_view = Traits::SlotsInView();
-  auto* const slot_one = reinterpret_cast<std::byte*>(Traits::At(1));
-  const bool apart = TablesLieApart(*header);
+  const TableGeometry geometry = ReadTableGeometry();
+  const int32_t high_water = Traits::HighWater(geometry);
+  const int32_t in_view = Traits::SlotsInView(geometry);
+  const bool apart = geometry.TablesLieApart();
   int32_t k = apart ? FirstSlotThatMayBeFree(Traits::kTable, header) : 1;
-  for (; k <= Traits::HighWater(*header) && k <= in_view; ++k) {
-    auto* record = reinterpret_cast<Record*>(slot_one + (k - 1) * Traits::kStep);
+  for (; k <= high_water && k <= in_view; ++k) {
+    Record* record = Traits::InView(geometry, k);
     if (record->SlotUsage == kSlotFree) {
       if (apart) NoteNoFreeSlotBelow(Traits::kTable, header, k);
       *slot = static_cast<int16_t>(k);
@@ -82,11 +73,12 @@ int32_t FindFreeSlot(int16_t* slot) {
 
   // A new slot: only when the free space allows it, its number fits in
   // 16 bits, and its record lies inside the view whatever the header says.
-  const int32_t high_water = Traits::HighWater(*header);
   const int32_t next = high_water + 1;
   if (apart) NoteNoFreeSlotBelow(Traits::kTable, header, std::min(k, next));
-  Record* fresh = high_water >= 0 ? Traits::At(next) : nullptr;
-  if (FreeSpace() < Traits::kRecordSize || fresh == nullptr) return KHA_NO_SPACE;
+  if (high_water < 0 || next > in_view || geometry.FreeSpace() < Traits::kRecordSize) {
+    return KHA_NO_SPACE;
+  }
+  Record* fresh = Traits::InView(geometry, next);
   // The whole record: the add that carves it fills it next.
   const JournalUnit unit;
   if (!SaveHeaderForUndo(*header) || !SaveForUndo(*fresh)) return kUnitRefused;

@@ -1,7 +1,7 @@
-// How the tables compare names and paths: the ASCII letters A to Z and
-// a to z match whatever their case, every other byte must match exactly.
-// Nothing is normalised; names and paths are stored as callers spelled
-// them.
+// How the tables compare names and paths: folded with FoldAsciiCase
+// (region/ascii_case.h), so the ASCII letters match whatever their case
+// and every other byte must match exactly. Names and paths are stored as
+// callers spelled them.
 //
 // A repository name is compared eight bytes at a time, since the search
 // by name runs over the whole repository table; the result is exactly
@@ -13,13 +13,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "region/ascii_case.h"
 #include "region/layout.h"
 
 namespace kha {
-
-constexpr unsigned char FoldAsciiCase(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
 
 // A repository name prepared for comparison with many stored names. A
 // stored name matches when its first length + 1 bytes equal the name and

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "region/ascii_case.h"
+
 namespace kha {
 
 FoldedPathTable::Key FoldedPathTable::Fold(const char* path) {
@@ -9,8 +11,7 @@ FoldedPathTable::Key FoldedPathTable::Fold(const char* path) {
   uint64_t hash = 14695981039346656037ull;  // FNV-1a
   std::size_t length = 0;
   for (; length < sizeof key.bytes && path[length] != '\0'; ++length) {
-    char c = path[length];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const char c = FoldAsciiCase(path[length]);
     key.bytes[length] = c;
     hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
   }

@@ -12,6 +12,7 @@
 
 #include "kestihistadmin.h"
 #include "region/region_view.h"
+#include "region/table_geometry.h"
 #include "support/region_fixture.h"
 #include "tables/table_helpers.h"
 
@@ -281,21 +282,32 @@ TEST_F(HostileRegion, DeletingTheOnlyFileSetEmptiesTheChainWhateverItsNextIndex)
   EXPECT_EQ(Repo(2).LastFS, 0);
 }
 
-// The slots a scan may visit are exactly those the accessors address.
-TEST_F(HostileRegion, SlotsInViewMatchTheAccessors) {
+// The slots a scan may visit lie wholly inside the view, behind the tuning
+// block, and the next slot does not, whatever RegionSize claims.
+TEST_F(HostileRegion, SlotsInViewLieInsideTheView) {
   const uint32_t view = RegionSize();
+  const auto* base = reinterpret_cast<const std::byte*>(&Raw());
+  const auto offset = [&](const void* record) {
+    return static_cast<int64_t>(static_cast<const std::byte*>(record) - base);
+  };
   for (const uint32_t size : {view, view - 1, view - 600, 692u + 1144u, 692u + 1143u, 692u, 100u,
                               view + 1, view + 5000, 0xFFFFFFFFu}) {
     SCOPED_TRACE(size);
     Raw().RegionSize = size;
-    const int32_t repositories = kha::RepositorySlotsInView();
+    const kha::TableGeometry geometry = kha::ReadTableGeometry();
+    const int32_t repositories = geometry.repository_slots_in_view;
     EXPECT_EQ(repositories == 0, kha::RepositoryRecordAt(1) == nullptr);
     if (repositories > 0) {
-      EXPECT_NE(kha::RepositoryRecordAt(repositories), nullptr);
+      const int64_t last = offset(kha::RepositoryRecordAt(repositories));
+      EXPECT_GE(last, 692);
+      EXPECT_LE(int64_t{size}, int64_t{view});
+      EXPECT_LT(last - 1144, 692);  // the next slot would reach into the tuning block
     }
     EXPECT_EQ(kha::RepositoryRecordAt(repositories + 1), nullptr);
-    const int32_t file_sets = kha::FileSetSlotsInView();
-    EXPECT_NE(kha::FileSetRecordAt(file_sets), nullptr);
+    const int32_t file_sets = geometry.file_set_slots_in_view;
+    ASSERT_NE(kha::FileSetRecordAt(file_sets), nullptr);
+    EXPECT_LE(offset(kha::FileSetRecordAt(file_sets)) + 600, int64_t{view});
+    EXPECT_GT(offset(kha::FileSetRecordAt(file_sets)) + 1200, int64_t{view});
     EXPECT_EQ(kha::FileSetRecordAt(file_sets + 1), nullptr);
   }
   Raw().RegionSize = view;

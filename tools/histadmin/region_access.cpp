@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "failure.h"
+#include "region/layout_rules.h"
 
 namespace kha::histadmin {
 
@@ -29,10 +30,7 @@ KestiHistAdminTuningData ReadTuning() {
 }
 
 uint32_t FreeSpaceOf(const KestiHistAdminRegionHeader& header) {
-  const int64_t free_bytes =
-      int64_t{header.RegionSize} - int64_t{header.ReposHighWater} * KHA_REPOSITORY_RECORD_SIZE -
-      (int64_t{header.FSHighWater} * KHA_FILESET_RECORD_SIZE + KHA_FILESET_TABLE_OFFSET);
-  return free_bytes < 0 ? 0u : static_cast<uint32_t>(std::min<int64_t>(free_bytes, UINT32_MAX));
+  return FreeSpaceBetweenTables(header.RegionSize, header.ReposHighWater, header.FSHighWater);
 }
 
 KestiHistAdminRepository ReadRepository(uint16_t slot) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kestihistadmin.h"
+#include "region/layout_rules.h"
 
 namespace kha::verify {
 namespace {
@@ -92,11 +93,9 @@ class Verifier {
     }
     repos_high_water_ = header.ReposHighWater < 0 ? 0 : header.ReposHighWater;
     fs_high_water_ = header.FSHighWater < 0 ? 0 : header.FSHighWater;
-    const int64_t file_set_end =
-        KHA_FILESET_TABLE_OFFSET + int64_t{fs_high_water_} * KHA_FILESET_RECORD_SIZE;
-    const int64_t repository_start =
-        int64_t{header.RegionSize} - int64_t{repos_high_water_} * KHA_REPOSITORY_RECORD_SIZE;
-    if (file_set_end > repository_start) {
+    const int64_t file_set_end = FileSetRecordOffset(fs_high_water_ + 1);
+    const int64_t repository_start = RepositoryRecordOffset(header.RegionSize, repos_high_water_);
+    if (!TablesLieApart(header.RegionSize, repos_high_water_, fs_high_water_)) {
       Report(Rule::kHeader, "the file-set table (" + std::to_string(fs_high_water_) +
                                 " slots, up to byte " + std::to_string(file_set_end) +
                                 ") overlaps the repository table (" +
