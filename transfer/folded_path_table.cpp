@@ -25,8 +25,9 @@ std::size_t FoldedPathTable::Probe(const Key& key) const {
   for (std::size_t i = static_cast<std::size_t>(key.hash) & mask;; i = (i + 1) & mask) {
     const Entry& entry = entries_[i];
     if (entry.offset == kEmpty) return i;
+    // An empty path stores no bytes: the key store may have no data at all.
     if (entry.hash == key.hash && entry.length == key.length &&
-        std::memcmp(keys_.data() + entry.offset, key.bytes, key.length) == 0) {
+        (key.length == 0 || std::memcmp(keys_.data() + entry.offset, key.bytes, key.length) == 0)) {
       return i;
     }
   }

@@ -74,6 +74,10 @@ TEST(FoldedPathTable, PathsAreCutAtTheEndOfTheField) {
   EXPECT_EQ(table.Find(path.substr(0, 255).c_str()), 0);
   table.Insert("", 4);
   EXPECT_EQ(table.Find(""), 4);
+  // A table that holds only the empty path has stored no bytes at all.
+  FoldedPathTable only_empty;
+  only_empty.Insert("", 5);
+  EXPECT_EQ(only_empty.Find(""), 5);
 }
 
 }  // namespace
