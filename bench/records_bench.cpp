@@ -15,6 +15,7 @@
 #include "bench/bench_records.h"
 #include "bench/bench_region.h"
 #include "kestihistadmin.h"
+#include "region/journal.h"
 #include "region/lifecycle.h"
 #include "region/region_view.h"
 #include "region/slot_hints.h"
@@ -52,6 +53,19 @@ void Ours_Lock(benchmark::State& state) {
   }
 }
 BENCHMARK(Ours_Lock);
+
+// The same lock without the look at the journal that every fresh take
+// makes (a build without the journal).
+void Ours_LockNoJournal(benchmark::State& state) {
+  FilledRegion region(1);
+  UseJournalForBenchmarks(false);
+  for (auto _ : state) {
+    LockHistAdminMutex();
+    UnlockHistAdminMutex();
+  }
+  UseJournalForBenchmarks(true);
+}
+BENCHMARK(Ours_LockNoJournal);
 
 // ---- copy of one record and msync of a view -------------------------------
 
@@ -108,6 +122,18 @@ void Ours_ReadBySlot(benchmark::State& state) {
 }
 BENCHMARK(Ours_ReadBySlot)->Apply(TableSizes);
 
+void Ours_ReadBySlotNoJournal(benchmark::State& state) {
+  FilledRegion region(static_cast<int>(state.range(0)));
+  UseJournalForBenchmarks(false);
+  KestiHistAdminRepository record;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(GetKestiHistAdminOneRepository(1, &record));
+    benchmark::DoNotOptimize(record);
+  }
+  UseJournalForBenchmarks(true);
+}
+BENCHMARK(Ours_ReadBySlotNoJournal)->Apply(TableSizes);
+
 // ---- change one record by slot -------------------------------------------
 
 void Floor_ChangeBySlot(benchmark::State& state) {
@@ -134,6 +160,19 @@ void Ours_ChangeBySlot(benchmark::State& state) {
   }
 }
 BENCHMARK(Ours_ChangeBySlot)->Apply(TableSizes);
+
+// The same change with nothing saved for undo (a build without the journal).
+void Ours_ChangeBySlotNoJournal(benchmark::State& state) {
+  FilledRegion region(static_cast<int>(state.range(0)));
+  UseJournalForBenchmarks(false);
+  KestiHistAdminRepository record = RepositoryValue(1);
+  for (auto _ : state) {
+    record.PendingNumberPoints++;
+    benchmark::DoNotOptimize(UpdateKestiHistAdminOneRepositoryHeader(1, 1, &record));
+  }
+  UseJournalForBenchmarks(true);
+}
+BENCHMARK(Ours_ChangeBySlotNoJournal)->Apply(TableSizes);
 
 // ---- search by name --------------------------------------------------------
 // The name sought is that of the last slot, spelled in the other case: the
@@ -231,8 +270,8 @@ void Floor_AddFileSetsUnderOneHold(benchmark::State& state) {
   for (auto _ : state) {
     KestiHistAdminFileSet* previous = nullptr;
     for (int k = 1; k <= count; ++k) {
-      auto* record = reinterpret_cast<KestiHistAdminFileSet*>(
-          view.At(KHA_FILESET_TABLE_OFFSET + static_cast<std::size_t>(k - 1) * KHA_FILESET_RECORD_SIZE));
+      auto* record = reinterpret_cast<KestiHistAdminFileSet*>(view.At(
+          KHA_FILESET_TABLE_OFFSET + static_cast<std::size_t>(k - 1) * KHA_FILESET_RECORD_SIZE));
       record->RecordStatus = KHA_STATUS_ACTIVE;
       record->SlotUsage = 1;
       record->Index = static_cast<int16_t>(k);

@@ -6,6 +6,10 @@
 
 namespace kha {
 
+// Prints every repository in use with its file sets (the exported dump).
+// Prints nothing when the process is not attached.
+void PrintAllRepositories();
+
 // Prints repository slot `slot` (an empty line and its 28 field lines),
 // then every file set of its chain. Prints nothing for a slot outside the
 // repository table.

@@ -2,9 +2,9 @@
 // a few repositories and file sets, then runs a program of commands read
 // from the input: writes of arbitrary bytes anywhere into the header, the
 // tuning block and the records, and calls of every exported operation
-// (and of the repair after an abandoned mutex) with arguments from the
-// input. The callers' buffers are sound; only the region lies. Any crash,
-// and any read or write outside the view (AddressSanitizer watches it to
+// with arguments from the input, and journals left open with arbitrary
+// entries for the next take of the mutex to roll back. The callers' buffers are sound; only the
+// region lies. Any crash, and any read or write outside the view (AddressSanitizer watches it to
 // the byte, see heap_view_platform.h) or outside a caller's buffer, is a
 // finding.
 #include <cstddef>
@@ -17,8 +17,8 @@
 
 #include "heap_view_platform.h"
 #include "kestihistadmin.h"
+#include "region/journal_layout.h"
 #include "region/process_state.h"
-#include "tables/region_repair.h"
 
 namespace {
 
@@ -103,8 +103,12 @@ void Run(Input& in) {
         SearchKestiHistAdminRepositoryByName(name, &a, &b);
         break;
       }
-      case 5: SearchKestiHistAdminRepositoryByNumber(in.Word(), &a); break;
-      case 6: GetKestiHistAdminOneRepository(in.Word(), &repository); break;
+      case 5:
+        SearchKestiHistAdminRepositoryByNumber(in.Word(), &a);
+        break;
+      case 6:
+        GetKestiHistAdminOneRepository(in.Word(), &repository);
+        break;
       case 7: {
         std::memset(name, 0, sizeof name);
         in.Bytes(name, in.Byte() % 34);
@@ -115,22 +119,36 @@ void Run(Input& in) {
         in.Bytes(&repository, sizeof repository);
         UpdateKestiHistAdminOneRepositoryHeader(in.Byte(), in.Word(), &repository);
         break;
-      case 9: DeleteKestiHistAdminOneRepository(in.Word()); break;
-      case 10: GetKestiHistAdminNumberOfRepositoriesToSave(); break;
+      case 9:
+        DeleteKestiHistAdminOneRepository(in.Word());
+        break;
+      case 10:
+        GetKestiHistAdminNumberOfRepositoriesToSave();
+        break;
       case 11: {
         const auto capacity = static_cast<int16_t>(in.Byte() % 9);
         GetKestiHistAdminAllRepositories(&capacity, repositories.data(), &a);
         break;
       }
-      case 12: DeleteKestiHistAdminAllFileSetForOneRepository(in.Word()); break;
-      case 13: AddKestiHistAdminOneFileSet(in.Word(), &a, &b); break;
+      case 12:
+        DeleteKestiHistAdminAllFileSetForOneRepository(in.Word());
+        break;
+      case 13:
+        AddKestiHistAdminOneFileSet(in.Word(), &a, &b);
+        break;
       case 14:
         in.Bytes(&file_set, sizeof file_set);
         UpdateKestiHistAdminOneFileSet(in.Byte(), in.Word(), in.Word(), &file_set);
         break;
-      case 15: GetKestiHistAdminOneFileSet(in.Word(), &file_set); break;
-      case 16: SearchKestiHistAdminFileSetByNumber(in.Word(), in.Word(), &a); break;
-      case 17: DeleteKestiHistAdminOneFileSetForOneRepository(in.Word(), in.Word()); break;
+      case 15:
+        GetKestiHistAdminOneFileSet(in.Word(), &file_set);
+        break;
+      case 16:
+        SearchKestiHistAdminFileSetByNumber(in.Word(), in.Word(), &a);
+        break;
+      case 17:
+        DeleteKestiHistAdminOneFileSetForOneRepository(in.Word(), in.Word());
+        break;
       case 18: {
         char path[300];
         std::memset(path, 0, sizeof path);
@@ -158,7 +176,9 @@ void Run(Input& in) {
         PutKestiHistAdminTuningData(&tuning);
         GetKestiHistAdminTuningData(&tuning);
         break;
-      case 23: PrintKestiHistAdminAllRepository(); break;
+      case 23:
+        PrintKestiHistAdminAllRepository();
+        break;
       case 24:
         if (depth < 4 && in.Byte() % 2 == 0) {
           LockHistAdminMutex();
@@ -169,8 +189,16 @@ void Run(Input& in) {
         }
         break;
       default: {
+        // A journal that a dead holder left open, with arbitrary entries:
+        // the next fresh take replays what lies inside the journal and the
+        // view, and nothing else.
+        std::byte* journal = kha::HistAdminProcess().journal.load();
+        const size_t length = kha::HistAdminProcess().journal_length.load();
+        if (journal == nullptr || depth > 0 || length < kha::kJournalHeaderSize + 512) break;
+        in.Bytes(journal + kha::kJournalHeaderSize, 512);
+        const uint32_t state = in.Long();
+        std::memcpy(journal + kha::kJournalStateOffset, &state, sizeof state);
         LockHistAdminMutex();
-        kha::RepairHistAdminRegion();
         UnlockHistAdminMutex();
         break;
       }

@@ -23,8 +23,20 @@
  *   flag, and nothing at all happens to any region.
  *
  * Caveats
- * - A process that dies while it holds the mutex leaves the region as it
- *   was at that moment; the next waiter takes the mutex over silently.
+ * - Every operation that changes the region is all or nothing for every
+ *   other process. A holder of the mutex that dies (a process ended, or a
+ *   thread that ends holding it) in the middle of an operation leaves an
+ *   undo journal open beside the region; the next process to take the
+ *   mutex with the region mapped puts back the bytes that operation had
+ *   changed before it goes on, so the others see the region as it was
+ *   before that operation. Operations that had finished stay, also those
+ *   of a load or a save that the holder was in the middle of (each step
+ *   of a load is an operation of its own). A region with no operation in
+ *   flight is never touched. Changes made by a process of a build without
+ *   the journal are left as that process left them.
+ * - An operation that cannot record its undo (the journal full, which
+ *   normal use never makes it, or a journal of another build's layout)
+ *   changes nothing and returns KHA_NO_SPACE (-2022).
  * - The region lives while any process holds it; when the last process
  *   detaches (or dies), it is gone.
  */
@@ -86,7 +98,8 @@ enum {
   KHA_MARN_REPOSITORY_NAME_FAILED = -2019,
   KHA_NAME_TOO_LONG = -2020,           /* a repository name is empty or longer than 30 */
   KHA_REPOSITORY_NOT_FOUND = -2021,    /* no repository with that number, or a bad repository slot */
-  KHA_NO_SPACE = -2022,                /* no room for a new slot (or a region size too small) */
+  KHA_NO_SPACE = -2022,                /* no room for a new slot (or a region size too small), or
+                                          no room in the undo journal: nothing changed */
   KHA_MARN_REPOSITORY_HEADER_FAILED = -2023,
   KHA_MARN_FILESET_FAILED = -2024,
   KHA_CONFIG_READ_FAILED = -2025,
@@ -373,18 +386,23 @@ KESTIHISTADMIN_API void KHA_CALL GetKestiHistAdminErrorMessage(int32_t code, cha
  * ---------------------------------------------------------------------- */
 
 /* Server side: creates (or opens) the mutex and the section of `size`
- * bytes, maps it and writes an empty region header. If this process is
- * already attached, only raises its attach count (the size is ignored).
- * Errors: -2005..-2008 (mutex), -2010 (section, or an existing section
- * smaller than `size`), -2012 (view), -2022 (size below 692 bytes).
- * Nothing is held after a failure. */
+ * bytes, maps it, opens (or creates) and maps the undo journal beside it
+ * and writes an empty region header. If this process is already attached,
+ * only raises its attach count (the size is ignored).
+ * Errors: -2005..-2008 (mutex, or the journal's security descriptor),
+ * -2010 (section or journal, or an existing section smaller than `size`),
+ * -2012 (view of either), -2022 (size below 692 bytes). Nothing is held
+ * after a failure. */
 KESTIHISTADMIN_API int32_t KHA_CALL SetupAndAttachToKestiHistAdminSharedMemory(uint32_t size);
 
-/* Client side: opens the existing mutex and section and maps the view.
- * Errors: -2009 (no region), -2011, -2012. Nothing is held after a failure. */
+/* Client side: opens the existing mutex and section and maps the view;
+ * opens (or, for a region set up by a build without one, creates) and
+ * maps the undo journal. Errors: -2009 (no region), -2011, -2012, and for
+ * the journal -2005, -2007, -2008, -2010, -2012. Nothing is held after a
+ * failure. */
 KESTIHISTADMIN_API int32_t KHA_CALL AttachToKestiHistAdminSharedMemory(void);
 
-/* Lowers the attach count; at 0 unmaps the view and closes both handles.
+/* Lowers the attach count; at 0 unmaps the view and closes the handles.
  * Errors: -2004 (not attached), -2013 (unmap failed: count stays lowered,
  * handles stay held). */
 KESTIHISTADMIN_API int32_t KHA_CALL DetachFromKestiHistAdminSharedMemory(void);

@@ -83,6 +83,8 @@ void SetActivePlatform(Platform* platform);
 // The fixed kernel-object names, in the system's own (Windows) spelling.
 inline constexpr const char kHistAdminMutexName[] = "Global\\KESTICORE_HISTADMIN_MUTEX";
 inline constexpr const char kHistAdminSectionName[] = "Global\\KESTICORE_HISTADMIN";
+// The undo journal beside the region, a section of its own.
+inline constexpr const char kHistAdminJournalName[] = "Global\\KESTICORE_HISTADMIN_JOURNAL";
 
 // Environment variable with a prefix put in front of the object names
 // (after "Global\"). Only tests set it, so that they neither collide with

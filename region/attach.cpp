@@ -11,16 +11,18 @@
 //    process-local mutex with threads whose wait for it has failed;
 // 3. release the HistAdmin mutex, then stop using the handle; the last
 //    user closes it when the process holds nothing else.
+#include "region/attach.h"
+
 #include <mutex>
 
 #include "kestihistadmin.h"
 #include "platform/platform.h"
+#include "region/journal.h"
 #include "region/layout.h"
 #include "region/lifecycle.h"
 #include "region/locking.h"
 #include "region/process_state.h"
 #include "region/region_view.h"
-#include "tables/region_repair.h"
 
 namespace kha {
 namespace {
@@ -42,20 +44,36 @@ void EndMutexUse(ProcessState& process) {
 }
 
 // Runs `work` with the HistAdmin mutex and the lifecycle mutex held, between
-// BeginMutexUse and EndMutexUse. A mutex abandoned by a dead owner was
-// taken before `work` mapped the view: the repair runs once it has.
+// BeginMutexUse and EndMutexUse.
 template <typename Work>
 int32_t UnderHistAdminMutex(ProcessState& process, Work&& work) {
-  const bool abandoned = TakeHistAdminMutex();
+  TakeHistAdminMutex();
   int32_t result;
   {
     std::lock_guard<std::mutex> serial(LifecycleMutex());
     result = work();
-    if (abandoned) (void)RepairHistAdminRegion();
   }
-  UnlockHistAdminMutex();
+  ReleaseHistAdminMutex();
   EndMutexUse(process);
   return result;
+}
+
+// Maps the view and the journal beside it. The mutex was taken before
+// either was mapped here: a holder that died may have left the journal
+// open, and it is rolled back now that it can be. On failure nothing
+// stays held but the mutex handle.
+int32_t MapViewAndJournal() {
+  if (const int32_t result = MapHistAdminView(); result != KHA_OK) {
+    CloseHistAdminMapping();
+    return result;
+  }
+  if (const int32_t result = OpenHistAdminJournal(); result != KHA_OK) {
+    (void)UnmapHistAdminView();
+    CloseHistAdminMapping();
+    return result;
+  }
+  TakeOverJournal();
+  return KHA_OK;
 }
 
 int32_t SetupLocked(ProcessState& process, uint32_t size) {
@@ -73,11 +91,15 @@ int32_t SetupLocked(ProcessState& process, uint32_t size) {
     CloseHistAdminMapping();
     return KHA_CREATE_MAPPING_FAILED;
   }
-  if (const int32_t result = MapHistAdminView(); result != KHA_OK) {
-    CloseHistAdminMapping();
-    return result;
-  }
+  if (const int32_t result = MapViewAndJournal(); result != KHA_OK) return result;
+  // The new header is a change like any other: all of it or none.
+  const JournalUnit unit;
   RegionHeader* header = HistAdminHeader();
+  if (!SaveHeaderForUndo(*header)) {
+    (void)UnmapHistAdminView();
+    CloseHistAdminMapping();
+    return kUnitRefused;
+  }
   header->RegionSize = size;
   header->ReposHighWater = 0;
   header->NumberRepos = 0;
@@ -93,10 +115,7 @@ int32_t AttachLocked(ProcessState& process) {
     return KHA_OK;
   }
   if (const int32_t result = OpenHistAdminMapping(); result != KHA_OK) return result;
-  if (const int32_t result = MapHistAdminView(); result != KHA_OK) {
-    CloseHistAdminMapping();
-    return result;
-  }
+  if (const int32_t result = MapViewAndJournal(); result != KHA_OK) return result;
   ++process.attach_count;
   return KHA_OK;
 }
@@ -111,11 +130,8 @@ int32_t DetachLocked(ProcessState& process) {
 }
 
 }  // namespace
-}  // namespace kha
 
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
-SetupAndAttachToKestiHistAdminSharedMemory(uint32_t size) {
-  using namespace kha;
+int32_t SetupAndAttachRegion(uint32_t size) {
   ProcessState& process = HistAdminProcess();
   if (const int32_t result = BeginMutexUse(process, CreateHistAdminMutex); result != KHA_OK) {
     return result;
@@ -123,8 +139,7 @@ SetupAndAttachToKestiHistAdminSharedMemory(uint32_t size) {
   return UnderHistAdminMutex(process, [&] { return SetupLocked(process, size); });
 }
 
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL AttachToKestiHistAdminSharedMemory(void) {
-  using namespace kha;
+int32_t AttachRegion() {
   ProcessState& process = HistAdminProcess();
   if (const int32_t result = BeginMutexUse(process, OpenHistAdminMutex); result != KHA_OK) {
     return result;
@@ -132,8 +147,7 @@ extern "C" KESTIHISTADMIN_API int32_t KHA_CALL AttachToKestiHistAdminSharedMemor
   return UnderHistAdminMutex(process, [&] { return AttachLocked(process); });
 }
 
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL DetachFromKestiHistAdminSharedMemory(void) {
-  using namespace kha;
+int32_t DetachRegion() {
   ProcessState& process = HistAdminProcess();
   // Without a mutex handle this process holds nothing to detach from.
   const int32_t begun = BeginMutexUse(
@@ -141,3 +155,5 @@ extern "C" KESTIHISTADMIN_API int32_t KHA_CALL DetachFromKestiHistAdminSharedMem
   if (begun != KHA_OK) return begun;
   return UnderHistAdminMutex(process, [&] { return DetachLocked(process); });
 }
+
+}  // namespace kha

@@ -90,23 +90,13 @@ std::size_t FormatErrorMessage(int32_t code, char* text, std::size_t size) {
       std::snprintf(text, size, "Unknown error = %d", static_cast<int>(code)));
 }
 
-std::string ErrorMessageText(int32_t code) {
-  char text[KHA_MESSAGE_BUFFER_SIZE];
-  FormatErrorMessage(code, text, sizeof text);
-  return text;
-}
-
-}  // namespace kha
-
-extern "C" KESTIHISTADMIN_API void KHA_CALL GetKestiHistAdminErrorMessage(int32_t code,
-                                                                          char* buffer,
-                                                                          uint32_t* length) {
+void CopyErrorMessage(int32_t code, char* buffer, uint32_t* length) noexcept {
   // A caller that gives no room gets nothing written: never outside the buffer.
   if (buffer == nullptr || length == nullptr || *length == 0) return;
   // Composed on the stack: no allocation that could fail or throw here.
   char text[KHA_MESSAGE_BUFFER_SIZE];
   const uint32_t message_length =
-      static_cast<uint32_t>(kha::FormatErrorMessage(code, text, sizeof text));
+      static_cast<uint32_t>(FormatErrorMessage(code, text, sizeof text));
   if (*length > message_length) {
     std::memcpy(buffer, text, message_length + 1);
     *length = message_length + 1;
@@ -115,3 +105,11 @@ extern "C" KESTIHISTADMIN_API void KHA_CALL GetKestiHistAdminErrorMessage(int32_
     buffer[*length - 1] = '\0';
   }
 }
+
+std::string ErrorMessageText(int32_t code) {
+  char text[KHA_MESSAGE_BUFFER_SIZE];
+  FormatErrorMessage(code, text, sizeof text);
+  return text;
+}
+
+}  // namespace kha

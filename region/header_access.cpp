@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "kestihistadmin.h"
+#include "region/journal.h"
 #include "region/layout.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/process_state.h"
 #include "region/region_view.h"
 #include "region/slot_hints.h"
@@ -40,7 +40,8 @@ int32_t GetHeader(uint32_t* region_size, uint16_t* repos_high_water, uint16_t* n
   const RegionHeader* header = HistAdminHeader();
   if (header == nullptr) return KHA_NOT_MAPPED;
   if (region_size != nullptr) *region_size = header->RegionSize;
-  if (repos_high_water != nullptr) *repos_high_water = static_cast<uint16_t>(header->ReposHighWater);
+  if (repos_high_water != nullptr)
+    *repos_high_water = static_cast<uint16_t>(header->ReposHighWater);
   if (number_repos != nullptr) *number_repos = header->NumberRepos;
   if (fs_high_water != nullptr) *fs_high_water = static_cast<uint16_t>(header->FSHighWater);
   if (number_file_sets != nullptr) *number_file_sets = header->NumberFileSets;
@@ -60,6 +61,8 @@ int32_t PutHeader(uint32_t region_size, int16_t repos_high_water, int16_t number
   if (!KeepsTablesInView(next.RegionSize, next.ReposHighWater, next.FSHighWater)) {
     return KHA_NO_SPACE;
   }
+  const JournalUnit unit;
+  if (!SaveHeaderForUndo(*header)) return kUnitRefused;
   *header = next;
   ForgetFreeSlotHints();  // the tables may have moved or shrunk
   return FlushHistAdminView();
@@ -75,34 +78,12 @@ int32_t GetTuningData(void* tuning) {
 int32_t PutTuningData(const void* tuning) {
   TuningData* block = HistAdminTuning();
   if (block == nullptr) return KHA_NOT_MAPPED;
-  if (tuning != nullptr) std::memcpy(block, tuning, kTuningSize);
+  const JournalUnit unit;
+  if (tuning != nullptr) {
+    if (!SaveForUndo(*block)) return kUnitRefused;
+    std::memmove(block, tuning, kTuningSize);  // the caller's block may lie in the view
+  }
   return FlushHistAdminView();
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminHeader(
-    uint32_t* RegionSize, uint16_t* ReposHighWater, uint16_t* NumberRepos, uint16_t* FSHighWater,
-    uint16_t* NumberFileSets) {
-  kha::HistAdminLock lock;
-  return kha::GetHeader(RegionSize, ReposHighWater, NumberRepos, FSHighWater, NumberFileSets);
-}
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL PutKestiHistAdminHeader(uint32_t RegionSize,
-                                                                       int16_t ReposHighWater,
-                                                                       int16_t NumberRepos,
-                                                                       int16_t FSHighWater,
-                                                                       int16_t NumberFileSets) {
-  kha::HistAdminLock lock;
-  return kha::PutHeader(RegionSize, ReposHighWater, NumberRepos, FSHighWater, NumberFileSets);
-}
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminTuningData(void* tuning) {
-  kha::HistAdminLock lock;
-  return kha::GetTuningData(tuning);
-}
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL PutKestiHistAdminTuningData(const void* tuning) {
-  kha::HistAdminLock lock;
-  return kha::PutTuningData(tuning);
-}

@@ -3,8 +3,12 @@
 // are called by set-up, attach and detach under LifecycleMutex().
 #include "region/lifecycle.h"
 
+#include <cstring>
+
 #include "kestihistadmin.h"
 #include "platform/platform.h"
+#include "region/journal.h"
+#include "region/journal_layout.h"
 #include "region/process_state.h"
 #include "region/slot_hints.h"
 
@@ -82,10 +86,60 @@ int32_t OpenHistAdminMapping() {
 
 int32_t CloseHistAdminMapping() {
   ProcessState& process = HistAdminProcess();
+  CloseHistAdminJournal();
   if (platform::SectionObject* section = process.section.exchange(nullptr)) {
     Os().CloseSection(section);
   }
   return KHA_OK;
+}
+
+int32_t OpenHistAdminJournal() {
+  ProcessState& process = HistAdminProcess();
+  if (process.journal_section.load() != nullptr) return KHA_OK;
+  // Usually another process has made it already; a region set up by a
+  // build that knows no journal gets one from the first process that does.
+  platform::SectionObject* section = Os().OpenSection(platform::kHistAdminJournalName);
+  if (section == nullptr) {
+    const int32_t created = CreateWithOpenAccess([&](platform::SecurityDescriptor* sd) {
+      section = Os().CreateSection(platform::kHistAdminJournalName,
+                                   static_cast<uint32_t>(kJournalSectionSize), sd);
+      return section != nullptr ? KHA_OK : KHA_CREATE_MAPPING_FAILED;
+    });
+    if (created != KHA_OK) return created;
+  }
+  size_t length = 0;
+  void* view = Os().MapView(section, &length);
+  if (view == nullptr) {
+    Os().CloseSection(section);
+    return KHA_MAP_VIEW_FAILED;
+  }
+  // A new section reads as all zeros; the mutex is held, so nobody else
+  // initialises it meanwhile. A journal of another layout is left alone
+  // (UsableJournal refuses it).
+  auto* header = static_cast<JournalHeader*>(view);
+  if (length >= kJournalHeaderSize && header->Magic == 0 && header->Layout == 0) {
+    std::memset(header, 0, kJournalHeaderSize);
+    header->Layout = kJournalLayout;
+    const size_t room = length - kJournalHeaderSize;
+    header->Capacity = static_cast<uint32_t>(room < kJournalBytesMask ? room & ~size_t{7}
+                                                                      : kJournalBytesMask & ~7u);
+    StoreJournalWord(*header, offsetof(JournalHeader, Magic), kJournalMagic);
+  }
+  process.journal_section.store(section);
+  process.journal_length.store(length);
+  process.journal.store(static_cast<std::byte*>(view), std::memory_order_release);
+  return KHA_OK;
+}
+
+void CloseHistAdminJournal() {
+  ProcessState& process = HistAdminProcess();
+  if (std::byte* view = process.journal.exchange(nullptr)) {
+    (void)Os().UnmapView(view, process.journal_length.load());
+  }
+  process.journal_length.store(0);
+  if (platform::SectionObject* section = process.journal_section.exchange(nullptr)) {
+    Os().CloseSection(section);
+  }
 }
 
 int32_t MapHistAdminView() {

@@ -1,48 +1,45 @@
 // The HistAdmin mutex. A failed wait leaves the caller working unlocked,
-// as the interface has always promised never to report anything here. A
-// mutex abandoned by a dead owner counts as taken (the backend makes it
-// usable again); its owner may have died in the middle of a change, so the
-// taker repairs the tables first. This is the one place where that
-// happens, for every backend's form of "owner died".
+// as the interface has always promised never to report anything here; such
+// a caller writes without the journal, which belongs to the holder
+// (journal.h). A mutex abandoned by a dead owner counts as taken (the
+// backend makes it usable again).
+//
+// Every fresh take of this thread looks at the undo journal, whether the
+// OS reported an abandoned mutex or not: an open journal is the work of a
+// holder that died (a process, or a thread that ended holding the mutex),
+// and is rolled back before the caller goes on (EnterJournalHold). A
+// closed journal costs one load.
 #include "region/locking.h"
 
 #include "kestihistadmin.h"
 #include "platform/platform.h"
+#include "region/journal.h"
 #include "region/process_state.h"
 #include "region/slot_hints.h"
-#include "tables/region_repair.h"
 
 namespace kha {
 
-bool TakeHistAdminMutex() noexcept {
+void TakeHistAdminMutex() noexcept {
   try {
     auto* mutex = HistAdminProcess().mutex.load(std::memory_order_acquire);
-    if (mutex == nullptr) return false;
+    if (mutex == nullptr) return;
     const platform::LockOutcome outcome = platform::ActivePlatform().LockMutex(mutex);
-    EnterHistAdminHold(outcome != platform::LockOutcome::kFailed);
-    if (outcome != platform::LockOutcome::kAbandoned) return false;
-    // Without a view in this process (set-up and attach take the mutex
-    // before they map) there is nothing to repair yet; they repair once
-    // they have mapped it.
-    (void)RepairHistAdminRegion();
-    return true;
+    const bool taken = outcome != platform::LockOutcome::kFailed;
+    EnterHistAdminHold(taken);
+    EnterJournalHold(taken);
   } catch (...) {
-    return false;
   }
 }
 
-}  // namespace kha
-
-extern "C" KESTIHISTADMIN_API void KHA_CALL LockHistAdminMutex(void) {
-  (void)kha::TakeHistAdminMutex();
-}
-
-extern "C" KESTIHISTADMIN_API void KHA_CALL UnlockHistAdminMutex(void) {
+void ReleaseHistAdminMutex() noexcept {
   try {
-    if (auto* mutex = kha::HistAdminProcess().mutex.load(std::memory_order_acquire)) {
-      kha::LeaveHistAdminHold();
-      (void)kha::platform::ActivePlatform().UnlockMutex(mutex);
+    if (auto* mutex = HistAdminProcess().mutex.load(std::memory_order_acquire)) {
+      LeaveJournalHold();
+      LeaveHistAdminHold();
+      (void)platform::ActivePlatform().UnlockMutex(mutex);
     }
   } catch (...) {
   }
 }
+
+}  // namespace kha

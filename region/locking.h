@@ -1,21 +1,24 @@
 // The HistAdmin mutex, as the exported facade and the internal code take it.
 #pragma once
 
-#include "kestihistadmin.h"
-
 namespace kha {
 
-// Takes the HistAdmin mutex as LockHistAdminMutex does. True when a dead
-// owner had abandoned it; the tables, if mapped in this process, have then
-// been repaired (RepairHistAdminRegion).
-bool TakeHistAdminMutex() noexcept;
+// Takes the HistAdmin mutex as LockHistAdminMutex does; a fresh take rolls
+// back the unit of a holder that died, if this process has the view and
+// the journal mapped (TakeOverJournal). Does nothing when the process
+// holds no mutex handle.
+void TakeHistAdminMutex() noexcept;
 
-// Holds the HistAdmin mutex for a scope (LockHistAdminMutex /
-// UnlockHistAdminMutex). Does nothing when the process is not attached.
+// Lets go of one hold of the HistAdmin mutex (what UnlockHistAdminMutex
+// does). Does nothing when the process holds no mutex handle.
+void ReleaseHistAdminMutex() noexcept;
+
+// Holds the HistAdmin mutex for a scope. Does nothing when the process is
+// not attached.
 class HistAdminLock {
  public:
-  HistAdminLock() noexcept { LockHistAdminMutex(); }
-  ~HistAdminLock() { UnlockHistAdminMutex(); }
+  HistAdminLock() noexcept { TakeHistAdminMutex(); }
+  ~HistAdminLock() { ReleaseHistAdminMutex(); }
   HistAdminLock(const HistAdminLock&) = delete;
   HistAdminLock& operator=(const HistAdminLock&) = delete;
 };

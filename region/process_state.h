@@ -20,6 +20,11 @@ struct ProcessState {
   std::atomic<platform::SectionObject*> section{nullptr};  // HistAdminMappingHandle
   std::atomic<std::byte*> view{nullptr};                   // HistAdminView
   std::atomic<std::size_t> view_length{0};                 // bytes mapped at `view`
+  // The undo journal beside the region (journal_layout.h): opened and
+  // mapped with the section, closed with it.
+  std::atomic<platform::SectionObject*> journal_section{nullptr};
+  std::atomic<std::byte*> journal{nullptr};
+  std::atomic<std::size_t> journal_length{0};
 
   // Under LifecycleMutex().
   int32_t attach_count = 0;  // HistAdminAttachCount

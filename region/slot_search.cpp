@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "region/journal.h"
 #include "region/lifecycle.h"
 #include "region/region_view.h"
 #include "region/slot_hints.h"
@@ -42,8 +43,9 @@ struct TableTraits<FileSetRecord> {
 // True when every file-set slot up to FSHighWater ends before the lowest
 // repository slot up to ReposHighWater begins.
 bool TablesLieApart(const RegionHeader& header) {
-  const int64_t file_sets_end = static_cast<int64_t>(kFileSetTableOffset) +
-                                static_cast<int64_t>(header.FSHighWater) * static_cast<int64_t>(kFileSetRecordSize);
+  const int64_t file_sets_end =
+      static_cast<int64_t>(kFileSetTableOffset) +
+      static_cast<int64_t>(header.FSHighWater) * static_cast<int64_t>(kFileSetRecordSize);
   const int64_t repositories_start =
       static_cast<int64_t>(header.RegionSize) -
       static_cast<int64_t>(header.ReposHighWater) * static_cast<int64_t>(kRepositoryRecordSize);
@@ -85,6 +87,9 @@ int32_t FindFreeSlot(int16_t* slot) {
   if (apart) NoteNoFreeSlotBelow(Traits::kTable, header, std::min(k, next));
   Record* fresh = high_water >= 0 ? Traits::At(next) : nullptr;
   if (FreeSpace() < Traits::kRecordSize || fresh == nullptr) return KHA_NO_SPACE;
+  // The whole record: the add that carves it fills it next.
+  const JournalUnit unit;
+  if (!SaveHeaderForUndo(*header) || !SaveForUndo(*fresh)) return kUnitRefused;
   fresh->SlotUsage = kSlotFree;
   fresh->Index = static_cast<int16_t>(next);
   Traits::HighWater(*header) = static_cast<int16_t>(next);

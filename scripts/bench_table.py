@@ -126,6 +126,8 @@ def pairs_time(counters, name):
 def build(medians, counters):
     t = Table(medians, counters)
     t.row("Lock + unlock", "Ours_Lock", "Floor_Lock", peers=[("Boost", "Peer_Boost_Lock")])
+    t.row("Lock + unlock with the closed-journal check (floor: without it)", "Ours_Lock",
+          "Ours_LockNoJournal", targets=[("≤ 1.1× without", "floor", 1.1)])
     t.row("Copy of one record (1144 bytes)", None, "Floor_Copy")
     for n in SIZES:
         t.row(f"Flush after a change, {n} repositories", f"Ours_Flush/{n}",
@@ -139,6 +141,14 @@ def build(medians, counters):
               peers=[("LMDB", f"Peer_LMDB_Change/{n}"), ("SQLite", f"Peer_SQLite_Change/{n}")],
               targets=[("≤ 1.2× floor", "floor", 1.2), ("≥ 10× LMDB", "LMDB", 10.0),
                        ("≥ 30× SQLite", "SQLite", 30.0)])
+    for n in SIZES:
+        t.row(f"Read one record by slot, {n}, with the journal (floor: without it)",
+              f"Ours_ReadBySlot/{n}", f"Ours_ReadBySlotNoJournal/{n}",
+              targets=[("≤ 1.05× without", "floor", 1.05)])
+    for n in SIZES:
+        t.row(f"Change one record by slot, {n}, with the journal (floor: without it)",
+              f"Ours_ChangeBySlot/{n}", f"Ours_ChangeBySlotNoJournal/{n}",
+              targets=[("≤ 1.3× without", "floor", 1.3)])
     for n in SIZES:
         targets = [("< byte loop", "below", None)]
         if n == 100:

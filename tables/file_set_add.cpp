@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "kestihistadmin.h"
+#include "region/journal.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/counts.h"
@@ -29,10 +29,19 @@ int32_t AddOneFileSet(uint16_t repository_slot, uint16_t* file_set_number,
     return KHA_REPOSITORY_NOT_FOUND;
   }
 
+  const JournalUnit unit;
   int16_t slot = 0;
   if (const int32_t result = FindFreeFileSetSlot(&slot); result != KHA_OK) return result;
   FileSetRecord* file_set = FileSetInTable(slot);
   if (file_set == nullptr) return KHA_NO_SPACE;
+  FileSetRecord* last = repository->FirstFS == 0 || repository->LastFS == slot
+                            ? nullptr
+                            : FileSetInTable(repository->LastFS);
+  if (!SaveHeaderForUndo(*header) || !SaveForUndo(*file_set) ||
+      !KHA_SAVE_FIELDS_FOR_UNDO(*repository, NumberFS, LastFS) ||
+      (last != nullptr && !KHA_SAVE_FIELDS_FOR_UNDO(*last, NextIndex, NextIndex))) {
+    return kUnitRefused;
+  }
 
   header->NumberFileSets = CountRaised(header->NumberFileSets);
   file_set->RecordStatus = KHA_STATUS_ACTIVE;
@@ -46,8 +55,7 @@ int32_t AddOneFileSet(uint16_t repository_slot, uint16_t* file_set_number,
   *file_set_number = static_cast<uint16_t>(repository->NumberFS);
   if (repository->FirstFS == 0) {
     repository->FirstFS = slot;
-  } else if (FileSetRecord* last = FileSetInTable(repository->LastFS);
-             last != nullptr && repository->LastFS != slot) {
+  } else if (last != nullptr) {
     // A LastFS that names no slot of the table (or the new one) is not
     // followed; the new file set still becomes the last.
     last->NextIndex = slot;
@@ -57,10 +65,3 @@ int32_t AddOneFileSet(uint16_t repository_slot, uint16_t* file_set_number,
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL AddKestiHistAdminOneFileSet(uint16_t reposSlot,
-                                                                           uint16_t* fileSetNumber,
-                                                                           uint16_t* fileSetSlot) {
-  kha::HistAdminLock lock;
-  return kha::AddOneFileSet(reposSlot, fileSetNumber, fileSetSlot);
-}

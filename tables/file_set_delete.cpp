@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "kestihistadmin.h"
+#include "region/journal.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/chain.h"
@@ -25,6 +25,7 @@ int32_t DeleteOneFileSetForOneRepository(uint16_t repository_slot, uint16_t file
 
   // Number 0 (or below) deletes nothing; the flush still runs.
   if (doomed < 1) return FlushHistAdminView();
+  const JournalUnit unit;
   FileSetRecord* previous = nullptr;
   int16_t previous_slot = 0;
   ForEachFileSetInChain(*repository, [&](int16_t slot, FileSetRecord& file_set, int32_t position) {
@@ -35,6 +36,10 @@ int32_t DeleteOneFileSetForOneRepository(uint16_t repository_slot, uint16_t file
     }
     // Chain surgery only stores slot numbers, it never follows one: the
     // file sets touched are this one and the one visited before it.
+    if (!KHA_SAVE_FIELDS_FOR_UNDO(*repository, NumberFS, LastFS) ||
+        (previous != nullptr && !KHA_SAVE_FIELDS_FOR_UNDO(*previous, NextIndex, NextIndex))) {
+      return false;
+    }
     if (position == 1) {
       repository->FirstFS = file_set.NextIndex;
       if (repository->FirstFS == 0) repository->LastFS = 0;
@@ -44,7 +49,7 @@ int32_t DeleteOneFileSetForOneRepository(uint16_t repository_slot, uint16_t file
     } else {
       previous->NextIndex = file_set.NextIndex;
     }
-    FreeFileSetSlot(*header, file_set);
+    if (!FreeFileSetSlot(*header, file_set)) return false;
     repository->NumberFS = ChainLengthLowered(repository->NumberFS);
     // An emptied chain names no file set, whatever a damaged NextIndex said.
     if (repository->NumberFS == 0) {
@@ -53,13 +58,7 @@ int32_t DeleteOneFileSetForOneRepository(uint16_t repository_slot, uint16_t file
     }
     return false;
   });
-  return FlushHistAdminView();
+  return unit.Result(FlushHistAdminView());
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
-DeleteKestiHistAdminOneFileSetForOneRepository(uint16_t reposSlot, uint16_t fileSetNumber) {
-  kha::HistAdminLock lock;
-  return kha::DeleteOneFileSetForOneRepository(reposSlot, fileSetNumber);
-}

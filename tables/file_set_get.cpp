@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "kestihistadmin.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/file_set_table.h"
@@ -20,9 +19,3 @@ int32_t GetOneFileSet(uint16_t file_set_slot, void* record) {
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminOneFileSet(uint16_t fileSetSlot,
-                                                                           void* record) {
-  kha::HistAdminLock lock;
-  return kha::GetOneFileSet(fileSetSlot, record);
-}

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "kestihistadmin.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/chain.h"
@@ -40,9 +39,3 @@ int32_t GetAllFileSetsForOneRepository(uint16_t repository_slot, const int16_t* 
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminAllFileSetsForOneRepository(
-    uint16_t reposSlot, const int16_t* capacity, void* records, uint16_t* count) {
-  kha::HistAdminLock lock;
-  return kha::GetAllFileSetsForOneRepository(reposSlot, capacity, records, count);
-}

@@ -12,7 +12,6 @@
 #include <cstdint>
 
 #include "kestihistadmin.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/chain.h"
@@ -68,10 +67,3 @@ int32_t CheckAllFileSetsForAFilePath(uint16_t repository_slot, uint16_t skip_slo
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
-CheckKestiHistAdminAllFileSetsForAFilePath(uint16_t reposSlot, uint16_t skipSlot, const char* path,
-                                           uint16_t* fileSetSlot, uint16_t* fileSetNumber) {
-  kha::HistAdminLock lock;
-  return kha::CheckAllFileSetsForAFilePath(reposSlot, skipSlot, path, fileSetSlot, fileSetNumber);
-}

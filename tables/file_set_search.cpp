@@ -3,7 +3,6 @@
 #include <cstdint>
 
 #include "kestihistadmin.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/chain.h"
@@ -39,9 +38,3 @@ int32_t SearchFileSetByNumber(uint16_t repository_number, uint16_t file_set_numb
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL SearchKestiHistAdminFileSetByNumber(
-    uint16_t reposNumber, uint16_t fileSetNumber, uint16_t* fileSetSlot) {
-  kha::HistAdminLock lock;
-  return kha::SearchFileSetByNumber(reposNumber, fileSetNumber, fileSetSlot);
-}

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "kestihistadmin.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/chain.h"
@@ -38,14 +37,3 @@ int16_t GetCurrentFileSetForOneRepository(uint16_t repository_slot) {
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL RepositoryHasOneActiveFileSet(uint16_t reposSlot) {
-  kha::HistAdminLock lock;
-  return kha::RepositoryHasOneActiveFileSet(reposSlot);
-}
-
-extern "C" KESTIHISTADMIN_API int16_t KHA_CALL
-GetKestiHistAdminCurrentFileSetForOneRepository(uint16_t reposSlot) {
-  kha::HistAdminLock lock;
-  return kha::GetCurrentFileSetForOneRepository(reposSlot);
-}

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "kestihistadmin.h"
+#include "region/journal.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/bounded_string.h"
@@ -23,6 +23,8 @@ int32_t UpdateOneFileSet(int32_t mode, uint16_t /*repository_slot: accepted, not
   if (stored == nullptr) return KHA_INVALID_FILESET_NUMBER;
 
   const CallerRecord<FileSetRecord> from(record, stored);
+  const JournalUnit unit;
+  if (!SaveForUndo(*stored)) return kUnitRefused;
 
   // Every mode writes the status, both paths, the pending values, the
   // parameter source, the percentage and the four spare values.
@@ -53,11 +55,3 @@ int32_t UpdateOneFileSet(int32_t mode, uint16_t /*repository_slot: accepted, not
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL UpdateKestiHistAdminOneFileSet(int32_t mode,
-                                                                              uint16_t reposSlot,
-                                                                              uint16_t fileSetSlot,
-                                                                              const void* record) {
-  kha::HistAdminLock lock;
-  return kha::UpdateOneFileSet(mode, reposSlot, fileSetSlot, record);
-}

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "kestihistadmin.h"
+#include "region/journal.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/bounded_string.h"
 #include "tables/chain.h"
@@ -36,10 +36,12 @@ int32_t AddOneRepository(const char* name, int32_t status, uint16_t* slot, uint1
   const std::size_t length = BoundedLength(name, kMaxNameLength + 1);
   if (length == 0 || length > kMaxNameLength) return KHA_NAME_TOO_LONG;
 
+  const JournalUnit unit;
   int16_t free_slot = 0;
   if (const int32_t result = FindFreeRepositorySlot(&free_slot); result != KHA_OK) return result;
   RepositoryRecord* record = RepositoryInTable(free_slot);
   if (record == nullptr) return KHA_NO_SPACE;
+  if (!SaveHeaderForUndo(*header) || !SaveForUndo(*record)) return kUnitRefused;
 
   header->NumberRepos = CountRaised(header->NumberRepos);
   // The slot is not in use yet, so a number it held before does not count.
@@ -59,11 +61,3 @@ int32_t AddOneRepository(const char* name, int32_t status, uint16_t* slot, uint1
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL AddKestiHistAdminOneRepository(const char* name,
-                                                                              int32_t status,
-                                                                              uint16_t* slot,
-                                                                              uint16_t* number) {
-  kha::HistAdminLock lock;
-  return kha::AddOneRepository(name, status, slot, number);
-}

@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "kestihistadmin.h"
+#include "region/journal.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "region/slot_hints.h"
 #include "tables/arguments.h"
@@ -23,11 +23,13 @@ int32_t DeleteOneRepository(uint16_t slot) {
   // must not be lowered for it.
   if (repository->SlotUsage != kSlotInUse) return KHA_OK;
 
-  // On failure the file sets are already released and the repository
-  // stays in use with an empty chain.
+  const JournalUnit unit;
+  // On a failed flush the file sets are already released and the
+  // repository stays in use with an empty chain.
   if (const int32_t result = DeleteAllFileSetForOneRepository(slot); result != KHA_OK) {
     return result;
   }
+  if (!SaveHeaderForUndo(*header) || !SaveForUndo(*repository)) return kUnitRefused;
   repository->SlotUsage = kSlotFree;
   ForgetFreeSlotHints();
   repository->Status = KHA_STATUS_NOT_SAVED;
@@ -40,8 +42,3 @@ int32_t DeleteOneRepository(uint16_t slot) {
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL DeleteKestiHistAdminOneRepository(uint16_t slot) {
-  kha::HistAdminLock lock;
-  return kha::DeleteOneRepository(slot);
-}

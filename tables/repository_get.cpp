@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "kestihistadmin.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/repository_table.h"
@@ -20,9 +19,3 @@ int32_t GetOneRepository(uint16_t slot, void* record) {
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminOneRepository(uint16_t slot,
-                                                                              void* record) {
-  kha::HistAdminLock lock;
-  return kha::GetOneRepository(slot, record);
-}

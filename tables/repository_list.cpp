@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "kestihistadmin.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/chain.h"
 #include "tables/repository_table.h"
@@ -33,9 +32,3 @@ int32_t GetAllRepositories(const int16_t* capacity, void* records, uint16_t* cou
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
-GetKestiHistAdminAllRepositories(const int16_t* capacity, void* records, uint16_t* count) {
-  kha::HistAdminLock lock;
-  return kha::GetAllRepositories(capacity, records, count);
-}

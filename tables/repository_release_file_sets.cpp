@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "kestihistadmin.h"
+#include "region/journal.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/chain.h"
@@ -22,10 +22,14 @@ int32_t DeleteAllFileSetForOneRepository(uint16_t slot) {
   RepositoryRecord* repository = RepositoryInTable(SlotArgument(slot));
   if (repository == nullptr) return KHA_REPOSITORY_NOT_FOUND;
 
+  const JournalUnit unit;
+  if (!KHA_SAVE_FIELDS_FOR_UNDO(*repository, NumberFS, LastFS)) return kUnitRefused;
+  bool recorded = true;
   ForEachFileSetInChain(*repository, [&](int16_t, FileSetRecord& file_set, int32_t) {
-    FreeFileSetSlot(*header, file_set);
-    return true;
+    recorded = FreeFileSetSlot(*header, file_set);
+    return recorded;
   });
+  if (!recorded) return kUnitRefused;
   repository->NumberFS = 0;
   repository->FirstFS = 0;
   repository->LastFS = 0;
@@ -33,9 +37,3 @@ int32_t DeleteAllFileSetForOneRepository(uint16_t slot) {
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
-DeleteKestiHistAdminAllFileSetForOneRepository(uint16_t slot) {
-  kha::HistAdminLock lock;
-  return kha::DeleteAllFileSetForOneRepository(slot);
-}

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "kestihistadmin.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/bounded_string.h"
 #include "tables/chain.h"
@@ -68,15 +67,3 @@ int32_t SearchRepositoryByNumber(uint16_t number, uint16_t* slot) {
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
-SearchKestiHistAdminRepositoryByName(const char* name, uint16_t* slot, uint16_t* number) {
-  kha::HistAdminLock lock;
-  return kha::SearchRepositoryByName(name, slot, number);
-}
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
-SearchKestiHistAdminRepositoryByNumber(uint16_t number, uint16_t* slot) {
-  kha::HistAdminLock lock;
-  return kha::SearchRepositoryByNumber(number, slot);
-}

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "kestihistadmin.h"
+#include "region/journal.h"
 #include "region/lifecycle.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/arguments.h"
 #include "tables/bounded_string.h"
@@ -22,6 +22,8 @@ int32_t UpdateOneRepositoryHeader(int32_t mode, uint16_t slot, const void* recor
   if (stored == nullptr) return KHA_REPOSITORY_NOT_FOUND;
 
   const CallerRecord<RepositoryRecord> from(record, stored);
+  const JournalUnit unit;
+  if (!SaveForUndo(*stored)) return kUnitRefused;
 
   // Every mode writes the status, all four paths, the pending values and
   // the settings that have no pending twin.
@@ -56,9 +58,3 @@ int32_t UpdateOneRepositoryHeader(int32_t mode, uint16_t slot, const void* recor
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
-UpdateKestiHistAdminOneRepositoryHeader(int32_t mode, uint16_t slot, const void* record) {
-  kha::HistAdminLock lock;
-  return kha::UpdateOneRepositoryHeader(mode, slot, record);
-}

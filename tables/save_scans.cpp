@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "kestihistadmin.h"
-#include "region/locking.h"
 #include "region/region_view.h"
 #include "tables/chain.h"
 #include "tables/repository_table.h"
@@ -56,15 +55,10 @@ uint16_t CountFileSetsToSave(int16_t slot) {
   if (repository == nullptr) return 0;
   uint16_t to_save = 0;
   ForEachFileSetInChain(*repository, [&](int16_t, const FileSetRecord& file_set, int32_t) {
-    if (file_set.SlotUsage == kSlotInUse && IsToBeSaved(file_set.RecordStatus)) ++to_save;
+    if (IsFileSetToBeSaved(file_set)) ++to_save;
     return true;
   });
   return to_save;
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int16_t KHA_CALL GetKestiHistAdminNumberOfRepositoriesToSave(void) {
-  kha::HistAdminLock lock;
-  return kha::GetNumberOfRepositoriesToSave();
-}

@@ -9,7 +9,7 @@
 
 #include "historian/marnuser.h"
 #include "kestihistadmin.h"
-#include "region/locking.h"
+#include "region/journal.h"
 #include "region/slot_hints.h"
 #include "tables/file_set_table.h"
 #include "tables/repository_table.h"
@@ -19,15 +19,16 @@
 #include "transfer/transfer.h"
 
 namespace kha {
-namespace {
 
 int32_t LoadFromConfig() {
+  const TransferMark mark(TransferKind::kLoadFromConfig);
+  // The whole load is one hold and writes the region only through the
+  // library: its adds may search for free slots from where the last ended.
+  const FreeSlotHintScope hints;
   if (marn_read_hist_config() != 0) return KHA_CONFIG_READ_FAILED;
   if (const int32_t result = LoadTuningFromMarn(); result != KHA_OK) return result;
   return LoadRepositoriesFromConfig();
 }
-
-}  // namespace
 
 int32_t LoadRepositoriesFromConfig() {
   // Every confirmed repository (1) becomes 2 until the files name it
@@ -74,11 +75,3 @@ int32_t LoadOneRepositoryFromConfig(int32_t repository_index, int16_t arc_count)
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL LoadFromConfigIntoKestiHistAdmin(void) {
-  kha::HistAdminLock lock;
-  // The whole load is one hold and writes the region only through the
-  // library: its adds may search for free slots from where the last ended.
-  const kha::FreeSlotHintScope hints;
-  return kha::LoadFromConfig();
-}

@@ -6,7 +6,8 @@
 
 #include "historian/marnuser.h"
 #include "kestihistadmin.h"
-#include "region/locking.h"
+#include "region/header_access.h"
+#include "region/journal.h"
 #include "region/slot_hints.h"
 #include "tables/file_set_table.h"
 #include "tables/repository_table.h"
@@ -15,26 +16,29 @@
 #include "transfer/transfer.h"
 
 namespace kha {
-namespace {
 
 int32_t LoadFromMarn() {
+  // Each step below is a change of its own; a holder that dies between
+  // two leaves the region whole after the last one, and the mark tells
+  // the next taker that the load did not finish.
+  const TransferMark mark(TransferKind::kLoadFromMarn);
+  // The whole load is one hold and writes the region only through the
+  // library: its adds may search for free slots from where the last ended.
+  const FreeSlotHintScope hints;
   if (const int32_t result = LoadTuningFromMarn(); result != KHA_OK) return result;
 
   // Both tables are emptied at once by setting the header's counts back;
   // the old records stay in the region's bytes until slots are reused.
   uint32_t region_size = 0;
-  if (const int32_t result =
-          GetKestiHistAdminHeader(&region_size, nullptr, nullptr, nullptr, nullptr);
+  if (const int32_t result = GetHeader(&region_size, nullptr, nullptr, nullptr, nullptr);
       result != KHA_OK) {
     return result;
   }
-  if (const int32_t result = PutKestiHistAdminHeader(region_size, 0, 0, 0, 0); result != KHA_OK) {
+  if (const int32_t result = PutHeader(region_size, 0, 0, 0, 0); result != KHA_OK) {
     return result;
   }
   return LoadRepositoriesFromMarn();
 }
-
-}  // namespace
 
 int32_t LoadRepositoriesFromMarn() {
   return ForEachHistorianRepository(MARN_SOURCE_RUNNING, LoadOneRepositoryFromMarn)
@@ -81,11 +85,3 @@ int32_t LoadOneRepositoryFromMarn(int32_t repository_index, int16_t arc_count) {
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL LoadFromMarnIntoKestiHistAdmin(void) {
-  kha::HistAdminLock lock;
-  // The whole load is one hold and writes the region only through the
-  // library: its adds may search for free slots from where the last ended.
-  const kha::FreeSlotHintScope hints;
-  return kha::LoadFromMarn();
-}

@@ -4,6 +4,7 @@
 
 #include "historian/drell.h"
 #include "kestihistadmin.h"
+#include "region/header_access.h"
 #include "transfer/historian_lists.h"
 #include "transfer/historian_paths.h"
 #include "transfer/transfer.h"
@@ -31,7 +32,7 @@ int32_t LoadTuningFromMarn() {
   CopyPathField(tuning.TuneFilePath, path);
   std::memcpy(tuning.TuneFileTimestamp, timestamp, sizeof(timestamp));
 
-  return PutKestiHistAdminTuningData(&tuning);
+  return PutTuningData(&tuning);
 }
 
 }  // namespace kha

@@ -12,15 +12,15 @@
 #include "historian/marnuser.h"
 #include "kestihistadmin.h"
 #include "region/header_access.h"
-#include "region/locking.h"
+#include "region/journal.h"
 #include "tables/repository_table.h"
 #include "transfer/historian_lists.h"
 #include "transfer/transfer.h"
 
 namespace kha {
-namespace {
 
 int32_t SaveToConfig() {
+  const TransferMark mark(TransferKind::kSaveToConfig);
   TuningData tuning;
   std::memset(&tuning, 0, sizeof(tuning));
   if (const int32_t result = GetTuningData(&tuning); result != KHA_OK) return result;
@@ -29,8 +29,6 @@ int32_t SaveToConfig() {
   if (marn_write_hist_config() != 0) return KHA_WRITE_CONFIG_FAILED;
   return KHA_OK;
 }
-
-}  // namespace
 
 int32_t SaveTuningToMarn(const TuningData& tuning) {
   return PutTuningList(TuningListOf(tuning)) == 0 ? KHA_OK : KHA_SAVE_TUNING_FAILED;
@@ -74,8 +72,3 @@ int32_t SaveRepositoriesToMarn() {
 }
 
 }  // namespace kha
-
-extern "C" KESTIHISTADMIN_API int32_t KHA_CALL SaveKestiHistAdminToConfig(void) {
-  kha::HistAdminLock lock;
-  return kha::SaveToConfig();
-}

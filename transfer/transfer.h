@@ -28,6 +28,12 @@ struct GlobalFileSetValues {
 // above 0.
 bool HasOwnFileSetValues(int32_t size, float threshold, int32_t time_span);
 
+// The three operations behind the exported loads and save. Each runs with
+// the HistAdmin mutex held for its whole length.
+int32_t LoadFromMarn();
+int32_t LoadFromConfig();
+int32_t SaveToConfig();
+
 // --- Load from the running historian ------------------------------------
 // The tuning block, with the paths and time stamps of config.dat and
 // tune.dat, from the library into the region. Shared by both loads.

@@ -128,7 +128,7 @@ TEST_F(MultiProcess, ObjectsAreOpenToEveryAccountWhateverTheUmask) {
   umask(previous);
   ASSERT_EQ(result, KHA_OK);
   const std::vector<std::string> names = kha::test::LiveHistAdminObjects();
-  ASSERT_EQ(names.size(), 2u);
+  ASSERT_EQ(names.size(), 3u);
   for (const std::string& name : names) {
     struct stat status {};
     ASSERT_EQ(::stat(("/dev/shm/" + name).c_str(), &status), 0);
@@ -138,6 +138,7 @@ TEST_F(MultiProcess, ObjectsAreOpenToEveryAccountWhateverTheUmask) {
   ASSERT_NE(prefix, nullptr);
   EXPECT_TRUE(Exists(std::string("/dev/shm/") + prefix + "KESTICORE_HISTADMIN"));
   EXPECT_TRUE(Exists(std::string("/dev/shm/") + prefix + "KESTICORE_HISTADMIN_MUTEX"));
+  EXPECT_TRUE(Exists(std::string("/dev/shm/") + prefix + "KESTICORE_HISTADMIN_JOURNAL"));
   ASSERT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
   EXPECT_TRUE(kha::test::LiveHistAdminObjects().empty());
 }

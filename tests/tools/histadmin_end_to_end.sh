@@ -225,6 +225,32 @@ lacks "$out" '"NumberPoints": 0,' "values in effect after loading the running hi
 run 0 verify
 contains "$out" "the region is consistent"
 
+# --- a load that leaves a repository out returns 0, and histadmin says so
+cp "$work/config/config.dat" "$work/config.keep"
+cat >>"$work/config/config.dat" <<'TOML'
+
+[[repository]]
+name = 'A_NAME_OF_THIRTY_ONE_CHARACTER'
+file_path = '/data/long'
+backup_file_path = ''
+number_points = 1
+queue_size = 1
+global_file_set_size = 1
+global_threshold = 1.0
+global_time_span = 1
+past_time = 1
+future_time = 1
+cache_size = 1
+insert_size = 1
+empty_file_sets = 1
+TOML
+sed -i "s/A_NAME_OF_THIRTY_ONE_CHARACTER/A_NAME_OF_THIRTY_ONE_CHARACTERS/" "$work/config/config.dat"
+run 1 load config
+contains "$err" "(A_NAME_OF_THIRTY_ONE_CHARACTERS): not loaded" "stderr of a partial load"
+contains "$err" "1 repository was not loaded or not complete" "stderr of a partial load"
+cp "$work/config.keep" "$work/config/config.dat"
+run 0 load config
+
 # --- verify catches a broken region --------------------------------------
 "${emulator[@]}" "$break_region" repository-count || fail "kha_break_region failed"
 run 1 verify

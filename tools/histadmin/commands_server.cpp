@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "failure.h"
 #include "kestihistadmin.h"
+#include "load_report.h"
 #include "service_notify.h"
 #include "settings.h"
 
@@ -55,6 +56,12 @@ void Serve(const ServeOptions& options) {
   if (code != 0) {
     (void)DetachFromKestiHistAdminSharedMemory();
     FailWithCode(code, "cannot load the region");
+  }
+  if (options.load == "running" || options.load == "config") {
+    // Served all the same: what did load is better than an empty region.
+    for (const std::string& line : RepositoriesNotLoaded(options.load == "running" ? 0 : 1)) {
+      std::cerr << "histadmin: " << line << '\n';
+    }
   }
 
   std::cout << "histadmin: serving a HistAdmin region of " << size << " bytes (" << loaded
