@@ -13,7 +13,7 @@ set(CPACK_PACKAGE_CONTACT
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "history administration library of a process historian")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
-set(CPACK_STRIP_FILES OFF)
+set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
   # The MSVC import library: made from the same .def as the DLL's exports.
@@ -73,6 +73,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/histadm
         DESTINATION ${_kha_doc} COMPONENT runtime)
 
 file(WRITE ${CMAKE_BINARY_DIR}/packaging/conffiles "/etc/default/kestihistadmin\n")
+file(WRITE ${CMAKE_BINARY_DIR}/packaging/triggers "activate-noawait ldconfig\n")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -84,12 +85,12 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "history administration library of a process historian\n"
   "The library keeps one machine-wide table of history repositories and their\n"
   "archive file sets in a named shared-memory region, with a cross-process\n"
   "mutex. The package holds the library and its development files, the\n"
   "stand-in historian configuration libraries, the histadmin tool and the\n"
   "kestihistadmin.service unit that keeps the region alive.")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/conffiles
+                                       ${CMAKE_BINARY_DIR}/packaging/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

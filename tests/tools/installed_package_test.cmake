@@ -3,6 +3,12 @@
 # runs both and the installed histadmin.
 #   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -DGENERATOR=...
 #         [-DHISTORIAN=ON] [-DC_COMPILER=...] [-DSANITIZE=...] -P installed_package_test.cmake
+# With -DPACKAGE_ROOT=DIR (a Debian package unpacked there by dpkg-deb -x)
+# and -DLIBDIR=lib/ARCH the same checks run on the package's /usr instead,
+# together with its man pages, its unit and its settings file.
+if(DEFINED PACKAGE_ROOT)
+  set(BUILD_DIR unused)
+endif()
 foreach(var BUILD_DIR SOURCE_DIR WORK_DIR GENERATOR)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "${var} is not set")
@@ -24,11 +30,28 @@ function(expect_in text needle)
   endif()
 endfunction()
 
-set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
-run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-
 include(GNUInstallDirs)
+if(DEFINED PACKAGE_ROOT)
+  set(prefix ${PACKAGE_ROOT}/usr)
+  set(CMAKE_INSTALL_LIBDIR ${LIBDIR})
+  foreach(file
+      usr/${LIBDIR}/libkestihistadmin.so.0 usr/share/man/man1/histadmin.1.gz
+      usr/share/man/man3/kestihistadmin.3.gz usr/share/doc/kestihistadmin/copyright
+      lib/systemd/system/kestihistadmin.service etc/default/kestihistadmin)
+    if(NOT EXISTS ${PACKAGE_ROOT}/${file})
+      message(FATAL_ERROR "not in the package: ${file}")
+    endif()
+  endforeach()
+  file(READ ${PACKAGE_ROOT}/lib/systemd/system/kestihistadmin.service unit)
+  expect_in("${unit}" "Type=notify")
+  expect_in("${unit}" "ExecStart=/usr/bin/histadmin serve")
+  file(READ_SYMLINK ${PACKAGE_ROOT}/usr/${LIBDIR}/libkestihistadmin.so.0 soname_target)
+  expect_in("${soname_target}" "libkestihistadmin.so.0.1.0")
+else()
+  set(prefix ${WORK_DIR}/prefix)
+  run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+endif()
 set(historian_files "")
 if(HISTORIAN)
   set(historian_files include/marnuser.h include/drell.h ${CMAKE_INSTALL_LIBDIR}/libmarnuser.so

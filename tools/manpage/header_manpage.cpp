@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
   }
 
   std::ostringstream description, functions, records, codes, statuses;
-  const std::regex code_line(R"(^\s*(KHA_[A-Z0-9_]+)\s*=\s*(-?[0-9]+),?\s*(/\*\s*(.*?)\s*\*/)?\s*$)");
+  const std::regex code_line(
+      R"(^\s*(KHA_[A-Z0-9_]+)\s*=\s*(-?[0-9]+),?\s*(/\*\s*(.*?)\s*\*/)?\s*$)");
   int functions_found = 0;
   std::size_t i = 0;
   bool first_comment = true;
