@@ -140,7 +140,7 @@ std::string SelfPath() {
   return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
 }
 
-Child::Child(const std::string& role, const std::vector<std::string>& args) {
+long long SpawnChildRole(const std::string& role, const std::vector<std::string>& args) {
   const std::string self = SelfPath();
   const std::string flag = kRoleFlag + role;
   std::vector<char*> argv;
@@ -149,8 +149,11 @@ Child::Child(const std::string& role, const std::vector<std::string>& args) {
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   pid_t pid = -1;
-  if (posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ) == 0) id_ = pid;
+  return posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
 }
+
+Child::Child(const std::string& role, const std::vector<std::string>& args)
+    : id_(SpawnChildRole(role, args)) {}
 
 Child::~Child() {
   if (id_ == -1 || waited_) return;

@@ -46,6 +46,13 @@ inline constexpr int kKilledExitCode = 128 + 9;
 // Path of the running test binary.
 std::string SelfPath();
 
+#if !defined(_WIN32)
+// Starts a process running `role` of this binary and returns its pid (-1
+// when it could not be started), for a parent that waits for it itself,
+// such as a tracer; Child does the same and waits for it.
+long long SpawnChildRole(const std::string& role, const std::vector<std::string>& args);
+#endif
+
 // In a child: ends it when the test process that started it ends, so that
 // a failed or killed test leaves no process behind that still calls into
 // the region. (On Windows a Child is in a job with its parent from its
