@@ -17,14 +17,14 @@
 
 namespace {
 
-using kha::test::DoubleArc;
-using kha::test::DoubleRepository;
+using kha::historian::FileSetConfig;
+using kha::historian::RepositoryConfig;
 using kha::test::HistorianDouble;
 
-std::vector<DoubleRepository> Configuration(int repositories, int file_sets) {
-  std::vector<DoubleRepository> configuration;
+std::vector<RepositoryConfig> Configuration(int repositories, int file_sets) {
+  std::vector<RepositoryConfig> configuration;
   for (int r = 0; r < repositories; ++r) {
-    DoubleRepository repository;
+    RepositoryConfig repository;
     repository.name = "Repository" + std::to_string(r);
     repository.file_path = "D:/hist/" + repository.name;
     repository.backup_file_path = "E:/backup/" + repository.name;
@@ -32,13 +32,13 @@ std::vector<DoubleRepository> Configuration(int repositories, int file_sets) {
     repository.global_threshold = 0.5f;
     repository.global_time_span = 3600;
     for (int f = 0; f < file_sets; ++f) {
-      DoubleArc arc;
+      FileSetConfig arc;
       arc.file_path =
           "\\\\histserver\\d$\\hist\\" + repository.name + "\\fileset" + std::to_string(f);
       arc.size = (f % 3 == 0) ? -1 : 1000;
       arc.threshold = 0.25f;
       arc.time_span = 60;
-      repository.arcs.push_back(arc);
+      repository.file_sets.push_back(arc);
     }
     configuration.push_back(std::move(repository));
   }

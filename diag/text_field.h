@@ -4,15 +4,15 @@
 #pragma once
 
 #include <cstddef>
-#include <cstring>
+
+#include "tables/bounded_string.h"
 
 namespace kha {
 
 template <std::size_t N>
 int TextLength(const char (&field)[N]) {
   static_assert(N < 4096);
-  const void* end = std::memchr(field, '\0', N);
-  return static_cast<int>(end != nullptr ? static_cast<const char*>(end) - field : N);
+  return static_cast<int>(BoundedLength(field, N));
 }
 
 }  // namespace kha

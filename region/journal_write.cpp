@@ -25,6 +25,27 @@ struct ThreadJournal {
 thread_local ThreadJournal current;
 constinit std::atomic<bool> g_journal_off{false};
 
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KHA_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define KHA_THREAD_SANITIZER 1
+#endif
+
+// A fence for the compiler and the CPU. ThreadSanitizer cannot model
+// fences (and refuses to build one); its builds get the compiler barrier
+// alone, which on the x86 machines they run on is all a store needs to
+// stay behind an earlier one.
+inline void KeepLaterStoresBehind() {
+#if defined(KHA_THREAD_SANITIZER)
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+#else
+  std::atomic_thread_fence(std::memory_order_release);
+#endif
+}
+
 uint32_t TransferBits() { return current.transfer << kJournalTransferShift; }
 
 void ForgetUnit() {
@@ -130,7 +151,7 @@ bool SaveForUndo(const void* address, std::size_t length) {
   // weakly ordered CPU. The fence after it keeps them behind.
   StoreJournalWord(*header, kJournalStateOffset,
                    TransferBits() | static_cast<uint32_t>(used + size));
-  std::atomic_thread_fence(std::memory_order_release);
+  KeepLaterStoresBehind();
   current.opened = true;
   current.last_offset = offset;
   current.last_length = static_cast<uint32_t>(length);

@@ -55,7 +55,7 @@ uint16_t CountFileSetsToSave(int16_t slot) {
   if (repository == nullptr) return 0;
   uint16_t to_save = 0;
   ForEachFileSetInChain(*repository, [&](int16_t, const FileSetRecord& file_set, int32_t) {
-    if (file_set.SlotUsage == kSlotInUse && IsToBeSaved(file_set.RecordStatus)) ++to_save;
+    if (IsFileSetToBeSaved(file_set)) ++to_save;
     return true;
   });
   return to_save;

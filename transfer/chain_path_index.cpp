@@ -6,6 +6,7 @@
 #include "region/layout.h"
 #include "region/region_view.h"
 #include "tables/chain.h"
+#include "tables/name_compare.h"
 #include "tables/repository_table.h"
 #include "transfer/historian_paths.h"
 
@@ -33,7 +34,7 @@ int16_t FindFirstFileSetByConvertedPath(uint16_t repository_slot, const char* co
   ForEachFileSetInChain(repository, [&](int16_t slot, const FileSetRecord& file_set, int32_t) {
     char local[kPathFieldSize];
     ConvertPendingPath(file_set, local);
-    if (!PathsEqualIgnoringAsciiCase(local, converted)) return true;
+    if (!PathEquals(converted, local)) return true;
     found = slot;
     return false;
   });

@@ -4,16 +4,9 @@
 
 #include "historian/drell.h"
 #include "kestihistadmin.h"
+#include "tables/bounded_string.h"
 
 namespace kha {
-namespace {
-
-constexpr char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-}  // namespace
-
 void TerminatePath(char* path) { path[kPathFieldSize - 1] = '\0'; }
 
 void CopyPathField(char* destination, const char* field) {
@@ -33,18 +26,10 @@ void ConvertPathForComparison(const char* path, char* local) {
   TerminatePath(local);
 }
 
-bool PathsEqualIgnoringAsciiCase(const char* a, const char* b) {
-  for (std::size_t i = 0; i < kPathFieldSize; ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-    if (a[i] == '\0') return true;
-  }
-  return true;
-}
-
 int32_t ReadRepositoryName(int source, int repository_index, char* name, int32_t library_failure) {
   std::memset(name, 0, kNameFieldSize);
   if (get_repos_name(source, repository_index, name) != 0) return library_failure;
-  if (std::memchr(name, '\0', kNameFieldSize) == nullptr) return KHA_NAME_TOO_LONG;
+  if (BoundedLength(name, kNameFieldSize) == kNameFieldSize) return KHA_NAME_TOO_LONG;
   return KHA_OK;
 }
 

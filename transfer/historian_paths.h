@@ -28,9 +28,6 @@ void FixHistoryPath(char* path);
 // 256-byte buffer; it is left terminated whatever the library does.
 void ConvertPathForComparison(const char* path, char* local);
 
-// Two terminated paths, compared ignoring the case of ASCII letters only.
-bool PathsEqualIgnoringAsciiCase(const char* a, const char* b);
-
 // Reads the name of repository `repository_index` of `source` into a
 // 32-byte buffer. 0 when a name came back; `library_failure` when the
 // library failed; -2020 when it filled all 32 bytes without a terminator

@@ -5,9 +5,11 @@
 
 #include "historian/marnuser.h"
 #include "kestihistadmin.h"
+#include "tables/name_compare.h"
 #include "tables/repository_table.h"
 #include "transfer/historian_lists.h"
 #include "transfer/historian_paths.h"
+#include "transfer/repository_settings.h"
 #include "transfer/transfer.h"
 
 namespace kha {
@@ -22,8 +24,7 @@ void ChoosePathInEffect(const char* read, const char* current_field, char* chose
   char current_local[kPathFieldSize];
   ConvertPathForComparison(read, read_local);
   ConvertPathForComparison(current, current_local);
-  CopyPathField(chosen_field,
-                PathsEqualIgnoringAsciiCase(read_local, current_local) ? read : current);
+  CopyPathField(chosen_field, PathEquals(read_local, current_local) ? read : current);
 }
 
 }  // namespace
@@ -47,27 +48,11 @@ int32_t LoadRepositoryHeaderFromConfig(int32_t repository_index, uint16_t reposi
   }
   FixHistoryPath(list.file_path);
   FixHistoryPath(list.backup_file_path);
-  CopyPathField(record.PendingFilePath, list.file_path);
-  CopyPathField(record.PendingBackupFilePath, list.backup_file_path);
+  StoreSettingsAsPending(list, &record);  // the file-set count is not stored by the update
   ChoosePathInEffect(list.file_path, current.FilePath, record.FilePath);
   ChoosePathInEffect(list.backup_file_path, current.BackupFilePath, record.BackupFilePath);
 
-  record.PendingNumberPoints = list.number_points;
-  record.NumberFS = list.file_set_count;  // not stored by the update
-  record.PendingQueueSize = list.queue_size;
-  record.GlobalFileSetSize = list.global_file_set_size;
-  record.PendingGlobalThreshold = list.global_threshold;
-  record.PendingGlobalTimeSpan = list.global_time_span;
-  record.PastTime = list.past_time;
-  record.FutureTime = list.future_time;
-  record.PendingCacheSize = list.cache_size;
-  record.PendingInsertSize = list.insert_size;
-  record.PendingEmptyFilesets = list.empty_file_sets;
-
-  globals->size = list.global_file_set_size;
-  globals->threshold = list.global_threshold;
-  globals->time_span = list.global_time_span;
-
+  *globals = GlobalFileSetValuesOf(list);
   return UpdateOneRepositoryHeader(1, repository_slot, &record);
 }
 

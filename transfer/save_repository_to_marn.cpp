@@ -7,19 +7,13 @@
 #include "tables/chain.h"
 #include "tables/file_set_table.h"
 #include "tables/repository_table.h"
+#include "tables/status.h"
 #include "transfer/historian_lists.h"
 #include "transfer/historian_paths.h"
+#include "transfer/repository_settings.h"
 #include "transfer/transfer.h"
 
 namespace kha {
-namespace {
-
-bool ToBeSaved(const FileSetRecord& file_set) {
-  return file_set.SlotUsage == kSlotInUse &&
-         (file_set.RecordStatus == KHA_STATUS_ACTIVE || file_set.RecordStatus == KHA_STATUS_NEW);
-}
-
-}  // namespace
 
 int32_t SaveOneRepositoryToMarn(int32_t save_index, uint16_t repository_slot,
                                 uint16_t file_set_count) {
@@ -43,7 +37,7 @@ int32_t SaveOneRepositoryToMarn(int32_t save_index, uint16_t repository_slot,
     std::memset(&file_set, 0, sizeof(file_set));
     result = GetOneFileSet(static_cast<uint16_t>(slot), &file_set);
     if (result != KHA_OK) return false;
-    if (ToBeSaved(file_set)) {
+    if (IsFileSetToBeSaved(file_set)) {
       result = SaveOneFileSetToMarn(save_index, static_cast<uint16_t>(slot), arc_index);
       if (result != KHA_OK) return false;
       ++arc_index;
@@ -63,21 +57,7 @@ int32_t SaveRepositoryHeaderToMarn(int32_t save_index, uint16_t repository_slot,
   std::memcpy(name, repository.RepositoryName, sizeof(name));
   name[kNameFieldSize - 1] = '\0';
 
-  RepositoryList list;
-  CopyPathField(list.file_path, repository.PendingFilePath);
-  CopyPathField(list.backup_file_path, repository.PendingBackupFilePath);
-  list.number_points = repository.PendingNumberPoints;
-  list.file_set_count = static_cast<int16_t>(file_set_count);
-  list.queue_size = repository.PendingQueueSize;
-  list.global_file_set_size = repository.GlobalFileSetSize;
-  list.global_threshold = repository.PendingGlobalThreshold;
-  list.global_time_span = repository.PendingGlobalTimeSpan;
-  list.past_time = repository.PastTime;
-  list.future_time = repository.FutureTime;
-  list.cache_size = repository.PendingCacheSize;
-  list.insert_size = repository.PendingInsertSize;
-  list.empty_file_sets = repository.PendingEmptyFilesets;
-
+  const RepositoryList list = PendingSettingsOf(repository, static_cast<int16_t>(file_set_count));
   return PutRepositoryList(save_index, name, list) == 0 ? KHA_OK : KHA_SAVE_REPOSITORY_FAILED;
 }
 

@@ -1,5 +1,6 @@
 #include "config/atomic_files.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -22,6 +23,11 @@ fs::path DirectoryOf(const fs::path& file) {
   const fs::path directory = file.parent_path();
   return directory.empty() ? fs::path(".") : directory;
 }
+
+// What a replaced file held is kept in memory until the replacement is
+// complete, to put it back on failure; a file bigger than this is no
+// configuration file of ours and is not replaced.
+constexpr std::size_t kMaxOldFileSize = 64u << 20;
 
 struct OldFile {
   bool existed = false;
@@ -83,13 +89,32 @@ void RemoveAbandonedTemporaries(const fs::path& target) {
   }
 }
 
+// The file that `path` names once symbolic links are followed (the link
+// need not lead to a file yet). A save writes the file a link leads to and
+// leaves the link in place. A chain of links too long to follow is left
+// as it is and fails to be read.
+fs::path FollowLinks(fs::path path) {
+  constexpr int kMostLinks = 40;
+  for (int link = 0; link < kMostLinks; ++link) {
+    std::error_code error;
+    if (!fs::is_symlink(fs::symlink_status(path, error)) || error) return path;
+    const fs::path leads_to = fs::read_symlink(path, error);
+    if (error) return path;
+    path = leads_to.is_absolute() ? leads_to : path.parent_path() / leads_to;
+  }
+  return path;
+}
+
 // Writes `contents` into a new temporary file beside `target` and flushes
-// it to disk. Nothing is left behind on failure.
-std::optional<fs::path> WriteTemporaryFile(const fs::path& target, std::string_view contents) {
+// it to disk; it takes the permissions and owner of `target` when that
+// exists (`keep_attributes`). Nothing is left behind on failure.
+std::optional<fs::path> WriteTemporaryFile(const fs::path& target, std::string_view contents,
+                                           bool keep_attributes) {
   const FileSystemCalls& calls = ActiveFileSystem();
   const fs::path temporary = TemporaryPathFor(target);
   os::FileHandle file = 0;
   if (!calls.create_new_file(temporary, &file)) return std::nullopt;
+  if (keep_attributes) calls.keep_attributes_of(target, file);
 
   bool written = true;
   while (written && !contents.empty()) {
@@ -112,7 +137,7 @@ void Restore(const fs::path& target, const OldFile& old) {
   const FileSystemCalls& calls = ActiveFileSystem();
   if (!old.existed) {
     calls.remove_file(target);
-  } else if (const auto temporary = WriteTemporaryFile(target, old.contents)) {
+  } else if (const auto temporary = WriteTemporaryFile(target, old.contents, true)) {
     if (!calls.replace_file(*temporary, target)) calls.remove_file(*temporary);
   }
   calls.sync_directory(DirectoryOf(target));
@@ -124,24 +149,32 @@ bool ReplaceFilesAtomically(std::span<const FileReplacement> files) {
   if (files.empty()) return true;
   const FileSystemCalls& calls = ActiveFileSystem();
 
+  std::vector<fs::path> targets;
+  std::vector<fs::path> directories;
   std::vector<OldFile> old_files(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
-    switch (ReadWholeFile(files[i].path, old_files[i].contents)) {
+    targets.push_back(FollowLinks(files[i].path));
+    const fs::path directory = DirectoryOf(targets[i]);
+    if (std::find(directories.begin(), directories.end(), directory) == directories.end()) {
+      directories.push_back(directory);
+    }
+    switch (ReadWholeFile(targets[i], old_files[i].contents, kMaxOldFileSize)) {
       case ReadOutcome::kRead:
         old_files[i].existed = true;
         break;
       case ReadOutcome::kMissing:
         break;
+      case ReadOutcome::kTooBig:
       case ReadOutcome::kFailed:
         return false;
     }
   }
 
-  for (const auto& file : files) RemoveAbandonedTemporaries(file.path);
+  for (const auto& target : targets) RemoveAbandonedTemporaries(target);
 
   std::vector<fs::path> temporaries;
-  for (const auto& file : files) {
-    auto temporary = WriteTemporaryFile(file.path, file.contents);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    auto temporary = WriteTemporaryFile(targets[i], files[i].contents, old_files[i].existed);
     if (!temporary) {
       for (const auto& written : temporaries) calls.remove_file(written);
       return false;
@@ -150,15 +183,16 @@ bool ReplaceFilesAtomically(std::span<const FileReplacement> files) {
   }
 
   std::size_t replaced = 0;
-  while (replaced < files.size() &&
-         calls.replace_file(temporaries[replaced], files[replaced].path)) {
+  while (replaced < files.size() && calls.replace_file(temporaries[replaced], targets[replaced])) {
     ++replaced;
   }
-  if (replaced == files.size() && calls.sync_directory(DirectoryOf(files.front().path))) {
-    return true;
+  bool synced = replaced == files.size();
+  for (std::size_t d = 0; synced && d < directories.size(); ++d) {
+    synced = calls.sync_directory(directories[d]);
   }
+  if (synced) return true;
   for (std::size_t i = replaced; i < files.size(); ++i) calls.remove_file(temporaries[i]);
-  for (std::size_t i = replaced; i-- > 0;) Restore(files[i].path, old_files[i]);
+  for (std::size_t i = replaced; i-- > 0;) Restore(targets[i], old_files[i]);
   return false;
 }
 

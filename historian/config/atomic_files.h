@@ -21,6 +21,9 @@ struct FileReplacement {
 // other: a reader that looks at two of them while they are being replaced
 // may find one new and one old, never a partial one. Temporary files of
 // these files that a dead saver left behind over an hour ago are removed.
+// A file that is a symbolic link is written where the link leads, and the
+// link stays; a new file takes the permissions, owner and group of the
+// one it replaces where this process may give them.
 bool ReplaceFilesAtomically(std::span<const FileReplacement> files);
 
 }  // namespace kha::historian

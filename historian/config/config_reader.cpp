@@ -11,6 +11,7 @@
 #include "config/byte_text.h"
 #include "config/config_text.h"
 #include "config/float_text.h"
+#include "config/parse_guard.h"
 #include "config/toml_library.h"
 
 namespace kha::historian {
@@ -286,8 +287,8 @@ class Reader {
 std::optional<HistoryConfig> ParseConfigText(std::string_view text, ConfigFileKind kind,
                                              std::string* error) {
   if (error != nullptr) error->clear();
-  if (const std::size_t line = FirstHeaderWithoutKey(text); line != 0) {
-    if (error != nullptr) *error = "line " + std::to_string(line) + ": a table header without a key";
+  if (std::string reason = ReasonToRefuseBeforeParsing(text); !reason.empty()) {
+    if (error != nullptr) *error = std::move(reason);
     return std::nullopt;
   }
   toml::parse_result parsed = toml::parse(text);

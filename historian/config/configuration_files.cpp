@@ -19,13 +19,19 @@ bool SetError(std::string* error, std::string text) {
   return false;
 }
 
+std::string TooBig(const std::filesystem::path& path) {
+  return path.string() + ": larger than " + std::to_string(kMaxConfigTextSize >> 20) + " MiB";
+}
+
 bool ReadRequiredFile(ConfigFileKind kind, std::string& contents, std::string* error) {
   const auto path = ConfigFilePath(kind);
-  switch (ReadWholeFile(path, contents)) {
+  switch (ReadWholeFile(path, contents, kMaxConfigTextSize)) {
     case ReadOutcome::kRead:
       return true;
     case ReadOutcome::kMissing:
       return SetError(error, path.string() + ": no such file");
+    case ReadOutcome::kTooBig:
+      return SetError(error, TooBig(path));
     case ReadOutcome::kFailed:
       break;
   }
@@ -46,12 +52,15 @@ std::optional<ConfigFileTexts> ReadConfigFileTexts(ConfigSource source, std::str
   ConfigFileTexts texts;
   if (source == ConfigSource::kRunning) {
     const auto path = ConfigFilePath(ConfigFileKind::kRunning);
-    switch (ReadWholeFile(path, texts.running)) {
+    switch (ReadWholeFile(path, texts.running, kMaxConfigTextSize)) {
       case ReadOutcome::kRead:
         texts.from_running_snapshot = true;
         return texts;
       case ReadOutcome::kMissing:
         break;
+      case ReadOutcome::kTooBig:
+        SetError(error, TooBig(path));
+        return std::nullopt;
       case ReadOutcome::kFailed:
         SetError(error, path.string() + ": cannot be read");
         return std::nullopt;
@@ -89,6 +98,10 @@ bool WriteStoredConfiguration(const HistoryConfig& config) {
       FileReplacement{ConfigFilePath(ConfigFileKind::kConfig),
                       FormatConfigText(config, ConfigFileKind::kConfig)},
   };
+  // A file the reader would refuse is never written: the old files stay.
+  for (const auto& file : files) {
+    if (file.contents.size() > kMaxConfigTextSize) return false;
+  }
   return ReplaceFilesAtomically(files);
 }
 

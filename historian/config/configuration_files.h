@@ -37,7 +37,8 @@ std::optional<HistoryConfig> ParseConfigFileTexts(const ConfigFileTexts& texts, 
 std::optional<HistoryConfig> ReadConfiguration(ConfigSource source, std::string* error = nullptr);
 
 // Replaces config.dat and tune.dat with `config` (which must hold a tuning
-// block), both or neither (see ReplaceFilesAtomically).
+// block), both or neither (see ReplaceFilesAtomically). Fails without a
+// change when either text would be larger than the reader takes.
 bool WriteStoredConfiguration(const HistoryConfig& config);
 
 // The configuration of a source as the files hold it now, for getters

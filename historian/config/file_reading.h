@@ -7,15 +7,16 @@
 
 namespace kha::historian {
 
-// No configuration file of ours comes near this; anything bigger is not one.
-inline constexpr std::size_t kMaxConfigFileSize = 64u << 20;
-
 enum class ReadOutcome {
   kRead,     // `contents` holds the whole file
   kMissing,  // there is no such file
-  kFailed,   // it exists but could not be read, or is too big
+  kTooBig,   // it holds more than the limit: not read, or not kept
+  kFailed,   // it exists but could not be read
 };
 
-ReadOutcome ReadWholeFile(const std::filesystem::path& path, std::string& contents);
+// Reads at most `limit` bytes and a little more: a file whose size shows
+// it is bigger is not read at all.
+ReadOutcome ReadWholeFile(const std::filesystem::path& path, std::string& contents,
+                          std::size_t limit);
 
 }  // namespace kha::historian

@@ -6,7 +6,7 @@ namespace {
 
 constexpr FileSystemCalls kOsCalls = {
     &os::CreateNewFile, &os::WriteToFile,   &os::SyncFile,   &os::CloseFile,
-    &os::RenameOver,    &os::SyncDirectory, &os::RemoveFile,
+    &os::RenameOver,    &os::SyncDirectory, &os::RemoveFile, &os::KeepAttributesOf,
 };
 
 FileSystemCalls active_calls = kOsCalls;

@@ -18,6 +18,7 @@ struct FileSystemCalls {
   bool (*replace_file)(const std::filesystem::path& from, const std::filesystem::path& to);
   bool (*sync_directory)(const std::filesystem::path& directory);
   bool (*remove_file)(const std::filesystem::path& path);
+  void (*keep_attributes_of)(const std::filesystem::path& model, os::FileHandle file);
 };
 
 // The operating system's calls.

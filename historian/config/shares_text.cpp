@@ -2,6 +2,7 @@
 
 #include "config/config_text.h"
 #include "config/history_config.h"
+#include "config/parse_guard.h"
 #include "config/toml_library.h"
 
 namespace kha::historian {
@@ -17,8 +18,8 @@ std::nullopt_t Fail(std::string* error, std::string text) {
 
 std::optional<std::map<std::string, std::string>> ParseSharesText(std::string_view text,
                                                                   std::string* error) {
-  if (const std::size_t line = FirstHeaderWithoutKey(text); line != 0) {
-    return Fail(error, "line " + std::to_string(line) + ": a table header without a key");
+  if (std::string reason = ReasonToRefuseBeforeParsing(text); !reason.empty()) {
+    return Fail(error, std::move(reason));
   }
   toml::parse_result parsed = toml::parse(text);
   if (!parsed) return Fail(error, std::string(parsed.error().description()));

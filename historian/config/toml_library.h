@@ -29,18 +29,21 @@ namespace kha::historian {
 // line whose header does not start with a key (a bare-key character, a
 // quote or the closing bracket toml++ reports itself), 0 when every header
 // does. Such a file is refused before toml++ sees it. A line inside a
-// multi-line value that starts with such brackets is refused too.
+// multi-line value that starts with such brackets is refused too. A
+// byte-order mark, which toml++ skips at the start, is skipped here as
+// well, and a carriage return counts as a blank like a space.
 inline std::size_t FirstHeaderWithoutKey(std::string_view text) {
   std::size_t line = 1;
-  for (std::size_t at = 0; at < text.size(); ++line) {
+  const std::size_t start = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+  for (std::size_t at = start; at < text.size(); ++line) {
     std::size_t end = text.find('\n', at);
     if (end == std::string_view::npos) end = text.size();
     std::size_t i = at;
-    while (i < end && (text[i] == ' ' || text[i] == '\t')) ++i;
+    while (i < end && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r')) ++i;
     if (i < end && text[i] == '[') {
       ++i;
       if (i < end && text[i] == '[') ++i;
-      while (i < end && (text[i] == ' ' || text[i] == '\t')) ++i;
+      while (i < end && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r')) ++i;
       const char c = i < end ? text[i] : '\n';
       const bool key = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
                        c == '_' || c == '-' || c == '"' || c == '\'' || c == ']';

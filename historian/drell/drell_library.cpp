@@ -6,6 +6,7 @@
 
 #include "config/c_strings.h"
 #include "config/config_directory.h"
+#include "config/config_text.h"
 #include "config/file_reading.h"
 #include "config/history_config.h"
 #include "config/shares_text.h"
@@ -69,7 +70,7 @@ int DrellLibrary::RepositoryName(int source, int repository_index, char* name) {
 
 std::map<std::string, std::string> DrellLibrary::Shares() {
   std::string text;
-  const ReadOutcome outcome = ReadWholeFile(SharesFilePath(), text);
+  const ReadOutcome outcome = ReadWholeFile(SharesFilePath(), text, kMaxConfigTextSize);
   const std::lock_guard lock(shares_mutex_);
   if (outcome != ReadOutcome::kRead) {
     shares_text_.reset();

@@ -1,5 +1,6 @@
 #include "marnuser/marn_library.h"
 
+#include <cstdio>
 #include <limits>
 #include <utility>
 
@@ -8,13 +9,25 @@
 namespace kha::historian {
 
 int MarnLibrary::ReadHistConfig() {
-  auto config = ReadConfiguration(ConfigSource::kStored);
-  if (!config) return kMarnNoConfiguration;
+  std::string failure;
+  auto config = ReadConfiguration(ConfigSource::kStored, &failure);
+  if (!config) {
+    std::fprintf(stderr, "marnuser: the configuration files cannot be read: %s\n", failure.c_str());
+    const std::lock_guard lock(mutex_);
+    last_read_failure_ = std::move(failure);
+    return kMarnNoConfiguration;
+  }
   auto read = std::make_shared<const HistoryConfig>(std::move(*config));
   const std::lock_guard lock(mutex_);
+  last_read_failure_.clear();
   last_read_ = std::move(read);
   tuning_ = last_read_->tuning;
   return kMarnOk;
+}
+
+std::string MarnLibrary::LastReadFailure() {
+  const std::lock_guard lock(mutex_);
+  return last_read_failure_;
 }
 
 int MarnLibrary::WriteHistConfig() {
@@ -141,6 +154,7 @@ void MarnLibrary::PutTuning(const TuningConfig& tuning) {
 void MarnLibrary::Reset() {
   const std::lock_guard lock(mutex_);
   last_read_.reset();
+  last_read_failure_.clear();
   tuning_.reset();
   phase_ = Phase::kIdle;
   expected_file_sets_.clear();

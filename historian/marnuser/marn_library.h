@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "config/configuration_files.h"
@@ -39,7 +40,11 @@ enum MarnResult : int {
 
 class MarnLibrary {
  public:
+  // A failed read changes nothing; its reason is kept (LastReadFailure)
+  // and written to standard error, so that a person finds out why a load
+  // from the configuration files was refused.
   int ReadHistConfig();
+  std::string LastReadFailure();
   int WriteHistConfig();
   int FreeHistConfig();
   int InitHistConfig(int number_repositories, const int16_t* file_set_counts);
@@ -65,6 +70,7 @@ class MarnLibrary {
   std::mutex mutex_;
   ConfigurationCache running_cache_;
   std::shared_ptr<const HistoryConfig> last_read_;
+  std::string last_read_failure_;
   std::optional<TuningConfig> tuning_;
   Phase phase_ = Phase::kIdle;
   std::vector<int16_t> expected_file_sets_;

@@ -28,6 +28,12 @@ bool RenameOver(const std::filesystem::path& from, const std::filesystem::path& 
 // such call: a replace there is written through instead.
 bool SyncDirectory(const std::filesystem::path& directory);
 bool RemoveFile(const std::filesystem::path& path);
+// Gives the new file `file` the permissions, owner and group of the file
+// at `model`, as far as this process may: the owner and the group change
+// only when permitted, and a group that cannot be kept gets no more access
+// than everyone else. Best effort, as a replaced file keeps working either
+// way. Nothing on Windows, where a file takes its directory's permissions.
+void KeepAttributesOf(const std::filesystem::path& model, FileHandle file);
 
 // This machine's host name as the network knows it; empty when unknown.
 std::string HostName();

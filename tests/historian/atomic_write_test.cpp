@@ -20,6 +20,11 @@
 #include "sample_config.h"
 #include "support/file_system_faults.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace kha::test {
 namespace {
 
@@ -54,54 +59,48 @@ class AtomicWriteTest : public ConfigDirTest {
     }
   }
 
-  // How often a good save calls each step.
-  std::array<int, kStepCount> CountCalls() {
-    Faults::Install(kCreate, 0);
-    PrepareSave(SampleConfig());
-    EXPECT_EQ(marn_write_hist_config(), 0);
-    const auto calls = Faults::calls;
-    ActiveFileSystem() = OsFileSystem();
-    return calls;
+  // Every call of every step of a save failed in turn, each time on the
+  // files that `prepare` leaves; `check` runs after each failed save.
+  template <typename Prepare, typename Check>
+  std::array<int, kStepCount> SweepSave(Prepare prepare, Check check) {
+    return Faults::Sweep(
+        0,
+        [&] {
+          prepare();
+          PrepareSave(SampleConfig());
+        },
+        [] { return marn_write_hist_config(); },
+        [&](FileSystemStep, int, int result) {
+          EXPECT_NE(result, 0);
+          check();
+        });
   }
 };
 
 TEST_F(AtomicWriteTest, AFailureAtAnyStepLeavesTheOldFilesWhole) {
-  const auto good_calls = CountCalls();
-  EXPECT_EQ(good_calls[kCreate], 2);
-  EXPECT_EQ(good_calls[kReplace], 2);
-
   const std::string old_config = "# old config.dat, byte for byte\nformat_version = 1\n";
   const std::string old_tune = "# old tune.dat\n\x01\x02 not even valid\n";
-  for (int step = 0; step < kStepCount; ++step) {
-    for (int at = 1; at <= good_calls[static_cast<std::size_t>(step)]; ++at) {
-      SCOPED_TRACE(std::string(kStepNames[step]) + " call " + std::to_string(at));
-      Write("config.dat", old_config);
-      Write("tune.dat", old_tune);
-      PrepareSave(SampleConfig());
-      Faults::Install(static_cast<FileSystemStep>(step), at);
-      EXPECT_NE(marn_write_hist_config(), 0);
-      ActiveFileSystem() = OsFileSystem();
-      EXPECT_EQ(Read("config.dat"), old_config);
-      EXPECT_EQ(Read("tune.dat"), old_tune);
-      EXPECT_EQ(Listing(), "config.dat tune.dat ") << "temporary files left behind";
-    }
-  }
+  const auto good_calls = SweepSave(
+      [&] {
+        Write("config.dat", old_config);
+        Write("tune.dat", old_tune);
+      },
+      [&] {
+        EXPECT_EQ(Read("config.dat"), old_config);
+        EXPECT_EQ(Read("tune.dat"), old_tune);
+        EXPECT_EQ(Listing(), "config.dat tune.dat ") << "temporary files left behind";
+      });
+  EXPECT_EQ(good_calls[kCreate], 2);
+  EXPECT_EQ(good_calls[kReplace], 2);
 }
 
 TEST_F(AtomicWriteTest, AFailedFirstSaveLeavesNoFiles) {
-  const auto good_calls = CountCalls();
-  for (int step = 0; step < kStepCount; ++step) {
-    for (int at = 1; at <= good_calls[static_cast<std::size_t>(step)]; ++at) {
-      SCOPED_TRACE(std::string(kStepNames[step]) + " call " + std::to_string(at));
-      fs::remove(File("config.dat"));
-      fs::remove(File("tune.dat"));
-      PrepareSave(SampleConfig());
-      Faults::Install(static_cast<FileSystemStep>(step), at);
-      EXPECT_NE(marn_write_hist_config(), 0);
-      ActiveFileSystem() = OsFileSystem();
-      EXPECT_EQ(Listing(), "");
-    }
-  }
+  SweepSave(
+      [&] {
+        fs::remove(File("config.dat"));
+        fs::remove(File("tune.dat"));
+      },
+      [&] { EXPECT_EQ(Listing(), ""); });
 }
 
 TEST_F(AtomicWriteTest, AFailedWriteCanBeRetried) {
@@ -174,6 +173,66 @@ TEST_F(AtomicWriteTest, AnUnreadableOldFileStopsTheSaveBeforeAnyChange) {
   EXPECT_TRUE(fs::is_directory(File("config.dat")));
   EXPECT_EQ(Listing(), "config.dat tune.dat ");
 }
+
+#ifndef _WIN32
+// A save writes where a link leads and leaves the link; the new files keep
+// the permissions of the old ones, and their owner and group where the
+// saver may give them.
+TEST_F(AtomicWriteTest, ASaveKeepsLinksPermissionsAndOwners) {
+  fs::create_directory(File("real"));
+  Write("real/config.dat", "old");
+  fs::create_symlink("real/config.dat", File("config.dat"));
+  fs::permissions(File("real/config.dat"), fs::perms(0600));
+  Write("tune.dat", "old");
+  fs::permissions(File("tune.dat"), fs::perms(0640));
+  PrepareSave(SampleConfig());
+  ASSERT_EQ(marn_write_hist_config(), 0);
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(File("config.dat"))));
+  EXPECT_NE(Read("real/config.dat"), "old");
+  EXPECT_EQ(fs::status(File("real/config.dat")).permissions(), fs::perms(0600));
+  EXPECT_EQ(fs::status(File("tune.dat")).permissions(), fs::perms(0640));
+  EXPECT_EQ(Listing(), "config.dat real tune.dat ");
+
+  // A link that leads nowhere yet: the file is made where it leads.
+  fs::remove(File("tune.dat"));
+  fs::create_symlink("real/tune.dat", File("tune.dat"));
+  PrepareSave(SampleConfig());
+  ASSERT_EQ(marn_write_hist_config(), 0);
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(File("tune.dat"))));
+  EXPECT_TRUE(fs::is_regular_file(File("real/tune.dat")));
+}
+
+TEST_F(AtomicWriteTest, ASaveKeepsTheOwnerWherePermittedAndNeverWidensAccess) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another account needs root";
+  constexpr uid_t kOther = 65534;  // a second account that is not the saver
+  Write("config.dat", "old");
+  Write("tune.dat", "old");
+  ASSERT_EQ(::chown(File("config.dat").c_str(), 1, 1), 0);
+  ASSERT_EQ(::chmod(File("config.dat").c_str(), 0640), 0);
+  ASSERT_EQ(::chmod(File("tune.dat").c_str(), 0664), 0);
+  PrepareSave(SampleConfig());
+  ASSERT_EQ(marn_write_hist_config(), 0);
+  struct stat kept {};
+  ASSERT_EQ(::stat(File("config.dat").c_str(), &kept), 0);
+  EXPECT_EQ(kept.st_uid, 1u);
+  EXPECT_EQ(kept.st_gid, 1u);
+  EXPECT_EQ(kept.st_mode & 07777, 0640u);
+
+  // A saver that may not give the file away keeps it, and the group it
+  // cannot keep gets no more than everyone else.
+  ASSERT_EQ(::chmod(dir_.c_str(), 0777), 0);
+  ASSERT_EQ(::chown(File("config.dat").c_str(), 1, 1), 0);
+  ASSERT_EQ(::chmod(File("config.dat").c_str(), 0664), 0);
+  PrepareSave(SampleConfig());
+  ASSERT_EQ(::seteuid(kOther), 0);
+  const int result = marn_write_hist_config();
+  ASSERT_EQ(::seteuid(0), 0);
+  ASSERT_EQ(result, 0);
+  ASSERT_EQ(::stat(File("config.dat").c_str(), &kept), 0);
+  EXPECT_EQ(kept.st_uid, kOther);
+  EXPECT_EQ(kept.st_mode & 07777, 0644u);
+}
+#endif
 
 // A reader that has the file open for a moment (a load in another process)
 // does not fail the replace: Windows cannot replace a file while it is

@@ -269,6 +269,53 @@ TEST(ConfigText, NonAsciiCharactersOutsideStringsAreRefusedCleanly) {
   EXPECT_TRUE(ParseConfigText(text, ConfigFileKind::kConfig).has_value());
 }
 
+// Texts that would run toml++ out of stack (dotted keys build one table
+// per segment, and freeing them recurses) or memory are refused before it
+// sees them, with the line; dots and brackets inside strings and comments
+// count for nothing.
+TEST(ConfigText, TextsTooDeepOrTooBigForTheParserAreRefusedBeforeIt) {
+  std::string dots;
+  for (int i = 0; i < 200000; ++i) dots += "a.";
+  const struct {
+    const char* what;
+    std::string text;
+    const char* reason;
+  } refused[] = {
+      {"dotted key", "format_version = 1\n" + dots + "a = 1\n", "line 2: nests more than 32"},
+      {"dotted header", "format_version = 1\n[" + dots + "a]\n", "line 2: nests more than 32"},
+      {"dotted keys in nested inline tables",
+       "x = " + std::string(20, '[') + "{ a.a.a.a.a.a = { b.b.b.b.b.b = { c.c.c.c.c = 1 } } }" +
+           std::string(20, ']') + "\n",
+       "line 1: nests"},
+      {"arrays over lines", "x = [\n" + std::string(40, '[') + "\n", "line 2: nests"},
+      {"too big", "format_version = 1\n" + std::string(16u << 20, '#'), "larger than 16 MiB"},
+      {"a byte-order mark before a header without a key", "\xEF\xBB\xBF[[[a]]]\n",
+       "line 1: a table header without a key"},
+  };
+  for (const auto& c : refused) {
+    std::string error;
+    EXPECT_FALSE(ParseConfigText(c.text, ConfigFileKind::kConfig, &error).has_value()) << c.what;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << c.what << ": " << error;
+  }
+
+  const std::string many_dots(300, '.');
+  HistoryConfig config = test::SampleConfig();
+  config.repositories[0].file_path = "/h" + many_dots.substr(0, 200);
+  config.repositories[0].file_sets[0].file_path = R"(""")"
+                                                  "'''" +
+                                                  many_dots.substr(0, 200) + "[[[{{{";
+  const std::string written = FormatConfigText(config, ConfigFileKind::kRunning);
+  std::string error;
+  const auto back = ParseConfigText(written, ConfigFileKind::kRunning, &error);
+  ASSERT_TRUE(back.has_value()) << error;
+  EXPECT_TRUE(IdenticalConfig(*back, config));
+  const std::string hand_written = "# " + many_dots + std::string(40, '[') + "\n" + "x = '" +
+                                   many_dots + "'\ny = \"\\\"" + many_dots + "\"\nz = \"\"\"" +
+                                   many_dots + "\n" + many_dots + "\\\"\"\"\"\"\n";
+  (void)ParseConfigText(hand_written, ConfigFileKind::kConfig, &error);
+  EXPECT_EQ(error, "x: unknown key") << hand_written;
+}
+
 TEST(ConfigText, MalformedTuneFilesAreRefused) {
   HistoryConfig config;
   config.tuning = TuningConfig{};

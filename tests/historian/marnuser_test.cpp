@@ -360,10 +360,15 @@ TEST_F(MarnuserTest, AMalformedReadKeepsTheLastGoodOne) {
       {"config.dat holding the tuning", "config.dat", tune_text},
       {"tune.dat holding the repositories", "tune.dat", config_text},
       {"truncated tune.dat", "tune.dat", tune_text.substr(0, tune_text.size() - 20)},
+      {"a key of 100,000 segments", "config.dat", config_text + std::string(200000, 'a') + "=1"},
   };
-  for (const auto& d : damage) {
+  for (auto d : damage) {
+    if (d.text.ends_with("=1")) {
+      for (std::size_t i = config_text.size() + 1; i < d.text.size() - 2; i += 2) d.text[i] = '.';
+    }
     Write(d.file, d.text);
     EXPECT_NE(marn_read_hist_config(), 0) << d.what;
+    EXPECT_NE(historian::TheMarnLibrary().LastReadFailure(), "") << d.what;
     const auto loaded = LoadThroughApi(MARN_SOURCE_CONFIG);
     ASSERT_TRUE(loaded.has_value()) << d.what;
     EXPECT_TRUE(IdenticalConfig(*loaded, WithoutNames(good))) << d.what;
@@ -380,6 +385,13 @@ TEST_F(MarnuserTest, AMalformedReadKeepsTheLastGoodOne) {
   std::filesystem::create_directory(File("config.dat"));
   Write("tune.dat", tune_text);
   EXPECT_NE(marn_read_hist_config(), 0) << "config.dat a directory";
+  std::filesystem::remove(File("config.dat"));
+  Write("config.dat", config_text);
+  std::filesystem::resize_file(File("config.dat"), 64u << 20);  // refused unread
+  EXPECT_NE(marn_read_hist_config(), 0) << "config.dat of 64 MiB";
+  EXPECT_NE(historian::TheMarnLibrary().LastReadFailure().find("config.dat: larger than 16 MiB"),
+            std::string::npos)
+      << historian::TheMarnLibrary().LastReadFailure();
   const auto loaded = LoadThroughApi(MARN_SOURCE_CONFIG);
   ASSERT_TRUE(loaded.has_value());
   EXPECT_TRUE(IdenticalConfig(*loaded, WithoutNames(good)));

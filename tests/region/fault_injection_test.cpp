@@ -3,19 +3,23 @@
 // still holds afterwards.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "kestihistadmin.h"
 #include "platform/platform.h"
 #include "region/lifecycle.h"
 #include "support/fault_platform.h"
+#include "support/fault_sweep.h"
 #include "support/region_fixture.h"
 
 namespace {
 
 using kha::platform::Call;
 using kha::test::DetachCompletely;
+using kha::test::RunFaultSweep;
 using kha::test::ScopedFaultPlatform;
 
 constexpr uint32_t kSize = 100000;
@@ -53,34 +57,27 @@ void ExpectAttachedHolding(const ScopedFaultPlatform& faults) {
   EXPECT_EQ(faults->HeldDescriptors(), 0);
 }
 
-// Fails call 1, 2, 3, ... of one run of `operation` until a run gets
-// through without reaching the injected failure. After a failure the
-// result must be one of `promised` and nothing may be held; after a
-// success exactly one attach is held, which is given back. Returns the
-// number of runs that met a failure.
-template <typename Operation>
-int Sweep(ScopedFaultPlatform& faults, Operation operation, const std::set<int32_t>& promised) {
-  for (int nth = 1;; ++nth) {
-    SCOPED_TRACE(testing::Message() << "failing call " << nth);
-    const int before = faults->TotalCalls();
-    faults->FailNthOfAny(nth);
-    const int32_t result = operation();
-    faults->Reset();
-    const bool reached = faults->TotalCalls() - before >= nth;
-    if (result == KHA_OK) {
-      ExpectAttachedHolding(faults);
-      EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
-      EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
-    } else {
-      EXPECT_TRUE(promised.count(result) == 1) << "result " << result;
-      EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
-    }
-    EXPECT_TRUE(faults.HoldsNothing());
-    if (!reached) {
-      EXPECT_EQ(result, KHA_OK) << "a run without failures must succeed";
-      return nth - 1;
-    }
-  }
+// Every call of set-up or attach failed in turn (a failed lock or unlock
+// is not examined, so those runs succeed). After a failure nothing may be
+// held; after a success exactly one attach is held, which is given back.
+// Returns the number of runs that met a failure.
+int Sweep(ScopedFaultPlatform& faults, std::function<int32_t()> operation,
+          std::set<int32_t> promised) {
+  promised.insert(KHA_OK);
+  return static_cast<int>(
+      RunFaultSweep(faults, {.promised = promised,
+                             .operation = std::move(operation),
+                             .after =
+                                 [&](int, int32_t result, bool) {
+                                   if (result == KHA_OK) {
+                                     ExpectAttachedHolding(faults);
+                                     EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
+                                   }
+                                   EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(),
+                                             KHA_NOT_MAPPED);
+                                   EXPECT_TRUE(faults.HoldsNothing());
+                                 }})
+          .size());
 }
 
 TEST(FaultInjection, SetupSweepFailsWithAPromisedCodeAndHoldsNothing) {

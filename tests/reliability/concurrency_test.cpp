@@ -68,7 +68,8 @@ KHA_CHILD_ROLE("concurrency-worker", ConcurrencyWorker);
 void ReportFigures(const char* suite, const ClientCounts& total, int64_t final_violations,
                    double seconds) {
   Figure(suite, "operations", static_cast<double>(total.operations), "all asked for");
-  Figure(suite, "violations", static_cast<double>(total.violations + final_violations), "must be 0");
+  Figure(suite, "violations", static_cast<double>(total.violations + final_violations),
+         "must be 0");
   Figure(suite, "unexpected_results", static_cast<double>(total.unexpected_results), "must be 0");
   Figure(suite, "torn_tuning_reads", static_cast<double>(total.torn_tuning_reads), "must be 0");
   Figure(suite, "longest_operation_s", total.longest_operation_seconds, "information");
@@ -105,7 +106,7 @@ TEST(Concurrency, ProcessesTimesThreadsKeepTheTablesConsistent) {
   const std::vector<verify::Violation> final_check = verify::VerifyRegion();
   for (const verify::Violation& v : final_check) ADD_FAILURE() << v.message;
   ReportFigures("concurrency", total, static_cast<int64_t>(final_check.size()), seconds);
-  ReportTables("concurrency");
+  EXPECT_TRUE(ReportTables("concurrency")) << "no slot of a table was ever used";
 
   EXPECT_EQ(total.operations, processes * threads * operations);
   EXPECT_EQ(total.violations, 0) << total.first_problem;

@@ -67,7 +67,8 @@ void RandomClient::Step() {
   const auto start = std::chrono::steady_clock::now();
   Operation(0);
   ++counts_.operations;
-  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double took =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (took > counts_.longest_operation_seconds) counts_.longest_operation_seconds = took;
 }
 
@@ -75,7 +76,8 @@ void RandomClient::Verify() {
   Held held;
   const std::vector<verify::Violation> found = verify::VerifyRegion();
   counts_.violations += static_cast<int64_t>(found.size());
-  if (!found.empty() && counts_.first_problem.empty()) counts_.first_problem = found.front().message;
+  if (!found.empty() && counts_.first_problem.empty())
+    counts_.first_problem = found.front().message;
 }
 
 void RandomClient::Group(int depth) {
@@ -137,7 +139,8 @@ void RandomClient::Operation(int depth) {
       std::vector<KestiHistAdminRepository> records(32);
       const auto capacity = static_cast<int16_t>(Pick(33));
       uint16_t count = 0;
-      Expect("list repositories", GetKestiHistAdminAllRepositories(&capacity, records.data(), &count),
+      Expect("list repositories",
+             GetKestiHistAdminAllRepositories(&capacity, records.data(), &count),
              {KHA_OK, KHA_BUFFER_TOO_SMALL});
       break;
     }
@@ -168,6 +171,17 @@ void RandomClient::Operation(int depth) {
       file_set.StartTime.Seconds = Pick(3);
       Expect("update file set", UpdateKestiHistAdminOneFileSet(0, slot, fs_slot, &file_set),
              {KHA_OK});
+      // Under the same hold the new file set is found by its number, when
+      // its repository's number names it (numbers beyond 32767 repeat).
+      uint16_t owner = 0, found = 0;
+      Expect("get repository", GetKestiHistAdminOneRepository(slot, &repository), {KHA_OK});
+      Expect("search by number",
+             SearchKestiHistAdminRepositoryByNumber(repository.ReposNumber, &owner), {KHA_OK});
+      if (owner != slot) break;
+      Expect("search the added file set",
+             SearchKestiHistAdminFileSetByNumber(repository.ReposNumber, fs_number, &found),
+             {KHA_OK});
+      if (found != fs_slot) Expect("search the added file set: another slot", -1, {});
       break;
     }
     case 12: {
@@ -178,8 +192,8 @@ void RandomClient::Operation(int depth) {
         break;
       }
       uint16_t fs_slot = 0;
-      const int32_t search = SearchKestiHistAdminFileSetByNumber(
-          number, static_cast<uint16_t>(1 + Pick(3)), &fs_slot);
+      const int32_t search =
+          SearchKestiHistAdminFileSetByNumber(number, static_cast<uint16_t>(1 + Pick(3)), &fs_slot);
       Expect("search file set", search, {KHA_OK, KHA_INVALID_FILESET_NUMBER});
       if (search != KHA_OK || fs_slot == 0) break;
       std::memset(&file_set, 'A' + Pick(26), sizeof file_set);
@@ -188,7 +202,8 @@ void RandomClient::Operation(int depth) {
       break;
     }
     case 13:
-      Expect("get file set", GetKestiHistAdminOneFileSet(static_cast<uint16_t>(Pick(80)), &file_set),
+      Expect("get file set",
+             GetKestiHistAdminOneFileSet(static_cast<uint16_t>(Pick(80)), &file_set),
              {KHA_OK, KHA_INVALID_FILESET_NUMBER});
       break;
     case 14:
@@ -250,41 +265,82 @@ void RandomClient::Operation(int depth) {
     case 20:
       if (depth < 4) Group(depth + 1);
       break;
-    case 21:
+    case 21: {
       // What a careless caller does: slots remembered from an earlier
-      // group, which another thread or process may have freed or reused.
-      switch (Pick(5)) {
+      // group, which another thread or process may have freed or reused,
+      // or any slot number up to just beyond the carved-out ones.
+      uint16_t repository_slot = remembered_repository_, file_set_slot = remembered_file_set_;
+      if (Pick(2) == 0) {
+        uint16_t repos_high_water = 0, fs_high_water = 0;
+        Expect(
+            "get header",
+            GetKestiHistAdminHeader(nullptr, &repos_high_water, nullptr, &fs_high_water, nullptr),
+            {KHA_OK});
+        repository_slot = static_cast<uint16_t>(Pick(repos_high_water + 3));
+        file_set_slot = static_cast<uint16_t>(Pick(fs_high_water + 3));
+      }
+      switch (Pick(8)) {
         case 0: {
           uint16_t fs_number = 0, fs_slot = 0;
           Expect("add file set (stale slot)",
-                 AddKestiHistAdminOneFileSet(remembered_repository_, &fs_number, &fs_slot),
+                 AddKestiHistAdminOneFileSet(repository_slot, &fs_number, &fs_slot),
                  {KHA_OK, KHA_REPOSITORY_NOT_FOUND, KHA_NO_SPACE});
           break;
         }
         case 1:
           Expect("delete file set (stale slot)",
-                 DeleteKestiHistAdminOneFileSetForOneRepository(remembered_repository_, 1),
+                 DeleteKestiHistAdminOneFileSetForOneRepository(repository_slot,
+                                                                static_cast<uint16_t>(Pick(4))),
                  {KHA_OK, KHA_REPOSITORY_NOT_FOUND, KHA_INVALID_FILESET_NUMBER});
           break;
         case 2:
           Expect("release file sets (stale slot)",
-                 DeleteKestiHistAdminAllFileSetForOneRepository(remembered_repository_),
+                 DeleteKestiHistAdminAllFileSetForOneRepository(repository_slot),
                  {KHA_OK, KHA_REPOSITORY_NOT_FOUND});
           break;
         case 3:
           Expect("delete repository (stale slot)",
-                 DeleteKestiHistAdminOneRepository(remembered_repository_),
+                 DeleteKestiHistAdminOneRepository(repository_slot),
                  {KHA_OK, KHA_REPOSITORY_NOT_FOUND});
           break;
+        case 4:
+          Expect("path check (stale slot)",
+                 CheckKestiHistAdminAllFileSetsForAFilePath(repository_slot, file_set_slot,
+                                                            "/hist/fs7", &slot, &number),
+                 {KHA_OK, KHA_REPOSITORY_NOT_FOUND, KHA_FILE_PATH_IN_USE});
+          break;
+        case 5: {
+          std::vector<KestiHistAdminFileSet> records(4);
+          const int16_t capacity = 4;
+          Expect("list file sets (stale slot)",
+                 GetKestiHistAdminAllFileSetsForOneRepository(repository_slot, &capacity,
+                                                              records.data(), &number),
+                 {KHA_OK, KHA_REPOSITORY_NOT_FOUND, KHA_BUFFER_TOO_SMALL});
+          const int32_t active = RepositoryHasOneActiveFileSet(repository_slot);
+          if (active != 0 && active != 1) Expect("active file set (stale slot)", active, {});
+          if (GetKestiHistAdminCurrentFileSetForOneRepository(repository_slot) < 0) {
+            Expect("current file set (stale slot)", -1, {});
+          }
+          break;
+        }
+        case 6: {
+          Held held;
+          if (GetKestiHistAdminOneRepository(repository_slot, &repository) != KHA_OK) break;
+          repository.PendingQueueSize = Pick(1000);
+          Expect("update repository (stale slot)",
+                 UpdateKestiHistAdminOneRepositoryHeader(Pick(2), repository_slot, &repository),
+                 {KHA_OK});
+          break;
+        }
         default:
           std::memset(&file_set, 0, sizeof file_set);
           Expect("update file set (stale slot)",
-                 UpdateKestiHistAdminOneFileSet(1, remembered_repository_, remembered_file_set_,
-                                                &file_set),
+                 UpdateKestiHistAdminOneFileSet(1, repository_slot, file_set_slot, &file_set),
                  {KHA_OK, KHA_INVALID_FILESET_NUMBER});
           break;
       }
       break;
+    }
     case 22:
       // Lifecycle calls of an attached process only move the count.
       if (Pick(2) == 0) {
@@ -337,16 +393,17 @@ bool ReadCounts(const std::string& path, ClientCounts* counts) {
   return true;
 }
 
-void ReportTables(const char* suite) {
+bool ReportTables(const char* suite) {
   uint16_t repos_high_water = 0, repositories = 0, fs_high_water = 0, file_sets = 0;
   if (GetKestiHistAdminHeader(nullptr, &repos_high_water, &repositories, &fs_high_water,
                               &file_sets) != KHA_OK) {
-    return;
+    return false;
   }
   Figure(suite, "repository_slots_carved", repos_high_water, "information");
   Figure(suite, "repositories_at_end", repositories, "information");
   Figure(suite, "file_set_slots_carved", fs_high_water, "information");
   Figure(suite, "file_sets_at_end", file_sets, "information");
+  return repos_high_water > 0 && fs_high_water > 0;
 }
 
 void Add(ClientCounts* total, const ClientCounts& counts) {

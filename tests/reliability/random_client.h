@@ -5,7 +5,8 @@
 // count, and groups of operations under LockHistAdminMutex nested up to
 // four deep. Slots are found and used inside one group, as a careful
 // caller does; some operations use slots remembered from earlier groups,
-// as a careless caller would, and must still leave the tables consistent.
+// or any slot number up to just beyond the carved-out ones, as a careless
+// caller would, and must still leave the tables consistent.
 //
 // It counts every result code that the operation could not have returned,
 // and, when asked, tuning blocks read torn (each put writes one byte value
@@ -63,8 +64,9 @@ bool WriteCounts(const std::string& path, const ClientCounts& counts);
 bool ReadCounts(const std::string& path, ClientCounts* counts);
 void Add(ClientCounts* total, const ClientCounts& counts);
 
-// Prints, as information, how full the tables were left: a run whose
-// adds all failed would pass its checks without proving anything.
-void ReportTables(const char* suite);
+// Prints, as information, how full the tables were left, and tells
+// whether both tables were used at all: a run whose adds all failed would
+// pass its checks without proving anything.
+bool ReportTables(const char* suite);
 
 }  // namespace kha::test::reliability

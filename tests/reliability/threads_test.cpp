@@ -41,11 +41,14 @@ TEST(Threads, ThreadsOfOneProcessKeepTheTablesConsistent) {
   for (const ClientCounts& c : counts) Add(&total, c);
   const auto final_check = verify::VerifyRegion();
   Figure("threads", "operations", static_cast<double>(total.operations), "all asked for");
-  Figure("threads", "violations", static_cast<double>(total.violations + static_cast<int64_t>(final_check.size())), "must be 0");
-  Figure("threads", "unexpected_results", static_cast<double>(total.unexpected_results), "must be 0");
+  Figure("threads", "violations",
+         static_cast<double>(total.violations + static_cast<int64_t>(final_check.size())),
+         "must be 0");
+  Figure("threads", "unexpected_results", static_cast<double>(total.unexpected_results),
+         "must be 0");
   Figure("threads", "torn_tuning_reads", static_cast<double>(total.torn_tuning_reads), "must be 0");
   Figure("threads", "seconds", SecondsSince(start), "information");
-  ReportTables("threads");
+  EXPECT_TRUE(ReportTables("threads")) << "no slot of a table was ever used";
   EXPECT_EQ(total.operations, threads * operations);
   EXPECT_EQ(total.violations, 0) << total.first_problem;
   EXPECT_TRUE(final_check.empty());

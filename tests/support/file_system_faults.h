@@ -2,12 +2,16 @@
 // for the tests of atomic saves: counts the calls of each step and fails
 // call `fail_at` of `fail_step` (fail_at 0: none fails). Writes take at
 // most `write_limit` bytes at a time (0: no limit), to exercise short
-// writes. Header-only: the test binaries that use it link the library.
+// writes. Sweep() fails each call of a save in turn. Header-only: the test
+// binaries that use it link the library.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <array>
 #include <cstddef>
 #include <filesystem>
+#include <string>
 
 #include "config/file_system.h"
 #include "os/os.h"
@@ -62,6 +66,35 @@ struct FileSystemFaults {
   static void Remove() {
     historian::ActiveFileSystem() = historian::OsFileSystem();
     write_limit = 0;
+  }
+
+  // Fails, one run at a time, every call of every step that a good run
+  // makes: counts the calls of one run that nothing fails, then for each
+  // step and each of its calls runs prepare() unharmed, run() with that
+  // call failing, and check(step, call, result) with the operating
+  // system's calls back. Writes take at most `limit` bytes at a time.
+  // Returns the calls of the good run.
+  template <typename Prepare, typename Run, typename Check>
+  static std::array<int, kStepCount> Sweep(std::size_t limit, Prepare prepare, Run run,
+                                           Check check) {
+    prepare();
+    Install(kCreate, 0);
+    write_limit = limit;
+    EXPECT_EQ(run(), 0) << "a save that nothing fails";
+    const std::array<int, kStepCount> good = calls;
+    Remove();
+    for (int step = 0; step < kStepCount; ++step) {
+      for (int at = 1; at <= good[static_cast<std::size_t>(step)]; ++at) {
+        SCOPED_TRACE(std::string(kStepNames[step]) + " call " + std::to_string(at));
+        prepare();
+        Install(static_cast<FileSystemStep>(step), at);
+        write_limit = limit;
+        const auto result = run();
+        Remove();
+        check(static_cast<FileSystemStep>(step), at, result);
+      }
+    }
+    return good;
   }
 };
 

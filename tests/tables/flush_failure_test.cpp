@@ -7,13 +7,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "kestihistadmin.h"
-#include "platform/fault_injection.h"
-#include "platform/platform.h"
+#include "support/fault_sweep.h"
 #include "support/region_fixture.h"
 #include "tables/table_helpers.h"
-#include "tools/verify/region_verifier.h"
 
 namespace {
 
@@ -27,39 +26,38 @@ class FlushFailures : public kha::test::RegionTest {
  protected:
   void SetUp() override {
     RegionTest::SetUp();
-    fault_ = std::make_unique<kha::platform::FaultInjectingPlatform>(kha::platform::OsPlatform());
-    kha::platform::SetActivePlatform(fault_.get());
+    faults_ = std::make_unique<kha::test::ScopedFaultPlatform>();
     repository_ = AddRepository("base").slot;
     AddFileSet(repository_);
     AddFileSet(repository_);
   }
   void TearDown() override {
-    kha::platform::SetActivePlatform(nullptr);
+    faults_.reset();
     RegionTest::TearDown();
   }
 
   // Runs prepare() unharmed, then act() with its nth flush failing, for
-  // n = 1, 2, ... until act() succeeds. `check(n)` runs after each failure.
-  // Returns the number of failed runs.
+  // n = 1, 2, ... until act() meets no failure. `check(n)` runs after each
+  // failure. Returns the number of failed runs.
   int Sweep(
-      const std::function<void()>& prepare, const std::function<int32_t()>& act,
-      const std::function<void(int)>& check = [](int) {}) {
-    for (int n = 1; n < 20; ++n) {
-      prepare();
-      fault_->FailNth(Call::kFlushView, n);
-      const int32_t result = act();
-      fault_->Reset();
-      if (result == KHA_OK) return n - 1;
-      EXPECT_EQ(result, KHA_FLUSH_VIEW_FAILED) << "flush " << n;
-      const auto violations = kha::verify::VerifyRegion();
-      for (const auto& v : violations) ADD_FAILURE() << "flush " << n << ": " << v.message;
-      check(n);
-    }
-    ADD_FAILURE() << "never got through";
-    return -1;
+      std::function<void()> prepare, std::function<int32_t()> act,
+      std::function<void(int)> check = [](int) {}) {
+    return static_cast<int>(
+        kha::test::RunFaultSweep(*faults_, {.call = Call::kFlushView,
+                                            .promised = {KHA_FLUSH_VIEW_FAILED},
+                                            .prepare = std::move(prepare),
+                                            .operation = std::move(act),
+                                            .after =
+                                                [&](int n, int32_t, bool met) {
+                                                  if (!met) return;
+                                                  kha::test::ExpectConsistentTables();
+                                                  check(n);
+                                                },
+                                            .limit = 20})
+            .size());
   }
 
-  std::unique_ptr<kha::platform::FaultInjectingPlatform> fault_;
+  std::unique_ptr<kha::test::ScopedFaultPlatform> faults_;
   uint16_t repository_ = 0;
 };
 

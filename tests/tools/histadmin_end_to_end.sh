@@ -160,6 +160,11 @@ contains "$out" "added file set 2 of 'E2E_REPO'"
 run 1 add-fileset E2E_REPO /DATA/E2E/FS1
 contains "$err" "The file path for this fileset is already used by some other fileset. (code -2039)"
 run 0 set-repo E2E_REPO --pending-points 20 --queue-size 7
+# Numbers that cannot be negative or infinite are refused, nothing written.
+run 2 set-repo E2E_REPO --points -5 --queue-size 99
+contains "$err" "--points: must not be negative, got -5"
+run 2 set-repo E2E_REPO --pending-threshold 1e40
+contains "$err" "out of the range of a float"
 run 0 set-fileset E2E_REPO 2 --pending-size 200 --end 1700003600:5
 run 1 set-fileset E2E_REPO 9 --size 1
 contains "$err" "has no file set number 9"
@@ -171,8 +176,11 @@ contains "$out" '"GlobalThreshold": 0.5,'
 contains "$out" '"PendingSize": 200,'
 contains "$out" '"Microseconds": 5'
 contains "$out" '"CurrentFileSet": 1,'
+contains "$out" '"StartDate": "2023-11-14T22:13:20Z"'
+contains "$out" '"EndDate": "2023-11-14T23:13:20.000005Z"'
 run 0 show E2E_REPO
 contains "$out" "/data/e2e/fs1"
+contains "$out" "1700000000 (2023-11-14T22:13:20Z)"
 contains "$out" "100 (200)"
 
 run 0 show "$first" --json
@@ -216,6 +224,32 @@ run 0 show "$first" --json
 lacks "$out" '"NumberPoints": 0,' "values in effect after loading the running historian"
 run 0 verify
 contains "$out" "the region is consistent"
+
+# --- a load that leaves a repository out returns 0, and histadmin says so
+cp "$work/config/config.dat" "$work/config.keep"
+cat >>"$work/config/config.dat" <<'TOML'
+
+[[repository]]
+name = 'A_NAME_OF_THIRTY_ONE_CHARACTER'
+file_path = '/data/long'
+backup_file_path = ''
+number_points = 1
+queue_size = 1
+global_file_set_size = 1
+global_threshold = 1.0
+global_time_span = 1
+past_time = 1
+future_time = 1
+cache_size = 1
+insert_size = 1
+empty_file_sets = 1
+TOML
+sed -i "s/A_NAME_OF_THIRTY_ONE_CHARACTER/A_NAME_OF_THIRTY_ONE_CHARACTERS/" "$work/config/config.dat"
+run 1 load config
+contains "$err" "(A_NAME_OF_THIRTY_ONE_CHARACTERS): not loaded" "stderr of a partial load"
+contains "$err" "1 repository was not loaded or not complete" "stderr of a partial load"
+cp "$work/config.keep" "$work/config/config.dat"
+run 0 load config
 
 # --- verify catches a broken region --------------------------------------
 "${emulator[@]}" "$break_region" repository-count || fail "kha_break_region failed"

@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "commands.h"
 #include "output.h"
 #include "settings.h"
+#include "terminal_text.h"
 
 namespace kha::histadmin {
 namespace {
@@ -27,7 +29,7 @@ TEST(RepositorySettingsTest, BothAndPendingOptionsWriteTheirFieldsOnly) {
   RepositorySettings settings;
   Parse(settings, true,
         {"--pending-points", "7", "--points", "5", "--pending-path", "/new", "--threshold", "0.5",
-         "--future-time", "-3", "--status", "3"});
+         "--future-time", "3", "--status", "3"});
   KestiHistAdminRepository record{};
   std::strcpy(record.FilePath, "/old");
   std::strcpy(record.PendingFilePath, "/old");
@@ -43,7 +45,7 @@ TEST(RepositorySettingsTest, BothAndPendingOptionsWriteTheirFieldsOnly) {
   EXPECT_STREQ(record.PendingFilePath, "/new");
   EXPECT_EQ(record.GlobalThreshold, 0.5f);
   EXPECT_EQ(record.PendingGlobalThreshold, 0.5f);
-  EXPECT_EQ(record.FutureTime, -3);
+  EXPECT_EQ(record.FutureTime, 3);
   EXPECT_EQ(record.QueueSize, 11);  // not named: kept
   EXPECT_EQ(record.PendingQueueSize, 12);
 }
@@ -74,16 +76,17 @@ TEST(RepositorySettingsTest, PathsMustFitTheirField) {
 
 TEST(FileSetSettingsTest, TimesTakeSecondsAndOptionalMicroseconds) {
   FileSetSettings settings;
-  Parse(settings, true, {"--start", "1700000000", "--end", "-5:250"});
+  Parse(settings, true, {"--start", "1700000000", "--end", "5:250"});
   KestiHistAdminFileSet record{};
   record.StartTime.Microseconds = 99;
   settings.ApplyTo(record);
   EXPECT_EQ(record.StartTime.Seconds, 1700000000);
   EXPECT_EQ(record.StartTime.Microseconds, 0);
-  EXPECT_EQ(record.EndTime.Seconds, -5);
+  EXPECT_EQ(record.EndTime.Seconds, 5);
   EXPECT_EQ(record.EndTime.Microseconds, 250);
 
-  for (const char* bad : {"", "12x", "1:", ":5", "99999999999", "1:2:3"}) {
+  for (const char* bad :
+       {"", "12x", "1:", ":5", "99999999999", "1:2:3", "-5", "5:-1", "5:1000000"}) {
     FileSetSettings rejected;
     EXPECT_THROW(Parse(rejected, true, {"--start", bad}), CLI::ValidationError) << bad;
   }
@@ -112,6 +115,86 @@ TEST(FileSetSettingsTest, OwnParametersAndRanges) {
   // The add takes the path as an argument: no --path there.
   FileSetSettings no_path;
   EXPECT_THROW(Parse(no_path, false, {"--path", "/x"}), CLI::ParseError);
+}
+
+// Counts, sizes and times are never negative, floats are finite: refused
+// on the command line, before any command runs.
+TEST(SettingsCheckTest, NegativeCountsAndNonFiniteFloatsAreRefused) {
+  const std::vector<std::vector<std::string>> repository_bad = {
+      {"--points", "-5"},
+      {"--pending-points", "-1"},
+      {"--queue-size", "-2"},
+      {"--file-set-size", "-3"},
+      {"--time-span", "-4"},
+      {"--future-time", "-3"},
+      {"--past-time", "-1"},
+      {"--cache-size", "-9"},
+      {"--pending-insert-size", "-1"},
+      {"--empty-filesets", "-1"},
+      {"--threshold", "-0.5"},
+      {"--threshold", "1e40"},
+      {"--pending-threshold", "nan"},
+      {"--threshold", "inf"},
+      {"--threshold", "0.5x"},
+      {"--points", "-99999999999999999999"}};
+  for (const auto& args : repository_bad) {
+    RepositorySettings settings;
+    EXPECT_THROW(Parse(settings, true, args), CLI::ValidationError) << args[0] << ' ' << args[1];
+  }
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--size", "-1"},
+                                                                {"--pending-timespan", "-60"},
+                                                                {"--percentage", "-1"},
+                                                                {"--percentage", "3.5e38x"},
+                                                                {"--percentage", "1e39"},
+                                                                {"--threshold", "-inf"}}) {
+    FileSetSettings settings;
+    EXPECT_THROW(Parse(settings, false, args), CLI::ValidationError) << args[0] << ' ' << args[1];
+  }
+  RepositorySettings zero;
+  Parse(zero, true, {"--points", "0", "--threshold", "0", "--past-time", "-0"});
+  KestiHistAdminRepository record{};
+  record.NumberPoints = 4;
+  zero.ApplyTo(record);
+  EXPECT_EQ(record.NumberPoints, 0);
+}
+
+TEST(OutputTest, DatesAreUtcIso8601) {
+  EXPECT_EQ(DateText({1734825600, 0}), "2024-12-22T00:00:00Z");
+  EXPECT_EQ(DateText({1700003600, 5}), "2023-11-14T23:13:20.000005Z");
+  EXPECT_EQ(DateText({951825599, 999999}), "2000-02-29T11:59:59.999999Z");  // a leap day
+  EXPECT_EQ(DateText({2147483647, 0}), "2038-01-19T03:14:07Z");
+  EXPECT_EQ(DateText({-1, 0}), "1969-12-31T23:59:59Z");
+  EXPECT_EQ(DateText({1, 1000000}), "1970-01-01T00:00:01Z");  // no such fraction: none shown
+  EXPECT_EQ(DateText({0, 0}), "");
+}
+
+TEST(OutputTest, ControlBytesAreEscapedAndUtf8Kept) {
+  EXPECT_EQ(EscapeControls("plain /path\\x\tand\n"), "plain /path\\x\tand\n");
+  EXPECT_EQ(EscapeControls("\x1b[2J\r\x7f"), "\\x1b[2J\\x0d\\x7f");
+  EXPECT_EQ(EscapeControls("caf\xc3\xa9 \xe2\x82\xac"), "caf\xc3\xa9 \xe2\x82\xac");
+  EXPECT_EQ(EscapeControls("\xc2\x9b"
+                           "31m"),
+            "\\xc2\\x9b31m");                                    // C1 CSI in UTF-8
+  EXPECT_EQ(EscapeControls("\x9b\xff\xc3"), "\\x9b\\xff\\xc3");  // not UTF-8
+  EXPECT_EQ(EscapeControls("\xed\xa0\x80"), "\\xed\\xa0\\x80");  // a surrogate
+
+  // Through a stream, also when a character comes in two writes.
+  std::ostringstream sink;
+  {
+    const EscapedStream escaped(sink);
+    sink << "name \x1b]0;x\x07\n"
+         << "\xc3";
+    sink << "\xa9\n";
+  }
+  EXPECT_EQ(sink.str(), "name \\x1b]0;x\\x07\n\xc3\xa9\n");
+
+  KestiHistAdminFileSet record{};
+  std::strcpy(record.FilePath, "/a\x1b[31m\xe9");
+  testing::internal::CaptureStdout();
+  PrintJson(FileSetJson(record));
+  const std::string json = testing::internal::GetCapturedStdout();
+  EXPECT_NE(json.find("\"/a\\u001b[31m\\ufffd\""), std::string::npos) << json;
+  EXPECT_EQ(nlohmann::json::parse(json)["FilePath"], "/a\x1b[31m\xef\xbf\xbd");
 }
 
 TEST(OutputTest, FieldsFloatsAndTimes) {

@@ -171,6 +171,13 @@ TEST_F(FilesRoundTripTest, MalformedFilesFailTheReadAndLeaveTheRegionAsItWas) {
   EXPECT_EQ(LoadFromConfigIntoKestiHistAdmin(), KHA_CONFIG_READ_FAILED);
   EXPECT_TRUE(before == RegionBytesWithoutTimestamps());
 
+  // Valid TOML that would run the parser out of stack: refused, not a crash.
+  std::string dotted = good + "\n";
+  for (int i = 0; i < 200000; ++i) dotted += "a.";
+  WriteFile("config.dat", dotted + "a = 1\n");
+  EXPECT_EQ(LoadFromConfigIntoKestiHistAdmin(), KHA_CONFIG_READ_FAILED);
+  EXPECT_TRUE(before == RegionBytesWithoutTimestamps());
+
   WriteFile("config.dat", good);
   WriteFile("tune.dat", "format_version = 1\n[tuning]\nvalue_01 = 'eight'\n");
   EXPECT_EQ(LoadFromConfigIntoKestiHistAdmin(), KHA_CONFIG_READ_FAILED);

@@ -43,7 +43,7 @@ std::string Time(const marn_time& t) { return Str(t.seconds) + "." + Str(t.micro
 
 HistorianDouble& D() { return HistorianDouble::Instance(); }
 
-const DoubleRepository* Repository(int source, int index) {
+const historian::RepositoryConfig* Repository(int source, int index) {
   DoubleConfiguration* configuration = D().Source(source);
   if (configuration == nullptr || index < 0 ||
       static_cast<std::size_t>(index) >= configuration->repositories.size()) {
@@ -133,8 +133,8 @@ int marn_read_hist_config(void) {
 int marn_write_hist_config(void) {
   if (!D().Enter("marn_write_hist_config", "")) return kFailure;
   // A configuration that was freed and not set up again is written empty.
-  D().files.repositories =
-      D().built_is_set_up ? D().built.repositories : std::vector<kha::test::DoubleRepository>{};
+  D().files.repositories = D().built_is_set_up ? D().built.repositories
+                                               : std::vector<kha::historian::RepositoryConfig>{};
   D().files.tuning = D().built.tuning;
   return 0;
 }
@@ -152,7 +152,7 @@ int marn_init_hist_config(int number_repositories, const int16_t* file_set_count
   if (!D().Enter("marn_init_hist_config", arguments)) return kFailure;
   D().built.repositories.assign(static_cast<std::size_t>(number_repositories), {});
   for (int i = 0; i < number_repositories; ++i) {
-    D().built.repositories[static_cast<std::size_t>(i)].arcs.resize(
+    D().built.repositories[static_cast<std::size_t>(i)].file_sets.resize(
         static_cast<std::size_t>(file_set_counts[i] < 0 ? 0 : file_set_counts[i]));
   }
   D().built_is_set_up = true;
@@ -163,9 +163,8 @@ int marn_get_number_repositories(int source, int16_t* count) {
   if (!D().Enter("marn_get_number_repositories", Str(source))) return kFailure;
   const kha::test::DoubleConfiguration* configuration = D().Source(source);
   if (configuration == nullptr) return kFailure;
-  *count = configuration->report_repository_count
-               ? configuration->reported_repository_count
-               : static_cast<int16_t>(configuration->repositories.size());
+  *count = configuration->reported_repository_count.value_or(
+      static_cast<int16_t>(configuration->repositories.size()));
   return 0;
 }
 
@@ -173,10 +172,13 @@ int marn_get_number_arcs(int source, int repository_index, int16_t* count) {
   if (!D().Enter("marn_get_number_arcs", Join({Str(source), Str(repository_index)}))) {
     return kFailure;
   }
-  const kha::test::DoubleRepository* repository = kha::test::Repository(source, repository_index);
+  const kha::historian::RepositoryConfig* repository =
+      kha::test::Repository(source, repository_index);
   if (repository == nullptr) return kFailure;
-  *count = repository->report_arc_count ? repository->reported_arc_count
-                                        : static_cast<int16_t>(repository->arcs.size());
+  const auto& reported = D().Source(source)->reported_arc_counts;
+  const auto found = reported.find(repository_index);
+  *count =
+      found != reported.end() ? found->second : static_cast<int16_t>(repository->file_sets.size());
   return 0;
 }
 
@@ -189,12 +191,12 @@ int marn_get_rep_data(int source, int repository_index, void* reserved, char* fi
                                             reserved == nullptr ? "null" : "non-null"}))) {
     return kFailure;
   }
-  const kha::test::DoubleRepository* r = kha::test::Repository(source, repository_index);
+  const kha::historian::RepositoryConfig* r = kha::test::Repository(source, repository_index);
   if (r == nullptr) return kFailure;
   kha::test::WriteBounded(file_path, MARN_PATH_SIZE, r->file_path);
   kha::test::WriteBounded(backup_file_path, MARN_PATH_SIZE, r->backup_file_path);
   *number_points = r->number_points;
-  *file_set_count = static_cast<int16_t>(r->arcs.size());
+  *file_set_count = static_cast<int16_t>(r->file_sets.size());
   *queue_size = r->queue_size;
   *global_file_set_size = r->global_file_set_size;
   *global_threshold = r->global_threshold;
@@ -230,8 +232,8 @@ int marn_put_rep_data(int save_index, const char* repository_name, const char* f
       static_cast<std::size_t>(save_index) >= repositories.size()) {
     return kFailure;
   }
-  kha::test::DoubleRepository& r = repositories[static_cast<std::size_t>(save_index)];
-  if (static_cast<std::size_t>(*file_set_count) != r.arcs.size()) return kFailure;
+  kha::historian::RepositoryConfig& r = repositories[static_cast<std::size_t>(save_index)];
+  if (static_cast<std::size_t>(*file_set_count) != r.file_sets.size()) return kFailure;
   r.name = name;
   r.file_path = path;
   r.backup_file_path = backup;
@@ -254,15 +256,15 @@ int marn_get_arc_data(int source, int repository_index, int arc_index, int16_t* 
   if (!D().Enter("marn_get_arc_data", Join({Str(source), Str(repository_index), Str(arc_index)}))) {
     return kFailure;
   }
-  const kha::test::DoubleRepository* r = kha::test::Repository(source, repository_index);
-  if (r == nullptr || arc_index < 0 || static_cast<std::size_t>(arc_index) >= r->arcs.size()) {
+  const kha::historian::RepositoryConfig* r = kha::test::Repository(source, repository_index);
+  if (r == nullptr || arc_index < 0 || static_cast<std::size_t>(arc_index) >= r->file_sets.size()) {
     return kFailure;
   }
-  const kha::test::DoubleArc& arc = r->arcs[static_cast<std::size_t>(arc_index)];
+  const kha::historian::FileSetConfig& arc = r->file_sets[static_cast<std::size_t>(arc_index)];
   *history_status = arc.history_status;
   kha::test::WriteBounded(file_path, MARN_PATH_SIZE, arc.file_path);
-  *start_time = arc.start_time;
-  *end_time = arc.end_time;
+  *start_time = {arc.start_time.seconds, arc.start_time.microseconds};
+  *end_time = {arc.end_time.seconds, arc.end_time.microseconds};
   *size = arc.size;
   *threshold = arc.threshold;
   *time_span = arc.time_span;
@@ -284,10 +286,15 @@ int marn_put_arc_data(int save_index, int arc_index, const int16_t* history_stat
       static_cast<std::size_t>(save_index) >= repositories.size()) {
     return kFailure;
   }
-  auto& arcs = repositories[static_cast<std::size_t>(save_index)].arcs;
+  auto& arcs = repositories[static_cast<std::size_t>(save_index)].file_sets;
   if (arc_index < 0 || static_cast<std::size_t>(arc_index) >= arcs.size()) return kFailure;
-  arcs[static_cast<std::size_t>(arc_index)] = {*history_status, path,       *start_time, *end_time,
-                                               *size,           *threshold, *time_span};
+  arcs[static_cast<std::size_t>(arc_index)] = {*history_status,
+                                               path,
+                                               {start_time->seconds, start_time->microseconds},
+                                               {end_time->seconds, end_time->microseconds},
+                                               *size,
+                                               *threshold,
+                                               *time_span};
   return 0;
 }
 
@@ -343,7 +350,7 @@ int getTuningPathAndTimestamp(char* path, void* timestamp) {
 
 int get_repos_name(int source, int repository_index, char* name) {
   if (!D().Enter("get_repos_name", Join({Str(source), Str(repository_index)}))) return kFailure;
-  const kha::test::DoubleRepository* r = kha::test::Repository(source, repository_index);
+  const kha::historian::RepositoryConfig* r = kha::test::Repository(source, repository_index);
   if (r == nullptr) return kFailure;
   kha::test::WriteBounded(name, DRELL_NAME_SIZE, r->name);
   return 0;

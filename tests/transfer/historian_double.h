@@ -5,7 +5,9 @@
 // with its arguments, builds the configuration that a save puts into it,
 // and makes any chosen call fail.
 //
-// Paths: fixHistoryFilePath turns '/' into '\'; ConvertUNC2LocalPath turns
+// A name or path that does not fit the library's buffer (32 bytes for a
+// name, 256 for a path) fills the buffer without a terminator. Paths:
+// fixHistoryFilePath turns '/' into '\'; ConvertUNC2LocalPath turns
 // "\\HISTSERVER\<d>$\rest" (server name in any case) into "<d>:\rest" and
 // copies every other path as it is.
 #pragma once
@@ -14,60 +16,24 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "historian/config/history_config.h"
 #include "historian/marnuser.h"
 
 namespace kha::test {
 
-struct DoubleArc {
-  int16_t history_status = 0;
-  // Written to the library's 256-byte buffer; 256 characters or more fill
-  // the buffer without a terminator.
-  std::string file_path;
-  marn_time start_time = {0, 0};
-  marn_time end_time = {0, 0};
-  int32_t size = -1;
-  float threshold = -1.0f;
-  int32_t time_span = -1;
-};
-
-struct DoubleRepository {
-  // The 32 bytes that get_repos_name writes (a name of 32 characters or
-  // more fills them without a terminator).
-  std::string name;
-  std::string file_path;
-  std::string backup_file_path;
-  int32_t number_points = 0;
-  int32_t queue_size = 0;
-  int32_t global_file_set_size = 0;
-  float global_threshold = 0.0f;
-  int32_t global_time_span = 0;
-  int32_t past_time = 0;
-  int32_t future_time = 0;
-  int32_t cache_size = 0;
-  int32_t insert_size = 0;
-  int32_t empty_file_sets = 0;
-  std::vector<DoubleArc> arcs;
-  // marn_get_number_arcs reports the number of arcs, or
-  // `reported_arc_count` when `report_arc_count` is set (e.g. a negative one).
-  bool report_arc_count = false;
-  int16_t reported_arc_count = 0;
-};
-
-// The forty tuning values in list T order; values 12 and 13 travel as
-// 16-bit values.
-struct DoubleTuning {
-  std::array<int32_t, 40> values{};
-};
-
+// A configuration of the double, in the stand-in library's own records.
 struct DoubleConfiguration {
-  std::vector<DoubleRepository> repositories;
-  DoubleTuning tuning;
-  // As for the arcs: the number of repositories, or this count when set.
-  bool report_repository_count = false;
-  int16_t reported_repository_count = 0;
+  std::vector<historian::RepositoryConfig> repositories;
+  historian::TuningConfig tuning;
+  // marn_get_number_repositories reports the number of repositories, or
+  // this count when set (e.g. a negative one); marn_get_number_arcs of
+  // repository i the number of its file sets, or reported_arc_counts[i].
+  std::optional<int16_t> reported_repository_count;
+  std::map<int, int16_t> reported_arc_counts;
 };
 
 struct DoubleCall {

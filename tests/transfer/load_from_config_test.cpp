@@ -9,7 +9,7 @@ namespace {
 class LoadFromConfigTest : public TransferTest {
  protected:
   // Fills the region from the running historian's configuration.
-  void LoadRunning(std::vector<DoubleRepository> repositories) {
+  void LoadRunning(std::vector<historian::RepositoryConfig> repositories) {
     historian().running.repositories = std::move(repositories);
     ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
     historian().calls.clear();
@@ -37,14 +37,14 @@ TEST_F(LoadFromConfigTest, FilesNamingExactlyTheRegionConfirmEverythingIntoThePe
   LoadRunning({Repo("A", {Arc("D:/a/1"), Arc("D:/a/2")}), Repo("B", {Arc("D:/b/1")})});
   historian().files.repositories = historian().running.repositories;
   historian().files.tuning = SampleTuning();
-  for (DoubleRepository& r : historian().files.repositories) {
+  for (historian::RepositoryConfig& r : historian().files.repositories) {
     r.number_points = 555;
     r.queue_size = 666;
     r.global_file_set_size = 8192;
     r.global_threshold = 0.125f;
     r.past_time = 21;
     r.future_time = 22;
-    for (DoubleArc& arc : r.arcs) {
+    for (historian::FileSetConfig& arc : r.file_sets) {
       arc.size = 9999;
       arc.history_status = 3;
       arc.start_time = {77, 0};
@@ -295,8 +295,8 @@ TEST_F(LoadFromConfigTest, FailuresInsideOneRepositoryEndOnlyThatRepository) {
 }
 
 TEST_F(LoadFromConfigTest, EachPathIsConvertedOncePerRepositoryLoad) {
-  std::vector<DoubleArc> existing;
-  std::vector<DoubleArc> named;
+  std::vector<historian::FileSetConfig> existing;
+  std::vector<historian::FileSetConfig> named;
   for (int i = 0; i < 60; ++i) existing.push_back(Arc("D:/a/" + std::to_string(i)));
   for (int i = 0; i < 60; ++i) named.push_back(Arc("d:/A/" + std::to_string(59 - i)));
   for (int i = 0; i < 40; ++i) named.push_back(Arc("D:/a/new" + std::to_string(i)));

@@ -155,14 +155,12 @@ TEST_F(LoadFromMarnTest, NoRepositoriesLeavesEmptyTablesAndStoresTheTuning) {
 
 TEST_F(LoadFromMarnTest, NegativeCountsLoadNothing) {
   historian().running.repositories = {Repo("A", {Arc("x")}), Repo("B", {Arc("y")})};
-  historian().running.repositories[1].report_arc_count = true;
-  historian().running.repositories[1].reported_arc_count = -3;
+  historian().running.reported_arc_counts[1] = -3;
   ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
   EXPECT_EQ(Header().NumberRepos, 2);
   EXPECT_EQ(RepositoryAt(2).NumberFS, 0);
   EXPECT_EQ(historian().Count("marn_get_arc_data"), 1);
 
-  historian().running.report_repository_count = true;
   historian().running.reported_repository_count = -1;
   ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
   EXPECT_EQ(Header().NumberRepos, 0);

@@ -32,7 +32,7 @@ namespace {
 
 class SaveToConfigTest : public TransferTest {
  protected:
-  void LoadRunning(std::vector<DoubleRepository> repositories) {
+  void LoadRunning(std::vector<historian::RepositoryConfig> repositories) {
     historian().running.tuning = SampleTuning();
     historian().running.repositories = std::move(repositories);
     ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
@@ -50,13 +50,13 @@ class SaveToConfigTest : public TransferTest {
   // Seven repositories; those in slots 2, 5 and 7 are to be saved, and
   // repository 2 has file sets that are not.
   void LoadSevenAndMarkSome() {
-    std::vector<DoubleRepository> repositories;
+    std::vector<historian::RepositoryConfig> repositories;
     for (int i = 1; i <= 7; ++i) {
       const std::string name = "R" + std::to_string(i);
       repositories.push_back(Repo(name, {Arc("D:/" + name + "/a"), Arc("D:/" + name + "/b")}));
     }
-    repositories[1].arcs = {Arc("D:/R2/a"), Arc("D:/R2/b", -1), Arc("D:/R2/c"), Arc("D:/R2/d"),
-                            Arc("D:/R2/e", 5, 2.5f, 9)};
+    repositories[1].file_sets = {Arc("D:/R2/a"), Arc("D:/R2/b", -1), Arc("D:/R2/c"), Arc("D:/R2/d"),
+                                 Arc("D:/R2/e", 5, 2.5f, 9)};
     LoadRunning(repositories);
     RepositoryRecordAt(1)->Status = KHA_STATUS_MARKED;
     RepositoryRecordAt(3)->Status = KHA_STATUS_NOT_SAVED;

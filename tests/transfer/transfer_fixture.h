@@ -21,9 +21,9 @@
 
 namespace kha::test {
 
-inline DoubleArc Arc(const std::string& path, int32_t size = 1000, float threshold = 0.5f,
-                     int32_t time_span = 3600) {
-  DoubleArc arc;
+inline historian::FileSetConfig Arc(const std::string& path, int32_t size = 1000,
+                                    float threshold = 0.5f, int32_t time_span = 3600) {
+  historian::FileSetConfig arc;
   arc.history_status = 7;
   arc.file_path = path;
   arc.start_time = {1000, 5};
@@ -34,9 +34,10 @@ inline DoubleArc Arc(const std::string& path, int32_t size = 1000, float thresho
   return arc;
 }
 
-inline DoubleRepository Repo(const std::string& name, std::vector<DoubleArc> arcs = {},
-                             const std::string& path = "") {
-  DoubleRepository r;
+inline historian::RepositoryConfig Repo(const std::string& name,
+                                        std::vector<historian::FileSetConfig> file_sets = {},
+                                        const std::string& path = "") {
+  historian::RepositoryConfig r;
   r.name = name;
   r.file_path = path.empty() ? "D:/hist/" + name : path;
   r.backup_file_path = "E:/backup/" + name;
@@ -50,12 +51,12 @@ inline DoubleRepository Repo(const std::string& name, std::vector<DoubleArc> arc
   r.cache_size = 13;
   r.insert_size = 14;
   r.empty_file_sets = 15;
-  r.arcs = std::move(arcs);
+  r.file_sets = std::move(file_sets);
   return r;
 }
 
-inline DoubleTuning SampleTuning() {
-  DoubleTuning tuning;
+inline historian::TuningConfig SampleTuning() {
+  historian::TuningConfig tuning;
   for (std::size_t i = 0; i < tuning.values.size(); ++i) {
     tuning.values[i] = static_cast<int32_t>(1000 + i);
   }

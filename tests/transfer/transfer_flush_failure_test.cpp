@@ -4,8 +4,12 @@
 // consistent.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+#include <vector>
+
 #include "support/fault_platform.h"
-#include "tools/verify/region_verifier.h"
+#include "support/fault_sweep.h"
 #include "transfer/transfer_fixture.h"
 
 namespace kha::test {
@@ -17,32 +21,17 @@ class TransferFlushFailureTest : public TransferTest {
  protected:
   // Runs `load` with its nth flush failing, for n = 1, 2, ... until a run
   // fails no flush. Returns the results of the failed runs.
-  std::vector<int32_t> Sweep(const std::function<void()>& prepare,
-                             const std::function<int32_t()>& load) {
-    std::vector<int32_t> results;
-    for (int n = 1; n < 200; ++n) {
-      prepare();
-      ScopedFaultPlatform faults;
-      faults->FailNth(Call::kFlushView, n);
-      const int32_t result = load();
-      const bool failed = faults->Calls(Call::kFlushView) >= n;
-      if (!failed) {
-        EXPECT_EQ(result, KHA_OK);
-        return results;
-      }
-      results.push_back(result);
-      for (const auto& v : verify::VerifyRegion()) {
-        // A slot carved out just before the failed flush stays carved out
-        // and free, with the bytes that the reset of the header left in it
-        // (the old record of that slot): not a fault of the tables.
-        if (v.rule == verify::Rule::kFreedRepository || v.rule == verify::Rule::kFreedFileSet) {
-          continue;
-        }
-        ADD_FAILURE() << "flush " << n << ": " << v.message;
-      }
-    }
-    ADD_FAILURE() << "never got through";
-    return results;
+  std::vector<int32_t> Sweep(std::function<void()> prepare, std::function<int32_t()> load) {
+    ScopedFaultPlatform faults;
+    return RunFaultSweep(faults, {.call = Call::kFlushView,
+                                  .promised = {KHA_OK, KHA_FLUSH_VIEW_FAILED},
+                                  .prepare = std::move(prepare),
+                                  .operation = std::move(load),
+                                  .after =
+                                      [](int, int32_t, bool met) {
+                                        if (met) ExpectConsistentTables(/*leftovers_allowed=*/true);
+                                      },
+                                  .limit = 200});
   }
 };
 

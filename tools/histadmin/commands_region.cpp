@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "failure.h"
+#include "load_report.h"
 #include "output.h"
 #include "region_access.h"
 #include "session.h"
@@ -79,6 +80,7 @@ void Dump(bool json) {
 
 void Load(const std::string& source) {
   Attachment attachment;
+  RegionLock lock;  // the load and the look at what it left out see one region
   if (source == "running") {
     Check(LoadFromMarnIntoKestiHistAdmin(), "cannot load from the running historian");
     std::cout << "histadmin: region loaded from the running historian\n";
@@ -86,6 +88,7 @@ void Load(const std::string& source) {
     Check(LoadFromConfigIntoKestiHistAdmin(), "cannot load from the configuration files");
     std::cout << "histadmin: configuration files merged into the region\n";
   }
+  FailIfIncomplete(RepositoriesNotLoaded(source == "running" ? 0 : 1));
 }
 
 void Save() {

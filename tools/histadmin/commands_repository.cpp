@@ -13,6 +13,18 @@
 namespace kha::histadmin {
 namespace {
 
+// "SECS[:USECS]", then the UTC date in parentheses when a time is set.
+std::string TimeAndDateText(const KestiHistAdminTimePair& time) {
+  const std::string date = DateText(time);
+  return date.empty() ? TimeText(time) : TimeText(time) + " (" + date + ")";
+}
+
+// The date of a time for --json: a string, or null when no time is set.
+nlohmann::ordered_json DateJson(const KestiHistAdminTimePair& time) {
+  const std::string date = DateText(time);
+  return date.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(date);
+}
+
 // "VALUE", or "VALUE (PENDING)" when the pending twin differs; "-" stands
 // for an empty value in effect.
 std::string PairText(const std::string& in_effect, const std::string& pending) {
@@ -85,7 +97,7 @@ void PrintRepositoryText(const KestiHistAdminRepository& r,
   for (const auto& f : file_sets) {
     table.AddRow({std::to_string(++position), std::to_string(f.Index), StatusText(f.RecordStatus),
                   PairText(FieldText(f.FilePath), FieldText(f.PendingFilePath)),
-                  TimeText(f.StartTime), TimeText(f.EndTime),
+                  TimeAndDateText(f.StartTime), TimeAndDateText(f.EndTime),
                   f.ParamSource == 1 ? "own" : std::to_string(f.ParamSource) + " (repository)",
                   PairText(i(f.Size), i(f.PendingSize)),
                   PairText(FloatText(f.Threshold), FloatText(f.PendingThreshold)),
@@ -113,6 +125,8 @@ void Show(const std::string& name, bool json) {
   for (const auto& file_set : file_sets) {
     nlohmann::ordered_json item = {{"Number", ++position}};
     item.update(FileSetJson(file_set));
+    item["StartDate"] = DateJson(file_set.StartTime);
+    item["EndDate"] = DateJson(file_set.EndTime);
     list.push_back(std::move(item));
   }
   entry["CurrentFileSet"] = current;

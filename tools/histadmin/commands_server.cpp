@@ -12,6 +12,9 @@
 #include "commands.h"
 #include "failure.h"
 #include "kestihistadmin.h"
+#include "load_report.h"
+#include "service_notify.h"
+#include "settings.h"
 
 namespace kha::histadmin {
 namespace {
@@ -54,11 +57,22 @@ void Serve(const ServeOptions& options) {
     (void)DetachFromKestiHistAdminSharedMemory();
     FailWithCode(code, "cannot load the region");
   }
+  if (options.load == "running" || options.load == "config") {
+    // Served all the same: what did load is better than an empty region.
+    for (const std::string& line : RepositoriesNotLoaded(options.load == "running" ? 0 : 1)) {
+      std::cerr << "histadmin: " << line << '\n';
+    }
+  }
 
   std::cout << "histadmin: serving a HistAdmin region of " << size << " bytes (" << loaded
             << "); stop with Ctrl-C or SIGTERM" << std::endl;
+  // Under systemd (Type=notify) the unit is started from here on.
+  if (!NotifyServiceManager("READY=1")) {
+    std::cerr << "histadmin: cannot tell the service manager that the region is ready\n";
+  }
 
   while (stop_requested == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  (void)NotifyServiceManager("STOPPING=1");
 
   Check(DetachFromKestiHistAdminSharedMemory(), "cannot release the HistAdmin region");
   std::cout << "histadmin: HistAdmin region released" << std::endl;
@@ -72,12 +86,13 @@ void AddServerCommands(CLI::App& app, RunState&) {
       "serve", "Set up the HistAdmin region and keep it alive until SIGINT or SIGTERM");
   serve->add_option("--size", options->size, "Size of the region in bytes (suffixes k, M: 1M)")
       ->required()
+      ->check(NotNegative())
       ->transform(CLI::AsSizeValue(false));
   serve
       ->add_option("--load", options->load,
                    "Fill the region from the running historian or "
-                   "from the configuration files")
-      ->check(CLI::IsMember({"running", "config"}));
+                   "from the configuration files (none: leave it empty, the default)")
+      ->check(CLI::IsMember({"running", "config", "none"}));
   serve->callback([options] { Serve(*options); });
 }
 

@@ -7,9 +7,14 @@
 
 #include "commands.h"
 #include "failure.h"
+#include "terminal_text.h"
 
 int main(int argc, char** argv) {
   using namespace kha::histadmin;
+  // Names and paths from the region are printed with their control bytes
+  // escaped, whatever prints them (the library's dump prints on its own).
+  const EscapedStream escaped_out(std::cout);
+  const EscapedStream escaped_err(std::cerr);
   CLI::App app{
       "histadmin: look at and change the HistAdmin region, the machine-wide table of history\n"
       "repositories and their file sets. Start the region with `histadmin serve`."};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -29,6 +30,27 @@ std::string TimeText(const KestiHistAdminTimePair& time) {
   std::string text = std::to_string(time.Seconds);
   if (time.Microseconds != 0) text += ":" + std::to_string(time.Microseconds);
   return text;
+}
+
+std::string DateText(const KestiHistAdminTimePair& time) {
+  if (time.Seconds == 0) return {};
+  using namespace std::chrono;
+  const sys_seconds moment{seconds{time.Seconds}};
+  const sys_days day = floor<days>(moment);
+  const year_month_day date{day};
+  const hh_mm_ss clock{moment - day};
+  char text[48];
+  const int length = std::snprintf(
+      text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d", static_cast<int>(date.year()),
+      static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+      static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+      static_cast<int>(clock.seconds().count()));
+  std::string result(text, static_cast<std::size_t>(length));
+  if (time.Microseconds > 0 && time.Microseconds <= 999999) {
+    std::snprintf(text, sizeof text, ".%06d", static_cast<int>(time.Microseconds));
+    result += text;
+  }
+  return result + "Z";
 }
 
 std::string StatusText(int32_t status) {
@@ -133,7 +155,9 @@ nlohmann::ordered_json FileSetJson(const KestiHistAdminFileSet& f) {
 }
 
 void PrintJson(const nlohmann::ordered_json& value) {
-  std::cout << value.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+  // ASCII only: control characters and everything beyond ASCII are \u
+  // escapes, so the text stays valid JSON and harmless on a terminal.
+  std::cout << value.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
 }  // namespace kha::histadmin

@@ -27,6 +27,11 @@ std::string FloatText(float value);
 // "SECS" or "SECS:USECS" when the microseconds are not 0.
 std::string TimeText(const KestiHistAdminTimePair& time);
 
+// The time as a UTC date in ISO 8601: "2024-12-22T00:00:00Z", with
+// ".UUUUUUZ" when the microseconds are 1 to 999999. Empty for 0 seconds
+// (no time set; an end of 0 is an open file set).
+std::string DateText(const KestiHistAdminTimePair& time);
+
 // The status values of repositories and file sets, in words.
 std::string StatusText(int32_t status);
 

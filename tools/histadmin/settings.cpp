@@ -1,20 +1,31 @@
 #include "settings.h"
 
 #include <charconv>
+#include <cmath>
 
 namespace kha::histadmin {
 namespace {
 
+// Counts, sizes and times are never negative; a float must also be a
+// finite number that a float can hold (1e40 would become inf).
+template <typename T>
+const CLI::Validator& ValueCheck() {
+  if constexpr (std::is_same_v<T, std::string>) {
+    return PathFits();
+  } else if constexpr (std::is_same_v<T, float>) {
+    return FiniteNotNegative();
+  } else {
+    return NotNegative();
+  }
+}
+
 template <typename T>
 void AddPaired(CLI::App* command, const std::string& name, PairedSetting<T>& setting,
                const std::string& what) {
-  auto* both = command->add_option("--" + name, setting.both, what + " (in effect and pending)");
-  auto* pending =
-      command->add_option("--pending-" + name, setting.pending, what + " to be saved only");
-  if constexpr (std::is_same_v<T, std::string>) {
-    both->check(PathFits());
-    pending->check(PathFits());
-  }
+  command->add_option("--" + name, setting.both, what + " (in effect and pending)")
+      ->check(ValueCheck<T>());
+  command->add_option("--pending-" + name, setting.pending, what + " to be saved only")
+      ->check(ValueCheck<T>());
 }
 
 // Writes a paired setting into a record's two fields (named by member
@@ -52,6 +63,10 @@ std::string ParseTime(std::string& text, KestiHistAdminTimePair& time) {
       ru.ec != std::errc() || ru.ptr != micros.data() + micros.size()) {
     return "expected SECONDS or SECONDS:MICROSECONDS, got '" + text + "'";
   }
+  if (s < 0) return "a time is never negative, got '" + text + "'";
+  if (u < 0 || u > 999999) {
+    return "the microseconds are 0 to 999999, got '" + text + "'";
+  }
   time.Seconds = s;
   time.Microseconds = u;
   return {};
@@ -76,6 +91,43 @@ void AddTimeOption(CLI::App* command, const std::string& name,
 
 }  // namespace
 
+const CLI::Validator& NotNegative() {
+  static const CLI::Validator validator(
+      [](std::string& text) -> std::string {
+        long long value = 0;
+        const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+        // What is no number at all is left to the conversion to refuse.
+        if (result.ptr != text.data() && value < 0) {
+          return "must not be negative, got " + text;
+        }
+        if (result.ec == std::errc::result_out_of_range && !text.empty() && text[0] == '-') {
+          return "must not be negative, got " + text;
+        }
+        return {};
+      },
+      "NUMBER >= 0");
+  return validator;
+}
+
+const CLI::Validator& FiniteNotNegative() {
+  static const CLI::Validator validator(
+      [](std::string& text) -> std::string {
+        float value = 0;
+        const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (result.ec == std::errc::result_out_of_range) {
+          return "out of the range of a float, got " + text;
+        }
+        if (result.ec != std::errc() || result.ptr != text.data() + text.size()) {
+          return "expected a number, got " + text;
+        }
+        if (!std::isfinite(value)) return "must be a finite number, got " + text;
+        if (value < 0) return "must not be negative, got " + text;
+        return {};
+      },
+      "NUMBER >= 0");
+  return validator;
+}
+
 const CLI::Validator& PathFits() {
   static const CLI::Validator validator(
       [](std::string& text) -> std::string {
@@ -97,11 +149,12 @@ void RepositorySettings::AddOptions(CLI::App* command, bool with_status) {
   AddPaired(command, "backup-path", backup_path_, "backup path");
   AddPaired(command, "points", points_, "number of points");
   AddPaired(command, "queue-size", queue_size_, "queue size");
-  command->add_option("--file-set-size", file_set_size_, "default size of the file sets");
+  command->add_option("--file-set-size", file_set_size_, "default size of the file sets")
+      ->check(NotNegative());
   AddPaired(command, "threshold", threshold_, "default threshold of the file sets");
   AddPaired(command, "time-span", time_span_, "default time span of the file sets");
-  command->add_option("--future-time", future_time_, "future time");
-  command->add_option("--past-time", past_time_, "past time");
+  command->add_option("--future-time", future_time_, "future time")->check(NotNegative());
+  command->add_option("--past-time", past_time_, "past time")->check(NotNegative());
   AddPaired(command, "cache-size", cache_size_, "cache size");
   AddPaired(command, "insert-size", insert_size_, "insert size");
   AddPaired(command, "empty-filesets", empty_filesets_, "empty file sets setting");
@@ -149,7 +202,7 @@ void FileSetSettings::AddOptions(CLI::App* command, bool with_path) {
   AddPaired(command, "size", size_, "file-set size");
   AddPaired(command, "threshold", threshold_, "threshold");
   AddPaired(command, "timespan", timespan_, "time span");
-  command->add_option("--percentage", percentage_, "percentage");
+  command->add_option("--percentage", percentage_, "percentage")->check(FiniteNotNegative());
   command->add_option("--history-status", history_status_, "history status")
       ->check(CLI::Range(-32768, 32767));
 }

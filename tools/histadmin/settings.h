@@ -65,6 +65,11 @@ class FileSetSettings {
 
 // CLI11 validator for a value that must fit a 256-byte path field.
 const CLI::Validator& PathFits();
+// CLI11 validators for counts, sizes and times, which are never negative,
+// and for floats, which must also be finite (no NaN, nothing that
+// overflows a float to inf).
+const CLI::Validator& NotNegative();
+const CLI::Validator& FiniteNotNegative();
 
 // Copies `text` into a fixed field, zero-filled behind it. The text must
 // fit (validated on the command line).

@@ -41,6 +41,18 @@ bool SyncDirectory(const std::filesystem::path& directory) {
 
 bool RemoveFile(const std::filesystem::path& path) { return ::unlink(path.c_str()) == 0; }
 
+void KeepAttributesOf(const std::filesystem::path& model, FileHandle file) {
+  struct stat old {};
+  if (::stat(model.c_str(), &old) != 0) return;
+  const int fd = static_cast<int>(file);
+  mode_t mode = old.st_mode & 07777;
+  if (::fchown(fd, old.st_uid, old.st_gid) != 0 &&
+      ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+    mode = (mode & ~static_cast<mode_t>(070)) | ((mode & 07) << 3);
+  }
+  (void)::fchmod(fd, mode);
+}
+
 std::string HostName() {
   char name[HOST_NAME_MAX + 1] = {};
   if (::gethostname(name, sizeof name - 1) != 0) return {};

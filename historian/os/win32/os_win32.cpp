@@ -57,6 +57,8 @@ bool SyncDirectory(const std::filesystem::path&) { return true; }
 
 bool RemoveFile(const std::filesystem::path& path) { return ::DeleteFileW(path.c_str()) != 0; }
 
+void KeepAttributesOf(const std::filesystem::path&, FileHandle) {}
+
 std::string HostName() {
   char name[256] = {};
   DWORD size = sizeof name;

@@ -1,0 +1,27 @@
+# Writes a help2man include file with a COMMANDS section: the --help of
+# every histadmin command, as the tool prints it.
+#   cmake -DHISTADMIN=... -DOUTPUT=... -P KhaHistadminCommands.cmake
+execute_process(COMMAND ${HISTADMIN} --help OUTPUT_VARIABLE help RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "histadmin --help failed: ${result}")
+endif()
+string(FIND "${help}" "Subcommands:" at)
+string(SUBSTRING "${help}" ${at} -1 listing)
+string(REGEX MATCHALL "\n  ([a-z-]+) " entries "${listing}")
+set(text "[COMMANDS]\n")
+foreach(entry IN LISTS entries)
+  string(STRIP "${entry}" command)
+  execute_process(COMMAND ${HISTADMIN} ${command} --help OUTPUT_VARIABLE command_help
+                  RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "histadmin ${command} --help failed: ${result}")
+  endif()
+  string(REPLACE "\\" "\\e" command_help "${command_help}")
+  string(REGEX REPLACE "\n([.'])" "\n\\\\&\\1" command_help "${command_help}")
+  string(APPEND text ".SS ${command}\n.nf\n${command_help}.fi\n")
+endforeach()
+list(LENGTH entries count)
+if(count LESS 15)
+  message(FATAL_ERROR "histadmin --help lists ${count} commands")
+endif()
+file(WRITE ${OUTPUT} "${text}")
