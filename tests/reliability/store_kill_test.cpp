@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -40,18 +41,28 @@
 namespace kha::test::reliability {
 namespace {
 
+// The index of no writing operation: the child only takes the mutex and
+// lets it go, as the next taker after a dead holder does.
+constexpr std::size_t kTakeOnly = 1000;
+
 // Operation-index scene-args...: runs the operation between two stops.
 int TracedOperation(const std::vector<std::string>& args) {
   if (args.empty()) return 2;
   DieWithParent();
   const std::size_t index = std::stoul(args[0]);
   const Scene scene = Scene::FromArgs(args, 1);
-  if (index >= WritingOperations().size() || !scene.made) return 2;
+  if ((index >= WritingOperations().size() && index != kTakeOnly) || !scene.made) return 2;
   const Inputs& inputs = TheInputs();
   if (AttachToKestiHistAdminSharedMemory() != KHA_OK) return 4;
   if (::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) return 5;
   ::raise(SIGSTOP);
-  const int32_t result = WritingOperations()[index].run(scene, inputs);
+  int32_t result = KHA_OK;
+  if (index == kTakeOnly) {
+    LockHistAdminMutex();
+    UnlockHistAdminMutex();
+  } else {
+    result = WritingOperations()[index].run(scene, inputs);
+  }
   ::raise(SIGSTOP);
   return result == KHA_OK ? 0 : 6;
 }
@@ -151,11 +162,10 @@ struct Trace {
   std::vector<std::vector<char>> regions;  // regions[k]: after k stores
 };
 
-Trace TraceOperation(std::size_t operation, const Scene& scene) {
+Trace TraceOperation(Traced& child) {
   Trace trace;
-  trace.regions.emplace_back(RegionBytes(), RegionBytes() + kWholeStateRegionSize);
-  Traced child(operation, scene);
   if (!child.Started()) return trace;
+  trace.regions.emplace_back(RegionBytes(), RegionBytes() + kWholeStateRegionSize);
   std::unordered_map<uint64_t, int64_t> starts;
   const JournalHeader* journal = UsableJournal();
   const auto journal_state = [journal] {
@@ -228,13 +238,12 @@ std::vector<CrashPoint> CrashPoints(const Trace& trace) {
   return points;
 }
 
-// Runs the operation in a new child to `point` (on a breakpoint at the
+// Runs the operation in `child` to `point` (on a breakpoint at the
 // last instruction start up to it, then single steps) and kills it there.
 // False when it did not get there with the region as traced.
-bool KillAt(std::size_t operation, const Scene& scene, const Trace& trace, CrashPoint point) {
+bool KillAt(Traced& child, const Trace& trace, CrashPoint point) {
   int64_t anchor = point.step;
   while (anchor > 1 && trace.steps[static_cast<std::size_t>(anchor - 1)].starts < 0) --anchor;
-  Traced child(operation, scene);
   const Trace::Step& start = trace.steps[static_cast<std::size_t>(anchor - 1)];
   if (!child.Started() || !child.RunToStart(start.address, start.starts)) return false;
   for (int64_t step = anchor; step < point.step; ++step) {
@@ -247,8 +256,8 @@ bool KillAt(std::size_t operation, const Scene& scene, const Trace& trace, Crash
   return as_traced;
 }
 
-// Under a sanitizer every instruction costs several, and the stepping with
-// it: there only every fifth crash point is tried, unless
+// Under a sanitizer every instruction costs several, and a copy is made
+// of many more stores: there only every fifth crash point is tried, unless
 // KHA_RELIABILITY_STORE_KILL_EVERY says otherwise.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr int64_t kEveryByDefault = 5;
@@ -286,7 +295,8 @@ TEST(StoreKill, EveryCrashPointOfEveryWritingOperationLeavesTheOldOrTheNewState)
     ASSERT_NE(Differences(old_state, new_state), "") << operation.name << " changes nothing";
 
     scene = FreshRegion(operation.free_slots);
-    const Trace trace = TraceOperation(op, scene);
+    Traced traced(op, scene);
+    const Trace trace = TraceOperation(traced);
     ASSERT_TRUE(trace.ok) << operation.name << ": the traced run failed (can this process trace?)";
     ASSERT_EQ(Differences(TakeState(), new_state), "") << operation.name << ": traced run";
     ASSERT_FALSE(trace.store_steps.empty()) << operation.name;
@@ -297,7 +307,8 @@ TEST(StoreKill, EveryCrashPointOfEveryWritingOperationLeavesTheOldOrTheNewState)
       const CrashPoint& point = points[i];
       scene = FreshRegion(operation.free_slots);
       ASSERT_TRUE(scene.made);
-      if (!KillAt(op, scene, trace, point)) {
+      Traced child(op, scene);
+      if (!KillAt(child, trace, point)) {
         ++not_reached;
         ADD_FAILURE() << operation.name << ": crash point at step " << point.step
                       << " not reached as traced";
@@ -336,6 +347,79 @@ TEST(StoreKill, EveryCrashPointOfEveryWritingOperationLeavesTheOldOrTheNewState)
   Figure("store_kill", "neither_old_nor_new", static_cast<double>(mixed), "must be 0");
   Figure("store_kill", "seconds", SecondsSince(start), "information");
   EXPECT_EQ(mixed, 0);
+}
+
+// A taker killed while it rolls a dead holder's operation back: for each
+// operation, its holder is killed after half of its stores, then a taker
+// is traced through its rollback and killed after each of its stores in
+// turn; the taker after it must still find the old state (or the new one).
+TEST(StoreKill, ATakerKilledInItsRollbackLeavesItWholeToTheNext) {
+  const std::vector<WritingOperation>& operations = WritingOperations();
+  const int64_t every = std::max<int64_t>(1, Size("STORE_KILL_EVERY", kEveryByDefault, 1));
+  const int persona = ::personality(0xffffffff);
+  ASSERT_NE(::personality(static_cast<unsigned long>(persona) | ADDR_NO_RANDOMIZE), -1);
+  int64_t points_total = 0, mixed = 0, not_reached = 0;
+  for (std::size_t op = 0; op < operations.size(); ++op) {
+    const WritingOperation& operation = operations[op];
+    Watchdog watchdog(operation.name, std::chrono::seconds(120));
+    Scene scene = FreshRegion(operation.free_slots);
+    const State old_state = TakeState();
+    ASSERT_EQ(operation.run(scene, TheInputs()), KHA_OK) << operation.name;
+    const State new_state = TakeState();
+    scene = FreshRegion(operation.free_slots);
+    Trace holder;
+    {
+      Traced traced(op, scene);
+      holder = TraceOperation(traced);
+    }
+    ASSERT_TRUE(holder.ok && !holder.store_steps.empty()) << operation.name;
+    const auto half = static_cast<int64_t>((holder.store_steps.size() + 1) / 2);
+    const CrashPoint died{holder.store_steps[static_cast<std::size_t>(half - 1)] + 1, half,
+                          Where::kAfterStore};
+    // A taker attached and stopped in front of its take, then the same
+    // dead holder, before every run of a taker.
+    const auto taker_after_dead_holder = [&]() -> std::unique_ptr<Traced> {
+      scene = FreshRegion(operation.free_slots);
+      if (!scene.made) return nullptr;
+      auto taker = std::make_unique<Traced>(kTakeOnly, scene);
+      Traced dying(op, scene);
+      return KillAt(dying, holder, died) ? std::move(taker) : nullptr;
+    };
+    std::unique_ptr<Traced> first = taker_after_dead_holder();
+    ASSERT_TRUE(first) << operation.name;
+    const Trace taker = TraceOperation(*first);
+    first.reset();
+    ASSERT_TRUE(taker.ok) << operation.name;
+    ASSERT_EQ(Differences(TakeState(), old_state), "") << operation.name << ": rollback";
+    ASSERT_FALSE(taker.store_steps.empty()) << operation.name << ": the taker rolled nothing back";
+    for (std::size_t k = 1; k <= taker.store_steps.size(); k += static_cast<std::size_t>(every)) {
+      std::unique_ptr<Traced> child = taker_after_dead_holder();
+      ASSERT_TRUE(child) << operation.name;
+      if (!KillAt(*child, taker,
+                  {taker.store_steps[k - 1] + 1, static_cast<int64_t>(k), Where::kAfterStore})) {
+        ++not_reached;
+        ADD_FAILURE() << operation.name << ": taker's store " << k << " not reached as traced";
+        continue;
+      }
+      ++points_total;
+      const State seen = TakeState();
+      if (!Differences(seen, old_state).empty() && !Differences(seen, new_state).empty()) {
+        ++mixed;
+        ADD_FAILURE() << operation.name << ": taker killed after its store " << k
+                      << " of its rollback: neither old nor new; differs from old in "
+                      << Differences(seen, old_state);
+      }
+    }
+  }
+  DetachCompletely();
+  ::personality(static_cast<unsigned long>(persona));
+  Figure("store_kill", "takers_killed_in_their_rollback", static_cast<double>(points_total),
+         "information");
+  Figure("store_kill", "takers_not_reached", static_cast<double>(not_reached), "must be 0");
+  Figure("store_kill", "neither_old_nor_new_after_a_killed_taker", static_cast<double>(mixed),
+         "must be 0");
+  EXPECT_EQ(mixed, 0);
+  EXPECT_EQ(not_reached, 0);
 }
 
 }  // namespace
