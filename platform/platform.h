@@ -62,6 +62,14 @@ class Platform {
 // The backend of this OS.
 Platform& OsPlatform();
 
+// Has `prepare` run in the forking thread before every later fork(), and
+// `parent` and `child` after it, in the parent and in the child's one
+// thread. Handlers registered earlier run their `prepare` later, and their
+// `parent` and `child` earlier, than those registered after them; the
+// backend's own (a child holds none of its parent's holds) come first.
+// Nothing happens on a system without fork.
+void RunAroundFork(void (*prepare)(), void (*parent)(), void (*child)());
+
 namespace detail {
 // The installed platform; null until first use, then the OS backend
 // unless a test installed another.

@@ -17,6 +17,7 @@
 
 #include "kestihistadmin.h"
 #include "platform/platform.h"
+#include "region/fork_child.h"
 #include "region/journal.h"
 #include "region/layout.h"
 #include "region/lifecycle.h"
@@ -29,6 +30,7 @@ namespace {
 
 template <typename Obtain>
 int32_t BeginMutexUse(ProcessState& process, Obtain&& obtain) {
+  ClearParentsHoldsInForkedChildren();
   std::lock_guard<std::mutex> serial(LifecycleMutex());
   if (const int32_t result = obtain(); result != KHA_OK) return result;
   ++process.mutex_users;

@@ -10,10 +10,10 @@ struct Hint {
 };
 
 struct ThreadHints {
-  int32_t depth = 0;         // holds of the mutex by this thread
-  int32_t scopes = 0;        // open FreeSlotHintScopes
-  bool untrusted = false;    // a wait failed within the current holds
-  uint64_t generation = 1;   // raised to forget every hint
+  int32_t depth = 0;        // holds of the mutex by this thread
+  int32_t scopes = 0;       // open FreeSlotHintScopes
+  bool untrusted = false;   // a wait failed within the current holds
+  uint64_t generation = 1;  // raised to forget every hint
   Hint tables[2];
 };
 
@@ -42,6 +42,12 @@ void EnterHistAdminHold(bool taken) {
 
 void LeaveHistAdminHold() {
   if (hints.depth > 0 && --hints.depth > 0) return;
+  hints.untrusted = false;
+  ++hints.generation;
+}
+
+void ForgetThisThreadsHolds() {
+  hints.depth = 0;
   hints.untrusted = false;
   ++hints.generation;
 }

@@ -33,6 +33,8 @@ class FreeSlotHintScope {
 // thread's holds are all released.
 void EnterHistAdminHold(bool taken);
 void LeaveHistAdminHold();
+// In the child of a fork: the forking thread's holds stayed the parent's.
+void ForgetThisThreadsHolds();
 
 // A slot became free, the header or the view changed: nothing is known.
 void ForgetFreeSlotHints();

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <mutex>
 #include <new>
 
 #include "platform/posix/posix_objects.h"
@@ -27,6 +28,52 @@ uint64_t ThreadToken() {
   if (token == 0) token = g_last_thread_token.fetch_add(1, std::memory_order_relaxed) + 1;
   return token;
 }
+
+// Every live handle of this process. Never destroyed: exit handlers and
+// the child of a fork may still reach it.
+std::mutex& HandlesMutex() {
+  static std::mutex* mutex = new std::mutex();
+  return *mutex;
+}
+MutexObject* g_handles = nullptr;  // under HandlesMutex()
+
+void RegisterHandle(MutexObject* mutex) {
+  std::lock_guard<std::mutex> lock(HandlesMutex());
+  mutex->next = g_handles;
+  if (g_handles != nullptr) g_handles->previous = mutex;
+  g_handles = mutex;
+}
+
+void UnregisterHandle(MutexObject* mutex) {
+  std::lock_guard<std::mutex> lock(HandlesMutex());
+  if (mutex->previous != nullptr) mutex->previous->next = mutex->next;
+  if (mutex->next != nullptr) mutex->next->previous = mutex->previous;
+  if (g_handles == mutex) g_handles = mutex->next;
+}
+
+// A child of fork is a process of its own that has taken nothing: the
+// holds of the parent's threads, the forking one's included, stay the
+// parent's. The child's thread carries the forking thread's token, so the
+// record of who holds what must go, or the child would take itself for
+// the holder and run inside the parent's hold.
+void BeforeFork() { HandlesMutex().lock(); }
+void AfterForkInParent() { HandlesMutex().unlock(); }
+void AfterForkInChild() {
+  for (MutexObject* mutex = g_handles; mutex != nullptr; mutex = mutex->next) {
+    mutex->holder.store(0, std::memory_order_relaxed);
+    mutex->depth = 0;
+  }
+  HandlesMutex().unlock();
+}
+
+}  // namespace
+
+void RegisterBackendForkHandlers() {
+  static std::once_flag once;
+  std::call_once(once, [] { pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild); });
+}
+
+namespace {
 
 bool InitialiseMutex(pthread_mutex_t* mutex, int type) {
   pthread_mutexattr_t attributes;
@@ -112,6 +159,7 @@ int WaitInLine(SharedMutexBlock* block) {
 }  // namespace
 
 MutexObject* AcquireMutex(const char* windows_name, Disposition disposition, mode_t mode) {
+  RegisterBackendForkHandlers();
   auto* mutex = new (std::nothrow) MutexObject();
   if (mutex == nullptr) return nullptr;
   if (!AcquireSharedObject(PosixObjectName(windows_name), disposition, sizeof(SharedMutexBlock),
@@ -139,6 +187,7 @@ MutexObject* AcquireMutex(const char* windows_name, Disposition disposition, mod
     return nullptr;
   }
   mutex->block = block;
+  RegisterHandle(mutex);
   return mutex;
 }
 
@@ -174,6 +223,7 @@ bool UnlockSharedMutex(MutexObject* mutex) {
 void ReleaseMutex(MutexObject* mutex) {
   if (mutex == nullptr) return;
   if (mutex->block != nullptr) {
+    UnregisterHandle(mutex);
     // A thread that still holds the mutex when it closes its handle gives
     // it up now: its memory is about to be unmapped, and the thread's list
     // of robust mutexes may not keep pointing into it.

@@ -57,6 +57,9 @@ struct MutexObject {
   // thread that holds nothing never reaches the mutex.
   std::atomic<uint64_t> holder{0};
   uint32_t depth = 0;
+  // Every live handle of this process, for the child of a fork.
+  MutexObject* previous = nullptr;
+  MutexObject* next = nullptr;
 };
 
 struct SectionObject {
@@ -66,6 +69,9 @@ struct SectionObject {
 namespace posix {
 
 inline constexpr uint32_t kMutexReady = 0x4B484D58;  // "KHMX"
+
+// Registers the backend's own fork handlers once (see RunAroundFork).
+void RegisterBackendForkHandlers();
 
 MutexObject* AcquireMutex(const char* windows_name, Disposition disposition, mode_t mode);
 LockOutcome LockSharedMutex(MutexObject* mutex);

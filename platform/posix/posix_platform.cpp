@@ -68,6 +68,11 @@ class PosixPlatform final : public Platform {
 
 }  // namespace
 
+void RunAroundFork(void (*prepare)(), void (*parent)(), void (*child)()) {
+  posix::RegisterBackendForkHandlers();
+  pthread_atfork(prepare, parent, child);
+}
+
 Platform& OsPlatform() {
   static PosixPlatform* platform = new PosixPlatform();
   return *platform;

@@ -39,6 +39,9 @@ class Win32Platform final : public Platform {
 
 }  // namespace
 
+// Windows has no fork: a new process starts with nothing of its parent's.
+void RunAroundFork(void (*)(), void (*)(), void (*)()) {}
+
 Platform& OsPlatform() {
   static Win32Platform* platform = new Win32Platform();
   return *platform;

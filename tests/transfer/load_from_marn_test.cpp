@@ -5,6 +5,9 @@
 #include <limits>
 
 #include "transfer/transfer_fixture.h"
+#ifndef _WIN32
+#include "support/forked_probe.h"
+#endif
 
 namespace kha::test {
 namespace {
@@ -327,6 +330,26 @@ TEST_F(LoadFromMarnTest, HoldsTheMutexWhileTheLibraryIsCalled) {
   EXPECT_TRUE(unheld.empty()) << unheld.front();
   EXPECT_FALSE(probe.HeldElsewhere());  // the probe does see a free mutex
 }
+
+#ifndef _WIN32
+// fork() in the middle of the load: the child's thread is a copy of the
+// loading one, and yet it waits for the parent's load to end.
+TEST_F(LoadFromMarnTest, AChildForkedInsideTheLoadWaitsForItsEnd) {
+  historian().running.repositories = {Repo("A", {Arc("a1")})};
+  std::unique_ptr<ForkedProbe> child;
+  bool waited = false;
+  historian().on_call = [&](const std::string&) {
+    if (child) return;
+    child = std::make_unique<ForkedProbe>();
+    waited = child->Started() && child->StillWaitingAfter(300);
+  };
+  ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
+  historian().on_call = nullptr;
+  EXPECT_TRUE(waited);
+  ASSERT_TRUE(child);
+  EXPECT_TRUE(child->Returns(10000));
+}
+#endif
 
 }  // namespace
 }  // namespace kha::test
