@@ -16,6 +16,8 @@ function(kha_export_only target exports_file)
     file(WRITE ${_def}.in "LIBRARY ${_output_name}\nEXPORTS\n  ${_def_names}\n")
     configure_file(${_def}.in ${_def} COPYONLY)
     target_sources(${target} PRIVATE ${_def})
+    # Where the .def is, for what is made from it (the MSVC import library).
+    set_property(TARGET ${target} PROPERTY KHA_DEF_FILE ${_def})
   else()
     list(JOIN _names ";\n    " _map_names)
     set(_map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)

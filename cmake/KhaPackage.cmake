@@ -16,6 +16,7 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
+  get_target_property(KHA_DEF_FILE kestihistadmin KHA_DEF_FILE)
   # The MSVC import library: made from the same .def as the DLL's exports.
   find_program(KHA_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 NO_CMAKE_FIND_ROOT_PATH)
   if(KHA_LLVM_DLLTOOL)
