@@ -46,12 +46,12 @@ void EndMutexUse(ProcessState& process) {
 }
 
 // Runs `work` with the HistAdmin mutex and the lifecycle mutex held, between
-// BeginMutexUse and EndMutexUse.
+// BeginMutexUse and EndMutexUse; `refused` when the wait for the mutex
+// failed.
 template <typename Work>
-int32_t UnderHistAdminMutex(ProcessState& process, Work&& work) {
-  TakeHistAdminMutex();
-  int32_t result;
-  {
+int32_t UnderHistAdminMutex(ProcessState& process, int32_t refused, Work&& work) {
+  int32_t result = refused;
+  if (TakeHistAdminMutex()) {
     std::lock_guard<std::mutex> serial(LifecycleMutex());
     result = work();
   }
@@ -138,7 +138,8 @@ int32_t SetupAndAttachRegion(uint32_t size) {
   if (const int32_t result = BeginMutexUse(process, CreateHistAdminMutex); result != KHA_OK) {
     return result;
   }
-  return UnderHistAdminMutex(process, [&] { return SetupLocked(process, size); });
+  return UnderHistAdminMutex(process, KHA_CREATE_MUTEX_FAILED,
+                             [&] { return SetupLocked(process, size); });
 }
 
 int32_t AttachRegion() {
@@ -146,7 +147,7 @@ int32_t AttachRegion() {
   if (const int32_t result = BeginMutexUse(process, OpenHistAdminMutex); result != KHA_OK) {
     return result;
   }
-  return UnderHistAdminMutex(process, [&] { return AttachLocked(process); });
+  return UnderHistAdminMutex(process, KHA_OPEN_MUTEX_FAILED, [&] { return AttachLocked(process); });
 }
 
 int32_t DetachRegion() {
@@ -155,7 +156,7 @@ int32_t DetachRegion() {
   const int32_t begun = BeginMutexUse(
       process, [&] { return process.mutex.load() != nullptr ? KHA_OK : KHA_NOT_MAPPED; });
   if (begun != KHA_OK) return begun;
-  return UnderHistAdminMutex(process, [&] { return DetachLocked(process); });
+  return UnderHistAdminMutex(process, KHA_NOT_MAPPED, [&] { return DetachLocked(process); });
 }
 
 }  // namespace kha

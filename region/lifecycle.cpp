@@ -3,7 +3,9 @@
 // are called by set-up, attach and detach under LifecycleMutex().
 #include "region/lifecycle.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "kestihistadmin.h"
 #include "platform/platform.h"
@@ -59,7 +61,18 @@ int32_t OpenHistAdminMutex() {
 
 int32_t CloseHistAdminMutex() {
   ProcessState& process = HistAdminProcess();
-  if (platform::MutexObject* mutex = process.mutex.exchange(nullptr)) Os().CloseMutex(mutex);
+  platform::MutexObject* mutex = process.mutex.exchange(nullptr, std::memory_order_seq_cst);
+  if (mutex == nullptr) return KHA_OK;
+  // Other threads of this process may still be inside a take or release
+  // of the handle, waiting for the mutex: the handle goes once they are
+  // out. The closing thread's own holds go first, since a waiter may wait
+  // for them; later calls find no handle.
+  while (Os().UnlockMutex(mutex)) {
+  }
+  while (process.mutex_calls.load(std::memory_order_seq_cst) != 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  Os().CloseMutex(mutex);
   return KHA_OK;
 }
 
@@ -176,7 +189,7 @@ int32_t UnmapHistAdminView() {
 int32_t FlushHistAdminView() {
   ProcessState& process = HistAdminProcess();
   std::byte* view = process.view.load(std::memory_order_acquire);
-  if (view == nullptr) return KHA_NOT_MAPPED;
+  if (view == nullptr || WaitFailedInThisHold()) return KHA_NOT_MAPPED;
   if (process.section.load(std::memory_order_acquire) == nullptr) {
     process.view.store(nullptr);
     return KHA_NOT_OPENED;

@@ -1,8 +1,8 @@
-// The HistAdmin mutex. A failed wait leaves the caller working unlocked,
-// as the interface has always promised never to report anything here; such
-// a caller writes without the journal, which belongs to the holder
-// (journal.h). A mutex abandoned by a dead owner counts as taken (the
-// backend makes it usable again).
+// The HistAdmin mutex. A mutex abandoned by a dead owner counts as taken
+// (the backend makes it usable again). A failed wait is never a silent
+// run without the mutex: the thread then finds no region until it has let
+// go of that hold (every operation returns -2004), and set-up and attach
+// refuse.
 //
 // Every fresh take of this thread looks at the undo journal, whether the
 // OS reported an abandoned mutex or not: an open journal is the work of a
@@ -18,24 +18,49 @@
 #include "region/slot_hints.h"
 
 namespace kha {
+namespace {
 
-void TakeHistAdminMutex() noexcept {
+// Counts the calling thread in ProcessState::mutex_calls for its scope.
+class MutexCall {
+ public:
+  explicit MutexCall(ProcessState& process) noexcept : process_(process) {
+    process_.mutex_calls.fetch_add(1, std::memory_order_seq_cst);
+  }
+  ~MutexCall() { process_.mutex_calls.fetch_sub(1, std::memory_order_release); }
+  MutexCall(const MutexCall&) = delete;
+  MutexCall& operator=(const MutexCall&) = delete;
+
+ private:
+  ProcessState& process_;
+};
+
+}  // namespace
+
+bool TakeHistAdminMutex() noexcept {
   try {
-    auto* mutex = HistAdminProcess().mutex.load(std::memory_order_acquire);
-    if (mutex == nullptr) return;
+    ProcessState& process = HistAdminProcess();
+    const MutexCall call(process);
+    auto* mutex = process.mutex.load(std::memory_order_seq_cst);
+    if (mutex == nullptr) return true;
     const platform::LockOutcome outcome = platform::ActivePlatform().LockMutex(mutex);
     const bool taken = outcome != platform::LockOutcome::kFailed;
     EnterHistAdminHold(taken);
     EnterJournalHold(taken);
+    return taken;
   } catch (...) {
+    return false;
   }
 }
 
 void ReleaseHistAdminMutex() noexcept {
   try {
-    if (auto* mutex = HistAdminProcess().mutex.load(std::memory_order_acquire)) {
-      LeaveJournalHold();
-      LeaveHistAdminHold();
+    ProcessState& process = HistAdminProcess();
+    const MutexCall call(process);
+    // This thread's record of its holds goes also when another thread has
+    // closed the handle meanwhile.
+    LeaveJournalHold();
+    LeaveHistAdminHold();
+    if (auto* mutex = process.mutex.load(std::memory_order_seq_cst)) {
       (void)platform::ActivePlatform().UnlockMutex(mutex);
     }
   } catch (...) {

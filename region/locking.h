@@ -6,8 +6,9 @@ namespace kha {
 // Takes the HistAdmin mutex as LockHistAdminMutex does; a fresh take rolls
 // back the unit of a holder that died, if this process has the view and
 // the journal mapped (TakeOverJournal). Does nothing when the process
-// holds no mutex handle.
-void TakeHistAdminMutex() noexcept;
+// holds no mutex handle. False when the wait failed: the hold must still
+// be released, and until then this thread finds no region.
+bool TakeHistAdminMutex() noexcept;
 
 // Lets go of one hold of the HistAdmin mutex (what UnlockHistAdminMutex
 // does). Does nothing when the process holds no mutex handle.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "region/process_state.h"
+#include "region/slot_hints.h"
 #include "region/table_geometry.h"
 
 namespace kha {
@@ -13,7 +14,10 @@ struct MappedView {
   std::size_t length;
 };
 
+// A thread whose wait for the mutex failed finds no view: it would share
+// the region with the holder.
 MappedView CurrentView() {
+  if (WaitFailedInThisHold()) return {nullptr, 0};
   ProcessState& process = HistAdminProcess();
   const MappedView view{process.view.load(std::memory_order_acquire),
                         process.view_length.load(std::memory_order_acquire)};

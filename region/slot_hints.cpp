@@ -52,6 +52,8 @@ void ForgetThisThreadsHolds() {
   ++hints.generation;
 }
 
+bool WaitFailedInThisHold() { return hints.untrusted; }
+
 void ForgetFreeSlotHints() { ++hints.generation; }
 
 int32_t FirstSlotThatMayBeFree(SlotTable table, const void* view) {

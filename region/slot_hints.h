@@ -35,6 +35,9 @@ void EnterHistAdminHold(bool taken);
 void LeaveHistAdminHold();
 // In the child of a fork: the forking thread's holds stayed the parent's.
 void ForgetThisThreadsHolds();
+// True while this thread is inside a hold whose wait failed: the region is
+// refused to it until that hold is released.
+bool WaitFailedInThisHold();
 
 // A slot became free, the header or the view changed: nothing is known.
 void ForgetFreeSlotHints();

@@ -1,9 +1,11 @@
-// The HistAdmin mutex on POSIX: a robust, process-shared, recursive
-// pthread mutex in a shared-memory object of its own, with a robust gate
-// in front of it that keeps the waiters in line and bounds how long the
-// head of the line can be passed over (see SharedMutexBlock).
+// The HistAdmin mutex on POSIX: an open-file-description lock on the mutex
+// object, kept by the kernel, with a line in front of it that bounds how
+// long the head of the line can be passed over, and a private mutex per
+// handle for the threads of this process (see SharedMutexBlock).
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -29,8 +31,8 @@ uint64_t ThreadToken() {
   return token;
 }
 
-// Every live handle of this process. Never destroyed: exit handlers and
-// the child of a fork may still reach it.
+// Every live handle of this process. Never destroyed: exit handlers, the
+// child of a fork and ending threads may still reach it.
 std::mutex& HandlesMutex() {
   static std::mutex* mutex = new std::mutex();
   return *mutex;
@@ -51,17 +53,118 @@ void UnregisterHandle(MutexObject* mutex) {
   if (g_handles == mutex) g_handles = mutex->next;
 }
 
+uint32_t LoadHint(const uint32_t& word) { return __atomic_load_n(&word, __ATOMIC_ACQUIRE); }
+void StoreHint(uint32_t& word, uint32_t value) { __atomic_store_n(&word, value, __ATOMIC_RELEASE); }
+
+// One byte of the mutex object, locked or unlocked as an open file
+// description's lock: 0 or an errno value. EINTR is waited through.
+int LockByte(int fd, off_t byte, short type, bool wait) {
+  struct flock request {};
+  request.l_type = type;
+  request.l_whence = SEEK_SET;
+  request.l_start = byte;
+  request.l_len = 1;
+  for (;;) {
+    if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &request) == 0) return 0;
+    if (errno != EINTR) return errno;
+  }
+}
+
+bool Busy(int error) { return error == EAGAIN || error == EACCES; }
+
+// How long the head of the line lets others take the lock before it is
+// owed the next turn: long enough that a busy mutex rarely has to be
+// handed over (a hand-over costs a wake-up and a context switch), short
+// enough that nobody waits noticeably behind busy processes. Measured on
+// the monotonic clock, which nobody sets.
+constexpr std::chrono::microseconds kHandOffAfter{1000};
+constexpr timespec kRetryPause{0, 50'000};
+
+// Waits in line at the gate, then for the lock itself. 0 or an errno value.
+int WaitInLine(MutexObject* mutex) {
+  const int fd = mutex->object.fd;
+  SharedMutexBlock* block = mutex->block;
+  if (const int gate = LockByte(fd, kGateByte, F_WRLCK, true); gate != 0) return gate;
+  const auto owed_at = std::chrono::steady_clock::now() + kHandOffAfter;
+  int result;
+  for (;;) {
+    result = LockByte(fd, kLockByte, F_WRLCK, false);
+    if (!Busy(result)) break;
+    if (std::chrono::steady_clock::now() >= owed_at) {
+      StoreHint(block->hand_off, 1);
+      result = LockByte(fd, kLockByte, F_WRLCK, true);
+      break;
+    }
+    ::nanosleep(&kRetryPause, nullptr);
+  }
+  // Whoever heads the line lowers the flag once it has the lock, also a
+  // flag left raised by a head that died waiting.
+  if (result == 0 && LoadHint(block->hand_off) != 0) StoreHint(block->hand_off, 0);
+  (void)LockByte(fd, kGateByte, F_UNLCK, false);
+  return result;
+}
+
+// The kernel lock for the threads of this process that use `mutex`; the
+// caller holds `local`. 0 or an errno value.
+int TakeKernelLock(MutexObject* mutex) {
+  // A free lock is taken at once, unless the head of the line is owed it.
+  if (LoadHint(mutex->block->hand_off) == 0) {
+    const int result = LockByte(mutex->object.fd, kLockByte, F_WRLCK, false);
+    if (!Busy(result)) return result;
+  }
+  return WaitInLine(mutex);
+}
+
+// Lets go of the calling thread's outermost hold. `abandoned` leaves the
+// holder's mark standing, so that the next taker reports the mutex
+// abandoned, as a mutex whose owning thread ended is.
+bool GiveUpHold(MutexObject* mutex, bool abandoned) {
+  mutex->depth = 0;
+  mutex->holder.store(0, std::memory_order_relaxed);
+  if (!abandoned) StoreHint(mutex->block->held, 0);
+  const bool unlocked = LockByte(mutex->object.fd, kLockByte, F_UNLCK, false) == 0;
+  pthread_mutex_unlock(&mutex->local);
+  return unlocked;
+}
+
+// A thread that ends while it holds the mutex gives up its holds as
+// abandoned, for every process: the next taker reports it so.
+struct HoldsOfEndingThread {
+  ~HoldsOfEndingThread() {
+    const uint64_t self = ThreadToken();
+    std::lock_guard<std::mutex> lock(HandlesMutex());
+    for (MutexObject* mutex = g_handles; mutex != nullptr; mutex = mutex->next) {
+      if (mutex->holder.load(std::memory_order_relaxed) == self) GiveUpHold(mutex, true);
+    }
+  }
+};
+
+void NoteThisThreadHolds() {
+  static thread_local HoldsOfEndingThread holds;
+  (void)&holds;
+}
+
 // A child of fork is a process of its own that has taken nothing: the
 // holds of the parent's threads, the forking one's included, stay the
-// parent's. The child's thread carries the forking thread's token, so the
-// record of who holds what must go, or the child would take itself for
-// the holder and run inside the parent's hold.
-void BeforeFork() { HandlesMutex().lock(); }
-void AfterForkInParent() { HandlesMutex().unlock(); }
+// parent's. Each handle gets its own open file description (so the
+// parent's kernel lock is not the child's too) and a fresh private mutex
+// (the old one may be held by a thread the child does not have), and the
+// record of who holds what goes, or the child would take itself for the
+// holder and run inside the parent's hold.
+void BeforeFork() {
+  BeforeForkOfObjects();
+  HandlesMutex().lock();
+}
+void AfterForkInParent() {
+  HandlesMutex().unlock();
+  AfterForkOfObjectsInParent();
+}
 void AfterForkInChild() {
+  AfterForkOfObjectsInChild();
   for (MutexObject* mutex = g_handles; mutex != nullptr; mutex = mutex->next) {
     mutex->holder.store(0, std::memory_order_relaxed);
     mutex->depth = 0;
+    pthread_mutex_init(&mutex->local, nullptr);
   }
   HandlesMutex().unlock();
 }
@@ -75,85 +178,11 @@ void RegisterBackendForkHandlers() {
 
 namespace {
 
-bool InitialiseMutex(pthread_mutex_t* mutex, int type) {
-  pthread_mutexattr_t attributes;
-  if (pthread_mutexattr_init(&attributes) != 0) return false;
-  const bool ok = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED) == 0 &&
-                  pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST) == 0 &&
-                  pthread_mutexattr_settype(&attributes, type) == 0 &&
-                  pthread_mutex_init(mutex, &attributes) == 0;
-  pthread_mutexattr_destroy(&attributes);
-  return ok;
-}
-
 bool InitialiseMutexBlock(void* memory) {
   auto* block = static_cast<SharedMutexBlock*>(memory);
-  if (!InitialiseMutex(&block->mutex, PTHREAD_MUTEX_RECURSIVE) ||
-      !InitialiseMutex(&block->gate, PTHREAD_MUTEX_NORMAL)) {
-    return false;
-  }
   block->layout = sizeof(SharedMutexBlock);
   __atomic_store_n(&block->ready, kMutexReady, __ATOMIC_RELEASE);
   return true;
-}
-
-// How long the head of the line lets others take the mutex before it is
-// owed the next turn: long enough that a busy mutex rarely has to be handed
-// over (a hand-over costs a wake-up and a context switch), short enough that
-// nobody waits noticeably behind busy processes.
-constexpr std::chrono::microseconds kHandOffAfter{1000};
-
-// A deadline on the clock pthread_mutex_timedlock measures with. Should the
-// wall clock be set meanwhile, the head is passed over a little longer or
-// shorter; it is never passed over for good.
-timespec DeadlineAfter(std::chrono::microseconds after) {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  const auto total = std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec) +
-                     std::chrono::duration_cast<std::chrono::nanoseconds>(after);
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(total);
-  timespec deadline{};
-  deadline.tv_sec = static_cast<time_t>(seconds.count());
-  deadline.tv_nsec = static_cast<long>((total - seconds).count());
-  return deadline;
-}
-
-// Every wait for the gate or the mutex is made in slices of this length. A
-// process killed while it lets go of a robust mutex can leave it free (or
-// its death marked) without waking the thread that sleeps on it; seen here
-// now and then when holders are killed at random. Each slice looks at the
-// mutex afresh, so such a lost wake-up costs one slice instead of the
-// waiter's life.
-constexpr std::chrono::milliseconds kWaitSlice{10};
-
-// pthread_mutex_lock, one slice at a time.
-int LockInSlices(pthread_mutex_t* mutex) {
-  for (;;) {
-    const timespec deadline = DeadlineAfter(kWaitSlice);
-    const int result = pthread_mutex_timedlock(mutex, &deadline);
-    if (result != ETIMEDOUT) return result;
-  }
-}
-
-// Waits in line at the gate, then for the mutex itself (see
-// SharedMutexBlock). A gate left held by a dead waiter is taken over like
-// the mutex. Returns what the wait for the mutex returned.
-int WaitInLine(SharedMutexBlock* block) {
-  const int gate = LockInSlices(&block->gate);
-  if (gate == EOWNERDEAD) pthread_mutex_consistent(&block->gate);
-  const timespec deadline = DeadlineAfter(kHandOffAfter);
-  int result = pthread_mutex_timedlock(&block->mutex, &deadline);
-  if (result == ETIMEDOUT) {
-    __atomic_store_n(&block->hand_off, 1, __ATOMIC_RELEASE);
-    result = LockInSlices(&block->mutex);
-  }
-  // Whoever heads the line lowers the flag once it has the mutex, also a
-  // flag left raised by a head that died waiting.
-  if (__atomic_load_n(&block->hand_off, __ATOMIC_RELAXED) != 0) {
-    __atomic_store_n(&block->hand_off, 0, __ATOMIC_RELEASE);
-  }
-  if (gate == 0 || gate == EOWNERDEAD) pthread_mutex_unlock(&block->gate);
-  return result;
 }
 
 }  // namespace
@@ -161,29 +190,35 @@ int WaitInLine(SharedMutexBlock* block) {
 MutexObject* AcquireMutex(const char* windows_name, Disposition disposition, mode_t mode) {
   RegisterBackendForkHandlers();
   auto* mutex = new (std::nothrow) MutexObject();
-  if (mutex == nullptr) return nullptr;
+  if (mutex == nullptr) {
+    errno = ENOMEM;
+    return nullptr;
+  }
   if (!AcquireSharedObject(PosixObjectName(windows_name), disposition, sizeof(SharedMutexBlock),
                            mode, InitialiseMutexBlock, &mutex->object)) {
+    const int saved = errno;
     delete mutex;
+    errno = saved;
     return nullptr;
   }
   void* memory = MAP_FAILED;
+  int error = EPROTO;  // a mutex object that is not one of this build
   if (mutex->object.size >= sizeof(SharedMutexBlock)) {
     memory = ::mmap(nullptr, sizeof(SharedMutexBlock), PROT_READ | PROT_WRITE, MAP_SHARED,
                     mutex->object.fd, 0);
+    if (memory == MAP_FAILED) error = errno;
+  }
+  auto* block = static_cast<SharedMutexBlock*>(memory);
+  if (memory != MAP_FAILED && (__atomic_load_n(&block->ready, __ATOMIC_ACQUIRE) != kMutexReady ||
+                               block->layout != sizeof(SharedMutexBlock))) {
+    // Not a mutex of this build: never used.
+    ::munmap(memory, sizeof(SharedMutexBlock));
+    memory = MAP_FAILED;
   }
   if (memory == MAP_FAILED) {
     ReleaseSharedObject(&mutex->object);
     delete mutex;
-    return nullptr;
-  }
-  auto* block = static_cast<SharedMutexBlock*>(memory);
-  if (__atomic_load_n(&block->ready, __ATOMIC_ACQUIRE) != kMutexReady ||
-      block->layout != sizeof(SharedMutexBlock)) {
-    // Not a mutex of this build: never touched.
-    ::munmap(memory, sizeof(SharedMutexBlock));
-    ReleaseSharedObject(&mutex->object);
-    delete mutex;
+    errno = error;
     return nullptr;
   }
   mutex->block = block;
@@ -197,27 +232,29 @@ LockOutcome LockSharedMutex(MutexObject* mutex) {
     ++mutex->depth;  // re-entry: this thread holds it already
     return LockOutcome::kTaken;
   }
-  SharedMutexBlock* block = mutex->block;
-  // A free mutex is taken at once, unless the head of the line is owed it.
-  int result = EBUSY;
-  if (__atomic_load_n(&block->hand_off, __ATOMIC_ACQUIRE) == 0) {
-    result = pthread_mutex_trylock(&block->mutex);
+  if (const int local = pthread_mutex_lock(&mutex->local); local != 0) {
+    errno = local;
+    return LockOutcome::kFailed;
   }
-  if (result == EBUSY) result = WaitInLine(block);
-  if (result != 0 && result != EOWNERDEAD) return LockOutcome::kFailed;
-  // A dead owner's holds died with it, also when it was a thread of this
-  // process: take the mutex over, as an abandoned mutex is.
-  if (result == EOWNERDEAD) pthread_mutex_consistent(&block->mutex);
+  if (const int kernel = TakeKernelLock(mutex); kernel != 0) {
+    pthread_mutex_unlock(&mutex->local);
+    errno = kernel;
+    return LockOutcome::kFailed;
+  }
+  NoteThisThreadHolds();
+  // A holder that died left its mark: its holds died with it, also when it
+  // was a thread of this process. The mutex is taken over, as an abandoned
+  // mutex is.
+  const bool abandoned = __atomic_exchange_n(&mutex->block->held, 1, __ATOMIC_ACQ_REL) != 0;
   mutex->holder.store(self, std::memory_order_relaxed);
   mutex->depth = 1;
-  return result == EOWNERDEAD ? LockOutcome::kAbandoned : LockOutcome::kTaken;
+  return abandoned ? LockOutcome::kAbandoned : LockOutcome::kTaken;
 }
 
 bool UnlockSharedMutex(MutexObject* mutex) {
   if (mutex->holder.load(std::memory_order_relaxed) != ThreadToken()) return false;
   if (--mutex->depth > 0) return true;
-  mutex->holder.store(0, std::memory_order_relaxed);
-  return pthread_mutex_unlock(&mutex->block->mutex) == 0;
+  return GiveUpHold(mutex, false);
 }
 
 void ReleaseMutex(MutexObject* mutex) {
@@ -225,13 +262,13 @@ void ReleaseMutex(MutexObject* mutex) {
   if (mutex->block != nullptr) {
     UnregisterHandle(mutex);
     // A thread that still holds the mutex when it closes its handle gives
-    // it up now: its memory is about to be unmapped, and the thread's list
-    // of robust mutexes may not keep pointing into it.
+    // it up now; closing the descriptor would drop the kernel lock anyway.
     while (UnlockSharedMutex(mutex)) {
     }
     ::munmap(mutex->block, sizeof(SharedMutexBlock));
   }
   ReleaseSharedObject(&mutex->object);
+  pthread_mutex_destroy(&mutex->local);
   delete mutex;
 }
 

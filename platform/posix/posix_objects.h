@@ -19,45 +19,49 @@ struct SecurityDescriptor {
   mode_t mode = 0600;
 };
 
-// The shared-memory contents of the mutex object. `ready` is published
-// last, after the mutex is fully initialised; an all-zero object is never
-// taken for a valid mutex.
+// The HistAdmin mutex on POSIX. Every account on the machine may open the
+// mutex object, so nothing in its bytes may steer what our processes do:
+// the lock itself is kept by the kernel, as an open-file-description lock
+// on byte kLockByte of the object, which no other account can forge or
+// corrupt (it can hold the lock, as any caller of the interface can, and
+// the kernel lets go of it when the holder's process ends). The block
+// below holds hints only, read and written as atomics; a stranger who
+// rewrites them makes a taker report an abandoned mutex it was not, or
+// the line go slower, and nothing else.
 //
-// `mutex` is the HistAdmin mutex itself. A pthread mutex lets a thread that
-// has just released it take it again before a woken waiter runs. That is
-// what keeps a busy mutex fast (the releasing thread goes on with a warm
-// cache instead of waiting for a context switch), but two busy processes
-// could then pass it between them for as long as they like while a third
-// waits. So the waiting is bounded:
-//  - `gate` puts the waiters in line: a thread waits for `mutex` only while
-//    it holds `gate`, and lets go of `gate` once it has `mutex`. Only the
-//    head of the line waits for the mutex itself.
-//  - The head waits a short while (kHandOffAfter) and then raises
-//    `hand_off`. While it is raised, nobody takes a free `mutex` directly:
-//    every thread queues at `gate`, so the next one to get `mutex` is the
-//    head, which lowers `hand_off` again.
-// Both mutexes are robust: a holder's death never blocks the line. A head
-// that dies with `hand_off` raised leaves it to the next head, which lowers
-// it once it has the mutex.
+// The waiting is bounded. A releasing thread may take the lock straight
+// back, which keeps a busy mutex fast, but two busy processes could then
+// pass it between them while a third waits. So:
+//  - the waiters line up on a second lock, byte kGateByte: only the head
+//    of the line, which holds the gate, waits for the lock itself;
+//  - the head tries for a short while (kHandOffAfter), then raises
+//    `hand_off` and waits; while it is raised nobody takes a free lock
+//    directly, everyone queues at the gate, so the head is next, and it
+//    lowers `hand_off` again once it has the lock.
 struct SharedMutexBlock {
-  uint32_t ready;
-  uint32_t layout;  // sizeof(SharedMutexBlock): another build's layout is refused
-  pthread_mutex_t mutex;
-  pthread_mutex_t gate;
-  uint32_t hand_off;
+  uint32_t ready;     // kMutexReady once the block is initialised
+  uint32_t layout;    // sizeof(SharedMutexBlock): another build's layout is refused
+  uint32_t held;      // non-zero while a holder holds: a taker that finds it set took over
+  uint32_t hand_off;  // raised by a head of the line owed the next turn
 };
 
 struct MutexObject {
   posix::SharedObject object;
   SharedMutexBlock* block = nullptr;
+  // The threads of this process that use this handle take turns on
+  // `local` (a private mutex, never shared with another process); its
+  // holder then holds the kernel lock for them all.
+  pthread_mutex_t local = PTHREAD_MUTEX_INITIALIZER;
   // Which thread of this process holds the mutex through this handle
   // (its token, see ThreadToken), and how often: written only by the
   // holder. A thread that holds it already only counts its re-entries;
   // closing the handle gives up the closing thread's holds; an unlock by a
-  // thread that holds nothing never reaches the mutex.
+  // thread that holds nothing never reaches the mutex; a thread that ends
+  // holding it gives it up as abandoned.
   std::atomic<uint64_t> holder{0};
   uint32_t depth = 0;
-  // Every live handle of this process, for the child of a fork.
+  // Every live handle of this process, for the child of a fork and for
+  // threads that end.
   MutexObject* previous = nullptr;
   MutexObject* next = nullptr;
 };
@@ -68,7 +72,10 @@ struct SectionObject {
 
 namespace posix {
 
-inline constexpr uint32_t kMutexReady = 0x4B484D58;  // "KHMX"
+inline constexpr uint32_t kMutexReady = 0x4B484D4B;  // "KHMK"
+// The bytes of the mutex object that carry its two kernel locks.
+inline constexpr off_t kLockByte = 0;
+inline constexpr off_t kGateByte = 1;
 
 // Registers the backend's own fork handlers once (see RunAroundFork).
 void RegisterBackendForkHandlers();

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <mutex>
 
 #include "platform/object_names.h"
 
@@ -67,7 +69,73 @@ bool StartAfresh(int fd, std::size_t size, unsigned mode,
   return ok;
 }
 
+// Every live handle of this process. Never destroyed: exit handlers and
+// the child of a fork may still reach it.
+std::mutex& ObjectsMutex() {
+  static std::mutex* mutex = new std::mutex();
+  return *mutex;
+}
+SharedObject* g_objects = nullptr;  // under ObjectsMutex()
+
+void RegisterObject(SharedObject* object) {
+  std::lock_guard<std::mutex> lock(ObjectsMutex());
+  object->previous = nullptr;
+  object->next = g_objects;
+  if (g_objects != nullptr) g_objects->previous = object;
+  g_objects = object;
+}
+
+void UnregisterObject(SharedObject* object) {
+  std::lock_guard<std::mutex> lock(ObjectsMutex());
+  if (object->previous != nullptr) object->previous->next = object->next;
+  if (object->next != nullptr) object->next->previous = object->previous;
+  if (g_objects == object) g_objects = object->next;
+  object->previous = object->next = nullptr;
+}
+
+// A new open file description of the object behind `fd`, or -1. Through
+// /proc it is the same object even when its name is gone; without /proc,
+// the name, when it still names the same object.
+int OpenAfresh(int fd, const std::string& name) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+  int fresh = ::open(path, O_RDWR | O_CLOEXEC);
+  if (fresh >= 0) return fresh;
+  fresh = ::shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
+  if (fresh < 0) return -1;
+  struct stat inherited {
+  }, reopened{};
+  if (::fstat(fd, &inherited) != 0 || ::fstat(fresh, &reopened) != 0 ||
+      inherited.st_dev != reopened.st_dev || inherited.st_ino != reopened.st_ino) {
+    ::close(fresh);
+    return -1;
+  }
+  return fresh;
+}
+
 }  // namespace
+
+void BeforeForkOfObjects() { ObjectsMutex().lock(); }
+void AfterForkOfObjectsInParent() { ObjectsMutex().unlock(); }
+
+void AfterForkOfObjectsInChild() {
+  for (SharedObject* object = g_objects; object != nullptr; object = object->next) {
+    if (object->fd < 0 || !object->own_share) continue;
+    // The share is taken without waiting: only a last closer holds the
+    // object exclusively, and then the object is going anyway.
+    const int fresh = OpenAfresh(object->fd, object->name);
+    if (fresh >= 0 && FlockRetrying(fresh, LOCK_SH | LOCK_NB) == 0 &&
+        ::dup2(fresh, object->fd) >= 0) {
+      ::close(fresh);
+      continue;
+    }
+    if (fresh >= 0) ::close(fresh);
+    // The inherited descriptor stays, for the mappings made through it;
+    // releasing it will only close it, never end the parent's share.
+    object->own_share = false;
+  }
+  ObjectsMutex().unlock();
+}
 
 std::string PosixObjectName(const char* windows_name) {
   return "/" + ObjectNameWithoutNamespace(PrefixedObjectName(windows_name));
@@ -105,16 +173,21 @@ bool AcquireSharedObject(const std::string& name, Disposition disposition, std::
   object->fd = fd;
   object->name = name;
   object->size = static_cast<std::size_t>(status.st_size);
+  object->own_share = true;
+  RegisterObject(object);
   return true;
 }
 
 void ReleaseSharedObject(SharedObject* object) {
   if (object->fd < 0) return;
-  // Without the guard the name is left for the next creator or opener to
-  // find unheld and clear away; closing still drops this holder.
-  DirectoryGuard guard;
-  if (guard.Held() && FlockRetrying(object->fd, LOCK_EX | LOCK_NB) == 0) {
-    ::shm_unlink(object->name.c_str());
+  UnregisterObject(object);
+  if (object->own_share) {
+    // Without the guard the name is left for the next creator or opener
+    // to find unheld and clear away; closing still drops this holder.
+    DirectoryGuard guard;
+    if (guard.Held() && FlockRetrying(object->fd, LOCK_EX | LOCK_NB) == 0) {
+      ::shm_unlink(object->name.c_str());
+    }
   }
   ::close(object->fd);
   object->fd = -1;

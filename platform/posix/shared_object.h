@@ -27,6 +27,13 @@ struct SharedObject {
   int fd = -1;
   std::string name;  // POSIX name, "/..."
   std::size_t size = 0;
+  // False when the handle holds no share of the object's lifetime of its
+  // own: in the child of a fork whose descriptor could not be opened
+  // afresh. Releasing it then only closes the descriptor.
+  bool own_share = true;
+  // Every live handle of this process (for the child of a fork).
+  SharedObject* previous = nullptr;
+  SharedObject* next = nullptr;
 };
 
 enum class Disposition { kCreateOrOpen, kOpenExisting };
@@ -43,6 +50,18 @@ bool AcquireSharedObject(const std::string& name, Disposition disposition, std::
 // Releases a handle obtained from AcquireSharedObject; the last one
 // removes the name.
 void ReleaseSharedObject(SharedObject* object);
+
+// Around fork(), called by the backend's fork handlers: the list of live
+// handles is held across the fork; in the child, every handle gets an
+// open file description of its own for the same object, with a share of
+// the object's lifetime of its own. An inherited descriptor shares its
+// description, and with it the flock and any record lock, with the
+// parent: a child that released it could end the parent's share (and
+// remove the names under a live parent), and a child that locked through
+// it would find the parent's lock its own.
+void BeforeForkOfObjects();
+void AfterForkOfObjectsInParent();
+void AfterForkOfObjectsInChild();
 
 // "Global\\NAME" (after the test prefix) -> "/NAME".
 std::string PosixObjectName(const char* windows_name);

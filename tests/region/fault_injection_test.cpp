@@ -156,8 +156,8 @@ TEST(FaultInjection, EachSetupStepReportsItsOwnCode) {
       {Call::kCreateSection, KHA_CREATE_MAPPING_FAILED},
       {Call::kSectionSize, KHA_CREATE_MAPPING_FAILED},
       {Call::kMapView, KHA_MAP_VIEW_FAILED},
-      {Call::kLockMutex, KHA_OK},    // the lock's outcome is not examined
-      {Call::kUnlockMutex, KHA_OK},  // nor the unlock's
+      {Call::kLockMutex, KHA_CREATE_MUTEX_FAILED},  // never a set-up without the mutex
+      {Call::kUnlockMutex, KHA_OK},                 // the unlock's outcome is not examined
   };
   ScopedFaultPlatform faults;
   for (const StepFailure& step : steps) {
@@ -183,7 +183,7 @@ TEST(FaultInjection, EachAttachStepReportsItsOwnCode) {
       {Call::kOpenMutex, KHA_OPEN_MUTEX_FAILED},
       {Call::kOpenSection, KHA_OPEN_MAPPING_FAILED},
       {Call::kMapView, KHA_MAP_VIEW_FAILED},
-      {Call::kLockMutex, KHA_OK},
+      {Call::kLockMutex, KHA_OPEN_MUTEX_FAILED},
       {Call::kUnlockMutex, KHA_OK},
   };
   ScopedFaultPlatform faults;
@@ -197,15 +197,22 @@ TEST(FaultInjection, EachAttachStepReportsItsOwnCode) {
   }
 }
 
-TEST(FaultInjection, DetachWithFailedLockOrUnlockStillReleasesEverything) {
+// A failed wait is refused, never run without the mutex: the operation
+// finds no region, a detach keeps the attachment for a later one.
+TEST(FaultInjection, AFailedWaitIsRefusedAndAFailedUnlockStillDetaches) {
   ScopedFaultPlatform faults;
-  for (Call call : {Call::kLockMutex, Call::kUnlockMutex}) {
-    ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_OK);
-    faults->FailNth(call, 1);
-    EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
-    faults->Reset();
-    EXPECT_TRUE(faults.HoldsNothing());
-  }
+  ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_OK);
+  faults->FailNth(Call::kLockMutex, 1);
+  uint32_t size = 0;
+  EXPECT_EQ(GetKestiHistAdminHeader(&size, nullptr, nullptr, nullptr, nullptr), KHA_NOT_MAPPED);
+  faults->FailNth(Call::kLockMutex, 1);
+  EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
+  EXPECT_EQ(GetKestiHistAdminHeader(&size, nullptr, nullptr, nullptr, nullptr), KHA_OK);
+  EXPECT_EQ(size, kSize);
+  faults->FailNth(Call::kUnlockMutex, 1);
+  EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
+  faults->Reset();
+  EXPECT_TRUE(faults.HoldsNothing());
 }
 
 TEST(FaultInjection, DetachWhoseUnmapFailsKeepsTheLoweredCountAndBothHandles) {

@@ -142,4 +142,33 @@ TEST(LifecycleThreads, LockExcludesOtherThreads) {
   DetachCompletely();
 }
 
+// The last detach while other threads of the process wait for the mutex:
+// the handle may not go while they are inside the lock (they crashed on
+// the unmapped mutex, and left its line taken for every process).
+TEST(LifecycleThreads, LastDetachWaitsForThreadsInsideTheLock) {
+  ScopedFaultPlatform faults;
+  Watchdog watchdog("detach under waiters");
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_OK);
+    LockHistAdminMutex();
+    std::atomic<int> unexpected{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        if (t == 0) {
+          if (DetachFromKestiHistAdminSharedMemory() != KHA_OK) ++unexpected;
+          return;
+        }
+        const int32_t result = GetKestiHistAdminHeader(nullptr, nullptr, nullptr, nullptr, nullptr);
+        if (result != KHA_OK && result != KHA_NOT_MAPPED) ++unexpected;
+      });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    UnlockHistAdminMutex();
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(unexpected.load(), 0) << "round " << round;
+    EXPECT_TRUE(faults.HoldsNothing()) << "round " << round;
+  }
+}
+
 }  // namespace

@@ -144,3 +144,38 @@ TEST_F(MultiProcess, ObjectsAreOpenToEveryAccountWhateverTheUmask) {
 }
 
 }  // namespace
+
+// Every account may write the mutex object, so its bytes decide nothing:
+// with a stranger's bytes over everything after the stamp, the lock still
+// keeps a second locker out while a holder holds, and a killed holder's
+// lock is still taken over. (Those bytes were the pthread mutex itself:
+// the holder's unlock wrote where they pointed, and a forged owner kept
+// everyone out for good.)
+TEST_F(MultiProcess, AStrangersBytesInTheMutexObjectDecideNothing) {
+  ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_OK);
+  Child holder("hold-lock-forever", {File("locked").string()});
+  ASSERT_TRUE(WaitForFile(File("locked"), holder));
+
+  const char* prefix = std::getenv(kha::platform::kNamePrefixVariable);
+  const std::string path =
+      std::string("/dev/shm/") + (prefix ? prefix : "") + "KESTICORE_HISTADMIN_MUTEX";
+  const int fd = ::open(path.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  struct stat status {};
+  ASSERT_EQ(::fstat(fd, &status), 0);
+  constexpr off_t kStamp = 8;
+  ASSERT_GT(status.st_size, kStamp);
+  const std::vector<unsigned char> strangers(static_cast<size_t>(status.st_size - kStamp), 0xA5);
+  ASSERT_EQ(::pwrite(fd, strangers.data(), strangers.size(), kStamp),
+            static_cast<ssize_t>(strangers.size()));
+  ::close(fd);
+
+  Child next("increment", {"1"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_TRUE(next.Running());
+  holder.Kill();
+  EXPECT_EQ(holder.Wait(), kha::test::kKilledExitCode);
+  EXPECT_EQ(WaitBounded(next, "locker after a stranger's bytes"), kChildOk);
+  kha::test::Watchdog watchdog("lock after a stranger's bytes");
+  EXPECT_EQ(ReadCounter(), 2);
+}
