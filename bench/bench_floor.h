@@ -1,5 +1,6 @@
-// The machine's floor for the operations of the comparison: a bare
-// robust, recursive, process-shared mutex and a shared mapping of the
+// The machine's floor for the operations of the comparison: a bare kernel
+// lock of the kind the HistAdmin mutex is, a bare robust, recursive,
+// process-shared pthread mutex for reference, and a shared mapping of the
 // same size as a region, with nothing of the library in between.
 #pragma once
 
@@ -52,6 +53,49 @@ class BareMutex {
 
  private:
   pthread_mutex_t* mutex_ = nullptr;
+};
+
+// An open-file-description lock on byte 0 of a file in /dev/shm: what the
+// HistAdmin mutex costs the kernel, with nothing of the library in
+// between. (The HistAdmin mutex is such a lock, because every account may
+// write the mutex object and a lock kept in its bytes could be forged.) A
+// forked child opens the file again: a description shared with the parent
+// would share its lock too.
+class BareKernelLock {
+ public:
+  BareKernelLock() {
+    fd_ = ::mkstemp(path_);
+    if (fd_ < 0) Fail("mkstemp");
+    pid_ = ::getpid();
+  }
+  ~BareKernelLock() {
+    ::close(fd_);
+    if (::getpid() == creator_) ::unlink(path_);
+  }
+  BareKernelLock(const BareKernelLock&) = delete;
+  BareKernelLock& operator=(const BareKernelLock&) = delete;
+
+  void Lock() { Set(F_WRLCK, F_OFD_SETLKW); }
+  void Unlock() { Set(F_UNLCK, F_OFD_SETLK); }
+
+ private:
+  void Set(short type, int command) {
+    if (::getpid() != pid_) {
+      ::close(fd_);
+      fd_ = ::open(path_, O_RDWR);
+      if (fd_ < 0) Fail("open");
+      pid_ = ::getpid();
+    }
+    struct flock request {};
+    request.l_type = type;
+    request.l_whence = SEEK_SET;
+    request.l_len = 1;
+    if (::fcntl(fd_, command, &request) != 0) Fail("fcntl");
+  }
+  char path_[32] = "/dev/shm/kha-bench-lock-XXXXXX";
+  int fd_ = -1;
+  pid_t pid_ = 0;
+  pid_t creator_ = ::getpid();
 };
 
 // A shared-memory object of `size` bytes, mapped whole and touched, as a

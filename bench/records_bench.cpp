@@ -45,6 +45,15 @@ void Floor_Lock(benchmark::State& state) {
 }
 BENCHMARK(Floor_Lock);
 
+void Floor_KernelLock(benchmark::State& state) {
+  BareKernelLock lock;
+  for (auto _ : state) {
+    lock.Lock();
+    lock.Unlock();
+  }
+}
+BENCHMARK(Floor_KernelLock);
+
 void Ours_Lock(benchmark::State& state) {
   FilledRegion region(1);
   for (auto _ : state) {
@@ -100,7 +109,7 @@ BENCHMARK(Ours_Flush)->Apply(TableSizes);
 
 void Floor_ReadBySlot(benchmark::State& state) {
   const std::size_t size = RegionSizeFor(static_cast<int>(state.range(0)));
-  BareMutex mutex;
+  BareKernelLock mutex;
   BareView view(size);
   unsigned char buffer[kRecordSize];
   for (auto _ : state) {
@@ -138,7 +147,7 @@ BENCHMARK(Ours_ReadBySlotNoJournal)->Apply(TableSizes);
 
 void Floor_ChangeBySlot(benchmark::State& state) {
   const std::size_t size = RegionSizeFor(static_cast<int>(state.range(0)));
-  BareMutex mutex;
+  BareKernelLock mutex;
   BareView view(size);
   KestiHistAdminRepository record = RepositoryValue(1);
   for (auto _ : state) {
@@ -288,11 +297,11 @@ BENCHMARK(Floor_AddFileSetsUnderOneHold)->Arg(kMediumTable)->Arg(kLargeTable);
 // ---- two processes at once -----------------------------------------------
 // Each process reads one record and changes it, over and over, each on a
 // slot of its own. The floor does the same two copies under the bare
-// mutex, and nothing else: no msync.
+// kernel lock, and nothing else: no msync.
 
 void Floor_Contended(benchmark::State& state) {
   const std::size_t size = RegionSizeFor(kSmallTable);
-  BareMutex mutex;
+  BareKernelLock mutex;
   BareView view(size);
   RunContended(state, [&](int process) {
     KestiHistAdminRepository record;
