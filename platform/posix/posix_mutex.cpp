@@ -13,6 +13,7 @@
 #include <mutex>
 #include <new>
 
+#include "platform/posix/handle_list.h"
 #include "platform/posix/posix_objects.h"
 
 namespace kha::platform::posix {
@@ -31,27 +32,7 @@ uint64_t ThreadToken() {
   return token;
 }
 
-// Every live handle of this process. Never destroyed: exit handlers, the
-// child of a fork and ending threads may still reach it.
-std::mutex& HandlesMutex() {
-  static std::mutex* mutex = new std::mutex();
-  return *mutex;
-}
-MutexObject* g_handles = nullptr;  // under HandlesMutex()
-
-void RegisterHandle(MutexObject* mutex) {
-  std::lock_guard<std::mutex> lock(HandlesMutex());
-  mutex->next = g_handles;
-  if (g_handles != nullptr) g_handles->previous = mutex;
-  g_handles = mutex;
-}
-
-void UnregisterHandle(MutexObject* mutex) {
-  std::lock_guard<std::mutex> lock(HandlesMutex());
-  if (mutex->previous != nullptr) mutex->previous->next = mutex->next;
-  if (mutex->next != nullptr) mutex->next->previous = mutex->previous;
-  if (g_handles == mutex) g_handles = mutex->next;
-}
+constinit HandleList<MutexObject> g_handles;
 
 uint32_t LoadHint(const uint32_t& word) { return __atomic_load_n(&word, __ATOMIC_ACQUIRE); }
 void StoreHint(uint32_t& word, uint32_t value) { __atomic_store_n(&word, value, __ATOMIC_RELEASE); }
@@ -132,10 +113,10 @@ bool GiveUpHold(MutexObject* mutex, bool abandoned) {
 struct HoldsOfEndingThread {
   ~HoldsOfEndingThread() {
     const uint64_t self = ThreadToken();
-    std::lock_guard<std::mutex> lock(HandlesMutex());
-    for (MutexObject* mutex = g_handles; mutex != nullptr; mutex = mutex->next) {
+    std::lock_guard<std::mutex> lock(g_handles.Mutex());
+    g_handles.Walk([self](MutexObject* mutex) {
       if (mutex->holder.load(std::memory_order_relaxed) == self) GiveUpHold(mutex, true);
-    }
+    });
   }
 };
 
@@ -153,20 +134,20 @@ void NoteThisThreadHolds() {
 // holder and run inside the parent's hold.
 void BeforeFork() {
   BeforeForkOfObjects();
-  HandlesMutex().lock();
+  g_handles.Mutex().lock();
 }
 void AfterForkInParent() {
-  HandlesMutex().unlock();
+  g_handles.Mutex().unlock();
   AfterForkOfObjectsInParent();
 }
 void AfterForkInChild() {
   AfterForkOfObjectsInChild();
-  for (MutexObject* mutex = g_handles; mutex != nullptr; mutex = mutex->next) {
+  g_handles.Walk([](MutexObject* mutex) {
     mutex->holder.store(0, std::memory_order_relaxed);
     mutex->depth = 0;
     pthread_mutex_init(&mutex->local, nullptr);
-  }
-  HandlesMutex().unlock();
+  });
+  g_handles.Mutex().unlock();
 }
 
 }  // namespace
@@ -222,7 +203,7 @@ MutexObject* AcquireMutex(const char* windows_name, Disposition disposition, mod
     return nullptr;
   }
   mutex->block = block;
-  RegisterHandle(mutex);
+  g_handles.Add(mutex);
   return mutex;
 }
 
@@ -260,7 +241,7 @@ bool UnlockSharedMutex(MutexObject* mutex) {
 void ReleaseMutex(MutexObject* mutex) {
   if (mutex == nullptr) return;
   if (mutex->block != nullptr) {
-    UnregisterHandle(mutex);
+    g_handles.Remove(mutex);
     // A thread that still holds the mutex when it closes its handle gives
     // it up now; closing the descriptor would drop the kernel lock anyway.
     while (UnlockSharedMutex(mutex)) {

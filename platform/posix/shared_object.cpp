@@ -8,9 +8,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <mutex>
 
 #include "platform/object_names.h"
+#include "platform/posix/handle_list.h"
 
 namespace kha::platform::posix {
 namespace {
@@ -69,29 +69,7 @@ bool StartAfresh(int fd, std::size_t size, unsigned mode,
   return ok;
 }
 
-// Every live handle of this process. Never destroyed: exit handlers and
-// the child of a fork may still reach it.
-std::mutex& ObjectsMutex() {
-  static std::mutex* mutex = new std::mutex();
-  return *mutex;
-}
-SharedObject* g_objects = nullptr;  // under ObjectsMutex()
-
-void RegisterObject(SharedObject* object) {
-  std::lock_guard<std::mutex> lock(ObjectsMutex());
-  object->previous = nullptr;
-  object->next = g_objects;
-  if (g_objects != nullptr) g_objects->previous = object;
-  g_objects = object;
-}
-
-void UnregisterObject(SharedObject* object) {
-  std::lock_guard<std::mutex> lock(ObjectsMutex());
-  if (object->previous != nullptr) object->previous->next = object->next;
-  if (object->next != nullptr) object->next->previous = object->previous;
-  if (g_objects == object) g_objects = object->next;
-  object->previous = object->next = nullptr;
-}
+constinit HandleList<SharedObject> g_objects;
 
 // A new open file description of the object behind `fd`, or -1. Through
 // /proc it is the same object even when its name is gone; without /proc,
@@ -115,26 +93,26 @@ int OpenAfresh(int fd, const std::string& name) {
 
 }  // namespace
 
-void BeforeForkOfObjects() { ObjectsMutex().lock(); }
-void AfterForkOfObjectsInParent() { ObjectsMutex().unlock(); }
+void BeforeForkOfObjects() { g_objects.Mutex().lock(); }
+void AfterForkOfObjectsInParent() { g_objects.Mutex().unlock(); }
 
 void AfterForkOfObjectsInChild() {
-  for (SharedObject* object = g_objects; object != nullptr; object = object->next) {
-    if (object->fd < 0 || !object->own_share) continue;
+  g_objects.Walk([](SharedObject* object) {
+    if (object->fd < 0 || !object->own_share) return;
     // The share is taken without waiting: only a last closer holds the
     // object exclusively, and then the object is going anyway.
     const int fresh = OpenAfresh(object->fd, object->name);
     if (fresh >= 0 && FlockRetrying(fresh, LOCK_SH | LOCK_NB) == 0 &&
         ::dup2(fresh, object->fd) >= 0) {
       ::close(fresh);
-      continue;
+      return;
     }
     if (fresh >= 0) ::close(fresh);
     // The inherited descriptor stays, for the mappings made through it;
     // releasing it will only close it, never end the parent's share.
     object->own_share = false;
-  }
-  ObjectsMutex().unlock();
+  });
+  g_objects.Mutex().unlock();
 }
 
 std::string PosixObjectName(const char* windows_name) {
@@ -174,13 +152,13 @@ bool AcquireSharedObject(const std::string& name, Disposition disposition, std::
   object->name = name;
   object->size = static_cast<std::size_t>(status.st_size);
   object->own_share = true;
-  RegisterObject(object);
+  g_objects.Add(object);
   return true;
 }
 
 void ReleaseSharedObject(SharedObject* object) {
   if (object->fd < 0) return;
-  UnregisterObject(object);
+  g_objects.Remove(object);
   if (object->own_share) {
     // Without the guard the name is left for the next creator or opener
     // to find unheld and clear away; closing still drops this holder.
