@@ -85,6 +85,32 @@ int WaitInLine(MutexObject* mutex) {
   return result;
 }
 
+// `local` for the calling thread, in the line of this process's threads
+// (as WaitInLine, with private mutexes that can wait until a deadline).
+// 0 or an errno value.
+int TakeLocal(MutexObject* mutex) {
+  if (!mutex->local_hand_off.load(std::memory_order_acquire)) {
+    const int result = pthread_mutex_trylock(&mutex->local);
+    if (result != EBUSY) return result;
+  }
+  if (const int gate = pthread_mutex_lock(&mutex->local_gate); gate != 0) return gate;
+  timespec owed_at{};
+  clock_gettime(CLOCK_MONOTONIC, &owed_at);
+  owed_at.tv_nsec += std::chrono::nanoseconds(kHandOffAfter).count();
+  if (owed_at.tv_nsec >= 1'000'000'000) {
+    owed_at.tv_nsec -= 1'000'000'000;
+    ++owed_at.tv_sec;
+  }
+  int result = pthread_mutex_clocklock(&mutex->local, CLOCK_MONOTONIC, &owed_at);
+  if (result == ETIMEDOUT) {
+    mutex->local_hand_off.store(true, std::memory_order_release);
+    result = pthread_mutex_lock(&mutex->local);
+  }
+  if (result == 0) mutex->local_hand_off.store(false, std::memory_order_release);
+  pthread_mutex_unlock(&mutex->local_gate);
+  return result;
+}
+
 // The kernel lock for the threads of this process that use `mutex`; the
 // caller holds `local`. 0 or an errno value.
 int TakeKernelLock(MutexObject* mutex) {
@@ -146,6 +172,8 @@ void AfterForkInChild() {
     mutex->holder.store(0, std::memory_order_relaxed);
     mutex->depth = 0;
     pthread_mutex_init(&mutex->local, nullptr);
+    pthread_mutex_init(&mutex->local_gate, nullptr);
+    mutex->local_hand_off.store(false, std::memory_order_relaxed);
   });
   g_handles.Mutex().unlock();
 }
@@ -213,7 +241,7 @@ LockOutcome LockSharedMutex(MutexObject* mutex) {
     ++mutex->depth;  // re-entry: this thread holds it already
     return LockOutcome::kTaken;
   }
-  if (const int local = pthread_mutex_lock(&mutex->local); local != 0) {
+  if (const int local = TakeLocal(mutex); local != 0) {
     errno = local;
     return LockOutcome::kFailed;
   }
@@ -250,6 +278,7 @@ void ReleaseMutex(MutexObject* mutex) {
   }
   ReleaseSharedObject(&mutex->object);
   pthread_mutex_destroy(&mutex->local);
+  pthread_mutex_destroy(&mutex->local_gate);
   delete mutex;
 }
 

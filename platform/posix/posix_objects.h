@@ -50,8 +50,12 @@ struct MutexObject {
   SharedMutexBlock* block = nullptr;
   // The threads of this process that use this handle take turns on
   // `local` (a private mutex, never shared with another process); its
-  // holder then holds the kernel lock for them all.
+  // holder then holds the kernel lock for them all. They wait in a line of
+  // their own, as processes do at the gate byte: `local_gate` and
+  // `local_hand_off` play the gate and the hand-off flag.
   pthread_mutex_t local = PTHREAD_MUTEX_INITIALIZER;
+  pthread_mutex_t local_gate = PTHREAD_MUTEX_INITIALIZER;
+  std::atomic<bool> local_hand_off{false};
   // Which thread of this process holds the mutex through this handle
   // (its token, see ThreadToken), and how often: written only by the
   // holder. A thread that holds it already only counts its re-entries;

@@ -57,4 +57,22 @@ TEST_F(MutexLine, AWaiterPassedOverForAMomentGetsTheNextTurn) {
   waiter.join();
 }
 
+// The same between two threads of one process on one handle.
+TEST_F(MutexLine, AThreadPassedOverForAMomentGetsTheNextTurn) {
+  ASSERT_EQ(OsPlatform().LockMutex(first_), LockOutcome::kTaken);
+  std::atomic<bool> waiter_had_it{false};
+  std::thread waiter([&] {
+    if (OsPlatform().LockMutex(first_) != LockOutcome::kTaken) return;
+    waiter_had_it = true;
+    OsPlatform().UnlockMutex(first_);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(waiter_had_it);
+  ASSERT_TRUE(OsPlatform().UnlockMutex(first_));
+  ASSERT_EQ(OsPlatform().LockMutex(first_), LockOutcome::kTaken);
+  EXPECT_TRUE(waiter_had_it);
+  EXPECT_TRUE(OsPlatform().UnlockMutex(first_));
+  waiter.join();
+}
+
 }  // namespace
