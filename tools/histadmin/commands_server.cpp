@@ -13,8 +13,10 @@
 #include "failure.h"
 #include "kestihistadmin.h"
 #include "load_report.h"
+#include "server_claim.h"
 #include "service_notify.h"
 #include "settings.h"
+#include "unusable_objects.h"
 
 namespace kha::histadmin {
 namespace {
@@ -32,7 +34,12 @@ void Serve(const ServeOptions& options) {
   if (options.size > UINT32_MAX) FailUsage("--size: at most 4294967295 bytes");
   const auto size = static_cast<uint32_t>(options.size);
 
-  // Setting up over a running region would empty it under its users.
+  // One server at a time, or two started together would both find no
+  // region below and the second set-up would empty what the first loaded.
+  ServerClaim claim;
+  if (!claim.held()) Fail(claim.refusal());
+  // Setting up over a running region would empty it under its users (a
+  // region can also be served by a program other than this one).
   if (AttachToKestiHistAdminSharedMemory() == 0) {
     (void)DetachFromKestiHistAdminSharedMemory();
     Fail("a HistAdmin region is already running; stop its `histadmin serve` first");
@@ -43,7 +50,10 @@ void Serve(const ServeOptions& options) {
   std::signal(SIGINT, RequestStop);
   std::signal(SIGTERM, RequestStop);
 
-  Check(SetupAndAttachToKestiHistAdminSharedMemory(size), "cannot set up the HistAdmin region");
+  if (const int32_t setup = SetupAndAttachToKestiHistAdminSharedMemory(size); setup != 0) {
+    ReportUnusableRegionObjects();
+    FailWithCode(setup, "cannot set up the HistAdmin region");
+  }
   std::string loaded = "empty";
   int32_t code = 0;
   if (options.load == "running") {
@@ -71,7 +81,10 @@ void Serve(const ServeOptions& options) {
     std::cerr << "histadmin: cannot tell the service manager that the region is ready\n";
   }
 
-  while (stop_requested == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  while (stop_requested == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    claim.DropCallers();
+  }
   (void)NotifyServiceManager("STOPPING=1");
 
   Check(DetachFromKestiHistAdminSharedMemory(), "cannot release the HistAdmin region");
