@@ -10,7 +10,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
 
 #include "kestihistadmin.h"
@@ -76,17 +75,20 @@ TEST(HistadminRivals, OfTwoServersStartedTogetherOneServesAndTheLoadStays) {
                                config.Path() / file);
   }
   ::setenv("KESTI_HISTORY_CONFIG_DIR", config.Path().c_str(), 1);
-  const std::vector<std::string> command{KHA_HISTADMIN_PATH, "serve", "--size", "1M",
-                                         "--load",           "config"};
-  for (int round = 0; round < 5; ++round) {
+  // Each becomes the server once its input ends, so that both start as
+  // nearly at once as two processes can.
+  const std::vector<std::string> command{
+      "sh", "-c", "read line; exec \"$0\" serve --size 1M --load config", KHA_HISTADMIN_PATH};
+  for (int round = 0; round < 20; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
-    auto first = std::make_unique<SpawnedProgram>(command);
-    auto second = std::make_unique<SpawnedProgram>(command);
+    SpawnedProgram first(command), second(command);
+    first.CloseInput();
+    second.CloseInput();
     std::string first_said, second_said;
-    const bool first_serves = Serves(*first, &first_said);
-    const bool second_serves = Serves(*second, &second_said);
+    const bool first_serves = Serves(first, &first_said);
+    const bool second_serves = Serves(second, &second_said);
     ASSERT_NE(first_serves, second_serves) << first_said << "---\n" << second_said;
-    SpawnedProgram& refused = first_serves ? *second : *first;
+    SpawnedProgram& refused = first_serves ? second : first;
     EXPECT_NE(refused.Wait(), 0);
     EXPECT_NE((first_serves ? second_said : first_said).find("already running"), std::string::npos);
 
@@ -98,7 +100,7 @@ TEST(HistadminRivals, OfTwoServersStartedTogetherOneServesAndTheLoadStays) {
     EXPECT_GT(repos, 0) << "the region was emptied after its load";
     EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
 
-    SpawnedProgram& server = first_serves ? *first : *second;
+    SpawnedProgram& server = first_serves ? first : second;
     server.Signal(SIGTERM);
     EXPECT_EQ(server.Wait(), 0);
   }
