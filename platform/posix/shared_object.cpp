@@ -56,7 +56,7 @@ int FlockBefore(int fd, int operation, int64_t deadline) {
     const timespec interval{static_cast<time_t>(wait / 1'000'000'000),
                             static_cast<long>(wait % 1'000'000'000)};
     ::nanosleep(&interval, nullptr);
-    if (pause < 5'000'000) pause *= 2;
+    pause = pause < 2'500'000 ? pause * 2 : 5'000'000;
   }
 }
 

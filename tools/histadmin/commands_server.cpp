@@ -13,10 +13,10 @@
 #include "failure.h"
 #include "kestihistadmin.h"
 #include "load_report.h"
+#include "region_obstacles.h"
 #include "server_claim.h"
 #include "service_notify.h"
 #include "settings.h"
-#include "unusable_objects.h"
 
 namespace kha::histadmin {
 namespace {
@@ -51,7 +51,7 @@ void Serve(const ServeOptions& options) {
   std::signal(SIGTERM, RequestStop);
 
   if (const int32_t setup = SetupAndAttachToKestiHistAdminSharedMemory(size); setup != 0) {
-    ReportUnusableRegionObjects();
+    ReportRegionObstacles(size);
     FailWithCode(setup, "cannot set up the HistAdmin region");
   }
   std::string loaded = "empty";

@@ -2,7 +2,7 @@
 
 #include "failure.h"
 #include "kestihistadmin.h"
-#include "unusable_objects.h"
+#include "region_obstacles.h"
 
 namespace kha::histadmin {
 
@@ -10,7 +10,7 @@ Attachment::Attachment() {
   const int32_t code = AttachToKestiHistAdminSharedMemory();
   if (code == 0) return;
   // A name taken by another account looks like no region at all.
-  if (ReportUnusableRegionObjects()) FailWithCode(code, "cannot attach to the HistAdmin region");
+  if (ReportRegionObstacles()) FailWithCode(code, "cannot attach to the HistAdmin region");
   if (code == KHA_OPEN_MUTEX_FAILED || code == KHA_OPEN_MAPPING_FAILED) {
     Fail("no HistAdmin region is running: start `histadmin serve`");
   }

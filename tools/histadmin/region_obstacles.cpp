@@ -1,0 +1,121 @@
+#include "region_obstacles.h"
+
+#include <iostream>
+
+#include "platform/platform.h"
+#include "region_names.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#endif
+
+namespace kha::histadmin {
+
+#if defined(_WIN32)
+
+std::vector<std::string> RegionObstacles(uint64_t) { return {}; }
+
+#else
+
+namespace {
+
+constexpr const char kObjectDirectory[] = "/dev/shm";
+
+std::string OwnerText(uid_t uid) {
+  std::string text = "uid " + std::to_string(uid);
+  passwd entry{};
+  passwd* found = nullptr;
+  char buffer[1024];
+  if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) {
+    text += " (" + std::string(found->pw_name) + ")";
+  }
+  return text;
+}
+
+std::string ModeText(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+// Why `path` cannot serve as one of the region's objects that must have at
+// least `least` bytes; empty when it can.
+std::string Unusable(const std::string& path, const struct stat& status, uint64_t least) {
+  if (!S_ISREG(status.st_mode)) return "it is not a shared-memory object";
+  if (status.st_uid != ::geteuid() &&
+      ::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
+    return "this account may not read and write it";
+  }
+  if (status.st_size == 0) return "it is empty, as no object of a working region is";
+  if (static_cast<uint64_t>(status.st_size) < least) {
+    return "it is smaller than the " + std::to_string(least) + " bytes asked for";
+  }
+  return "";
+}
+
+// Whether another process holds the lock on the directory through every
+// one of a few tries over some 50 ms (it is held for moments only by
+// whoever follows the rules).
+bool DirectoryLockedByAnother() {
+  const int fd = ::open(kObjectDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool held = true;
+  for (int attempt = 0; attempt < 5 && held; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  }
+  ::close(fd);  // drops the lock if it was taken
+  return held;
+}
+
+}  // namespace
+
+std::vector<std::string> RegionObstacles(uint64_t section_size) {
+  std::vector<std::string> lines;
+  struct Object {
+    const char* name;
+    uint64_t least;  // bytes
+  };
+  for (const Object& object : {Object{platform::kHistAdminMutexName, 0},
+                               Object{platform::kHistAdminSectionName, section_size},
+                               Object{platform::kHistAdminJournalName, 0}}) {
+    const std::string path = std::string(kObjectDirectory) + "/" + RegionObjectName(object.name);
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) continue;
+    const std::string reason = Unusable(path, status, object.least);
+    if (reason.empty()) continue;
+    std::string line = path + " is owned by " + OwnerText(status.st_uid);
+    line += ", mode " + ModeText(status.st_mode) + ", " + std::to_string(status.st_size);
+    line += " bytes: " + reason + ", so no region can be set up or attached here. ";
+    line += "If it is left over, its owner or root can remove it (rm " + path + "); ";
+    line += "`lslocks` and `fuser -v " + path + "` show who holds it. ";
+    line += "Otherwise run histadmin as an account that may use it.";
+    lines.push_back(line);
+  }
+  if (DirectoryLockedByAnother()) {
+    lines.push_back(std::string("another process holds the lock on ") + kObjectDirectory +
+                    " that the region's objects are created, opened and closed under, so set-ups "
+                    "and attaches give up after a few seconds; `lslocks` shows which process "
+                    "holds it.");
+  }
+  return lines;
+}
+
+#endif
+
+bool ReportRegionObstacles(uint64_t section_size) {
+  const std::vector<std::string> lines = RegionObstacles(section_size);
+  for (const std::string& line : lines) std::cerr << "histadmin: " << line << '\n';
+  return !lines.empty();
+}
+
+}  // namespace kha::histadmin
