@@ -81,10 +81,7 @@ void Serve(const ServeOptions& options) {
     std::cerr << "histadmin: cannot tell the service manager that the region is ready\n";
   }
 
-  while (stop_requested == 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    claim.DropCallers();
-  }
+  while (stop_requested == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   (void)NotifyServiceManager("STOPPING=1");
 
   Check(DetachFromKestiHistAdminSharedMemory(), "cannot release the HistAdmin region");

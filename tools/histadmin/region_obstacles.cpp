@@ -24,6 +24,8 @@ namespace kha::histadmin {
 
 std::vector<std::string> RegionObstacles(uint64_t) { return {}; }
 
+std::string FileOwnerText(const std::string&) { return ""; }
+
 #else
 
 namespace {
@@ -41,23 +43,45 @@ std::string OwnerText(uid_t uid) {
   return text;
 }
 
-std::string ModeText(mode_t mode) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-  return text;
+std::string OwnerAndMode(const struct stat& status) {
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+  return "owned by " + OwnerText(status.st_uid) + ", mode " + mode;
 }
 
-// Why `path` cannot serve as one of the region's objects that must have at
-// least `least` bytes; empty when it can.
-std::string Unusable(const std::string& path, const struct stat& status, uint64_t least) {
+// Whether the kernel refuses every create (an open with O_CREAT, which a
+// set-up makes) of an existing file in the sticky, world-writable
+// /dev/shm that neither this account nor the directory's owner owns.
+bool CreateOverOthersRefused(const struct stat& status) {
+  struct stat directory {};
+  if (status.st_uid == ::geteuid() || ::stat(kObjectDirectory, &directory) != 0 ||
+      status.st_uid == directory.st_uid) {
+    return false;
+  }
+  std::FILE* setting = std::fopen("/proc/sys/fs/protected_regular", "r");
+  if (setting == nullptr) return false;
+  int level = 0;
+  const bool read = std::fscanf(setting, "%d", &level) == 1;
+  std::fclose(setting);
+  return read && level > 0;
+}
+
+// Why `path` cannot serve as one of the region's objects, for a set-up of
+// `setup_size` bytes (0: for an attach); empty when it can.
+std::string Unusable(const std::string& path, const struct stat& status, bool section,
+                     uint64_t setup_size) {
   if (!S_ISREG(status.st_mode)) return "it is not a shared-memory object";
   if (status.st_uid != ::geteuid() &&
       ::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
     return "this account may not read and write it";
   }
+  if (setup_size != 0 && CreateOverOthersRefused(status)) {
+    return "this account may not set it up (fs.protected_regular: nobody may create over "
+           "another account's file in /dev/shm)";
+  }
   if (status.st_size == 0) return "it is empty, as no object of a working region is";
-  if (static_cast<uint64_t>(status.st_size) < least) {
-    return "it is smaller than the " + std::to_string(least) + " bytes asked for";
+  if (section && static_cast<uint64_t>(status.st_size) < setup_size) {
+    return "it is smaller than the " + std::to_string(setup_size) + " bytes asked for";
   }
   return "";
 }
@@ -79,22 +103,17 @@ bool DirectoryLockedByAnother() {
 
 }  // namespace
 
-std::vector<std::string> RegionObstacles(uint64_t section_size) {
+std::vector<std::string> RegionObstacles(uint64_t setup_size) {
   std::vector<std::string> lines;
-  struct Object {
-    const char* name;
-    uint64_t least;  // bytes
-  };
-  for (const Object& object : {Object{platform::kHistAdminMutexName, 0},
-                               Object{platform::kHistAdminSectionName, section_size},
-                               Object{platform::kHistAdminJournalName, 0}}) {
-    const std::string path = std::string(kObjectDirectory) + "/" + RegionObjectName(object.name);
+  for (const char* name : {platform::kHistAdminMutexName, platform::kHistAdminSectionName,
+                           platform::kHistAdminJournalName}) {
+    const std::string path = std::string(kObjectDirectory) + "/" + RegionObjectName(name);
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) continue;
-    const std::string reason = Unusable(path, status, object.least);
+    const bool section = name == platform::kHistAdminSectionName;
+    const std::string reason = Unusable(path, status, section, setup_size);
     if (reason.empty()) continue;
-    std::string line = path + " is owned by " + OwnerText(status.st_uid);
-    line += ", mode " + ModeText(status.st_mode) + ", " + std::to_string(status.st_size);
+    std::string line = path + " is " + OwnerAndMode(status) + ", " + std::to_string(status.st_size);
     line += " bytes: " + reason + ", so no region can be set up or attached here. ";
     line += "If it is left over, its owner or root can remove it (rm " + path + "); ";
     line += "`lslocks` and `fuser -v " + path + "` show who holds it. ";
@@ -110,10 +129,15 @@ std::vector<std::string> RegionObstacles(uint64_t section_size) {
   return lines;
 }
 
+std::string FileOwnerText(const std::string& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0 ? OwnerAndMode(status) : "";
+}
+
 #endif
 
-bool ReportRegionObstacles(uint64_t section_size) {
-  const std::vector<std::string> lines = RegionObstacles(section_size);
+bool ReportRegionObstacles(uint64_t setup_size) {
+  const std::vector<std::string> lines = RegionObstacles(setup_size);
   for (const std::string& line : lines) std::cerr << "histadmin: " << line << '\n';
   return !lines.empty();
 }
