@@ -4,9 +4,11 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/object_names.h"
@@ -25,13 +27,48 @@ int FlockRetrying(int fd, int operation) {
   return result;
 }
 
+// How long one create, open or close may wait for the locks it needs, in
+// all. The guard is held for a few system calls at a time, so a wait of
+// seconds means that a process holds it (or an object's lock) for its own
+// ends: any account can take a flock on anything it can open.
+constexpr int64_t kWaitLimitNanoseconds = 5'000'000'000;
+
+int64_t MonotonicNanoseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+// flock(fd, operation) that gives up at `deadline` (CLOCK_MONOTONIC). A
+// flock waits without limit, so it is tried without waiting, with pauses
+// that grow from 50 us to 5 ms. Fails with EWOULDBLOCK, as a flock that
+// may not wait does when the lock is held: the reason is the same, only
+// later (ETIMEDOUT would read as a network connection's time-out).
+int FlockBefore(int fd, int operation, int64_t deadline) {
+  int64_t pause = 50'000;
+  for (;;) {
+    if (::flock(fd, operation | LOCK_NB) == 0) return 0;
+    if (errno != EWOULDBLOCK && errno != EINTR) return -1;
+    const int64_t left = deadline - MonotonicNanoseconds();
+    if (left <= 0) {
+      errno = EWOULDBLOCK;
+      return -1;
+    }
+    const int64_t wait = pause < left ? pause : left;
+    const timespec interval{static_cast<time_t>(wait / 1'000'000'000),
+                            static_cast<long>(wait % 1'000'000'000)};
+    ::nanosleep(&interval, nullptr);
+    pause = pause < 2'500'000 ? pause * 2 : 5'000'000;
+  }
+}
+
 // Exclusive flock on the shared-memory directory: the machine-wide guard
 // of every create, open and close. Without it nothing may be done.
 class DirectoryGuard {
  public:
-  DirectoryGuard() {
+  explicit DirectoryGuard(int64_t deadline) {
     fd_ = ::open(kGuardDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ >= 0 && FlockRetrying(fd_, LOCK_EX) != 0) {
+    if (fd_ >= 0 && FlockBefore(fd_, LOCK_EX, deadline) != 0) {
       const int saved = errno;
       ::close(fd_);
       fd_ = -1;
@@ -67,6 +104,22 @@ bool StartAfresh(int fd, std::size_t size, unsigned mode,
   const bool ok = initialise(mapping);
   ::munmap(mapping, size);
   return ok;
+}
+
+// The object's descriptor: an existing object is opened as it is, a
+// missing one created when `create`. Never O_CREAT on an existing name:
+// with fs.protected_regular the kernel refuses that in /dev/shm (sticky
+// and writable by all) for an object of another account, even one that
+// account made open to everyone.
+int OpenOrCreate(const std::string& name, bool create, unsigned mode) {
+  for (;;) {
+    const int fd = ::shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (fd >= 0 || errno != ENOENT || !create) return fd;
+    const int created =
+        ::shm_open(name.c_str(), O_RDWR | O_CLOEXEC | O_CREAT | O_EXCL, static_cast<mode_t>(mode));
+    if (created >= 0 || errno != EEXIST) return created;
+    // Made meanwhile by a process that took no guard: open it after all.
+  }
 }
 
 constinit HandleList<SharedObject> g_objects;
@@ -122,11 +175,11 @@ std::string PosixObjectName(const char* windows_name) {
 bool AcquireSharedObject(const std::string& name, Disposition disposition, std::size_t size,
                          unsigned mode, const std::function<bool(void*)>& initialise,
                          SharedObject* object) {
-  DirectoryGuard guard;
+  const int64_t deadline = MonotonicNanoseconds() + kWaitLimitNanoseconds;
+  DirectoryGuard guard(deadline);
   if (!guard.Held()) return false;
   const bool create = disposition == Disposition::kCreateOrOpen;
-  const int fd = ::shm_open(name.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0),
-                            static_cast<mode_t>(mode));
+  const int fd = OpenOrCreate(name, create, mode);
   if (fd < 0) return false;
 
   if (FlockRetrying(fd, LOCK_EX | LOCK_NB) == 0) {
@@ -140,9 +193,10 @@ bool AcquireSharedObject(const std::string& name, Disposition disposition, std::
     }
   }
   // Converting our exclusive lock, or joining the other holders. Under
-  // the guard nobody can slip in between.
+  // the guard nobody can slip in between, but anybody who can open the
+  // object can hold it exclusively without the guard.
   struct stat status {};
-  if (FlockRetrying(fd, LOCK_SH) != 0 || ::fstat(fd, &status) != 0 || status.st_size <= 0) {
+  if (FlockBefore(fd, LOCK_SH, deadline) != 0 || ::fstat(fd, &status) != 0 || status.st_size <= 0) {
     const int saved = errno;
     ::close(fd);
     errno = saved;
@@ -162,7 +216,7 @@ void ReleaseSharedObject(SharedObject* object) {
   if (object->own_share) {
     // Without the guard the name is left for the next creator or opener
     // to find unheld and clear away; closing still drops this holder.
-    DirectoryGuard guard;
+    DirectoryGuard guard(MonotonicNanoseconds() + kWaitLimitNanoseconds);
     if (guard.Held() && FlockRetrying(object->fd, LOCK_EX | LOCK_NB) == 0) {
       ::shm_unlink(object->name.c_str());
     }

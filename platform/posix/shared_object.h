@@ -13,8 +13,10 @@
 //   starts it afresh from zero bytes;
 // - a creator initialises a new object completely before it releases the
 //   guard, so nobody ever sees a half-built one.
-// The guard is held only for a few system calls and never while waiting
-// for anything else, and the kernel drops it when its holder dies.
+// The guard is held only for a few system calls, and the kernel drops it
+// when its holder dies. Every wait for it, and for an object's shared
+// lock, ends after a few seconds: any account can hold a flock on what it
+// can open, and none may stop the others' set-ups and attaches for good.
 #pragma once
 
 #include <cstddef>
@@ -42,13 +44,15 @@ enum class Disposition { kCreateOrOpen, kOpenExisting };
 // gets `size` zero bytes and permission bits `mode` (whatever the umask),
 // then `initialise` runs on a temporary mapping of it; an existing one
 // keeps its size and contents. Returns false (errno set) on failure,
-// with nothing held.
+// with nothing held; EWOULDBLOCK when the guard or the object's lock was
+// held by another for the whole wait.
 bool AcquireSharedObject(const std::string& name, Disposition disposition, std::size_t size,
                          unsigned mode, const std::function<bool(void*)>& initialise,
                          SharedObject* object);
 
 // Releases a handle obtained from AcquireSharedObject; the last one
-// removes the name.
+// removes the name. Without the guard (held by another for the whole
+// wait) the handle is closed all the same and the name left behind.
 void ReleaseSharedObject(SharedObject* object);
 
 // Around fork(), called by the backend's fork handlers: the list of live

@@ -13,6 +13,8 @@
 #include "failure.h"
 #include "kestihistadmin.h"
 #include "load_report.h"
+#include "region_obstacles.h"
+#include "server_claim.h"
 #include "service_notify.h"
 #include "settings.h"
 
@@ -32,7 +34,12 @@ void Serve(const ServeOptions& options) {
   if (options.size > UINT32_MAX) FailUsage("--size: at most 4294967295 bytes");
   const auto size = static_cast<uint32_t>(options.size);
 
-  // Setting up over a running region would empty it under its users.
+  // One server at a time, or two started together would both find no
+  // region below and the second set-up would empty what the first loaded.
+  ServerClaim claim;
+  if (!claim.held()) Fail(claim.refusal());
+  // Setting up over a running region would empty it under its users (a
+  // region can also be served by a program other than this one).
   if (AttachToKestiHistAdminSharedMemory() == 0) {
     (void)DetachFromKestiHistAdminSharedMemory();
     Fail("a HistAdmin region is already running; stop its `histadmin serve` first");
@@ -43,7 +50,10 @@ void Serve(const ServeOptions& options) {
   std::signal(SIGINT, RequestStop);
   std::signal(SIGTERM, RequestStop);
 
-  Check(SetupAndAttachToKestiHistAdminSharedMemory(size), "cannot set up the HistAdmin region");
+  if (const int32_t setup = SetupAndAttachToKestiHistAdminSharedMemory(size); setup != 0) {
+    ReportRegionObstacles(size);
+    FailWithCode(setup, "cannot set up the HistAdmin region");
+  }
   std::string loaded = "empty";
   int32_t code = 0;
   if (options.load == "running") {

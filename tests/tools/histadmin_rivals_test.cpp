@@ -1,0 +1,109 @@
+// histadmin against rivals on the same machine: a name of the region taken
+// by another account is reported with its owner, and of two servers
+// started together exactly one serves while the region keeps what it
+// loaded.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "kestihistadmin.h"
+#include "platform/platform.h"
+#include "support/spawned_program.h"
+#include "support/temporary_directory.h"
+
+namespace {
+
+using kha::test::SpawnedProgram;
+
+std::string PrefixedName(const char* bare) {
+  const char* prefix = std::getenv(kha::platform::kNamePrefixVariable);
+  return std::string(prefix != nullptr ? prefix : "") + bare;
+}
+
+// The squatter, another account, leaves an empty 0600 file under the
+// mutex's name: no other account can open it, and the library sees only a
+// mutex it cannot create. (Root opens anything: the server runs as a
+// third account.)
+TEST(HistadminRivals, ServeNamesTheOwnerOfASquattedName) {
+  if (!kha::test::CanRunAsOtherAccounts()) {
+    GTEST_SKIP() << "the squatter and the server are two other accounts: needs root and setpriv";
+  }
+  const std::string histadmin = KHA_HISTADMIN_PATH;
+  {
+    SpawnedProgram probe(kha::test::AsAccount(kha::test::kThirdAccount, {histadmin, "--help"}));
+    probe.ReadToEnd();
+    if (probe.Wait() != 0) GTEST_SKIP() << "another account cannot run " << histadmin;
+  }
+  const std::string path = "/dev/shm/" + PrefixedName("KESTICORE_HISTADMIN_MUTEX");
+  const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::fchown(fd, kha::test::kOtherAccount, kha::test::kOtherAccount), 0);
+  ::close(fd);
+
+  SpawnedProgram serve(
+      kha::test::AsAccount(kha::test::kThirdAccount, {histadmin, "serve", "--size", "64k"}));
+  const std::string said = serve.ReadToEnd();
+  EXPECT_NE(serve.Wait(), 0) << said;
+  EXPECT_NE(said.find(path + " is owned by uid " + std::to_string(kha::test::kOtherAccount)),
+            std::string::npos)
+      << said;
+  EXPECT_NE(said.find("mode 0600"), std::string::npos) << said;
+  ::unlink(path.c_str());
+}
+
+// Whether `serve` serves: its lines until it says so, or until its output
+// ends (it was refused, and says why).
+bool Serves(SpawnedProgram& serve, std::string* said) {
+  for (std::string line; serve.ReadLine(&line);) {
+    *said += line + '\n';
+    if (line.find("serving a HistAdmin region") != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(HistadminRivals, OfTwoServersStartedTogetherOneServesAndTheLoadStays) {
+  kha::test::TemporaryDirectory config("kha-rivals");
+  ASSERT_TRUE(config.Made());
+  for (const char* file : {"config.dat", "tune.dat", "running.dat", "shares.dat"}) {
+    std::filesystem::copy_file(std::filesystem::path(KHA_EXAMPLE_CONFIG_DIR) / file,
+                               config.Path() / file);
+  }
+  ::setenv("KESTI_HISTORY_CONFIG_DIR", config.Path().c_str(), 1);
+  // Each becomes the server once its input ends, so that both start as
+  // nearly at once as two processes can.
+  const std::vector<std::string> command{
+      "sh", "-c", "read line; exec \"$0\" serve --size 1M --load config", KHA_HISTADMIN_PATH};
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    SpawnedProgram first(command), second(command);
+    first.CloseInput();
+    second.CloseInput();
+    std::string first_said, second_said;
+    const bool first_serves = Serves(first, &first_said);
+    const bool second_serves = Serves(second, &second_said);
+    ASSERT_NE(first_serves, second_serves) << first_said << "---\n" << second_said;
+    SpawnedProgram& refused = first_serves ? second : first;
+    EXPECT_NE(refused.Wait(), 0);
+    EXPECT_NE((first_serves ? second_said : first_said).find("already running"), std::string::npos);
+
+    ASSERT_EQ(AttachToKestiHistAdminSharedMemory(), KHA_OK);
+    uint32_t size = 0;
+    uint16_t repos_high_water = 0, repos = 0, fs_high_water = 0, file_sets = 0;
+    EXPECT_EQ(GetKestiHistAdminHeader(&size, &repos_high_water, &repos, &fs_high_water, &file_sets),
+              KHA_OK);
+    EXPECT_GT(repos, 0) << "the region was emptied after its load";
+    EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
+
+    SpawnedProgram& server = first_serves ? first : second;
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(), 0);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+#include "server_claim.h"
+
+#include "platform/platform.h"
+#include "region_names.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "region_obstacles.h"
+#endif
+
+namespace kha::histadmin {
+namespace {
+
+const std::string kTaken = "a HistAdmin region is already running under another `histadmin serve`";
+
+std::string ClaimName() { return RegionObjectName(platform::kHistAdminSectionName) + "_SERVER"; }
+
+}  // namespace
+
+#if defined(_WIN32)
+
+ServerClaim::ServerClaim() : name_("Global\\" + ClaimName()) {
+  HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name_.c_str());
+  const DWORD error = ::GetLastError();
+  if (mutex != nullptr && error != ERROR_ALREADY_EXISTS) {
+    handle_ = reinterpret_cast<long long>(mutex);
+    held_ = true;
+    return;
+  }
+  if (mutex != nullptr) ::CloseHandle(mutex);
+  // Denied: it exists, made by another account.
+  refusal_ = mutex != nullptr || error == ERROR_ACCESS_DENIED
+                 ? kTaken + "; it holds the named mutex " + name_ + ": stop it first"
+                 : "cannot claim the region for this server: error " + std::to_string(error) +
+                       " creating the named mutex " + name_;
+}
+
+ServerClaim::~ServerClaim() {
+  if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+#else
+
+namespace {
+
+std::string CannotClaim(const std::string& path, int error) {
+  std::string text =
+      "cannot claim the region for this server: " + path + ": " + std::strerror(error);
+  if (const std::string owner = FileOwnerText(path); !owner.empty()) {
+    text += " (" + owner + "; its owner or root can remove it)";
+  }
+  return text;
+}
+
+// Opens the claim's file, made readable by every account (whatever the
+// umask) when it is new, so that a server of any account can lock it. An
+// existing file is opened without O_CREAT: the kernel may refuse to
+// create over another account's file in the sticky /dev/shm
+// (fs.protected_regular) although it may be opened.
+int OpenClaimFile(const std::string& path) {
+  for (;;) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0444);
+    if (fd >= 0) {
+      (void)::fchmod(fd, 0444);
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+}
+
+// Whether `fd` is still the file that `path` names: a server that went
+// before may have removed the name after this one opened it.
+bool StillNamed(int fd, const std::string& path) {
+  struct stat held {};
+  struct stat named {};
+  return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+ServerClaim::ServerClaim() : name_("/dev/shm/" + ClaimName()) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const int fd = OpenClaimFile(name_);
+    if (fd < 0) {
+      refusal_ = CannotClaim(name_, errno);
+      return;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      ::close(fd);
+      refusal_ = error == EWOULDBLOCK ? kTaken + "; it holds the lock on " + name_ +
+                                            " (`lslocks` shows which process): stop it first"
+                                      : CannotClaim(name_, error);
+      return;
+    }
+    if (StillNamed(fd, name_)) {
+      handle_ = fd;
+      held_ = true;
+      return;
+    }
+    ::close(fd);
+  }
+  refusal_ = "cannot claim the region for this server: " + name_ + " keeps being replaced";
+}
+
+ServerClaim::~ServerClaim() {
+  if (handle_ < 0) return;
+  // Removed while still locked, so that whoever opened it meanwhile sees
+  // that it is gone (StillNamed). In the sticky /dev/shm only its owner
+  // may remove it; a file of another account stays, and does no harm.
+  ::unlink(name_.c_str());
+  ::close(static_cast<int>(handle_));
+}
+
+#endif
+
+}  // namespace kha::histadmin
