@@ -49,23 +49,6 @@ std::string OwnerAndMode(const struct stat& status) {
   return "owned by " + OwnerText(status.st_uid) + ", mode " + mode;
 }
 
-// Whether the kernel refuses every create (an open with O_CREAT, which a
-// set-up makes) of an existing file in the sticky, world-writable
-// /dev/shm that neither this account nor the directory's owner owns.
-bool CreateOverOthersRefused(const struct stat& status) {
-  struct stat directory {};
-  if (status.st_uid == ::geteuid() || ::stat(kObjectDirectory, &directory) != 0 ||
-      status.st_uid == directory.st_uid) {
-    return false;
-  }
-  std::FILE* setting = std::fopen("/proc/sys/fs/protected_regular", "r");
-  if (setting == nullptr) return false;
-  int level = 0;
-  const bool read = std::fscanf(setting, "%d", &level) == 1;
-  std::fclose(setting);
-  return read && level > 0;
-}
-
 // Why `path` cannot serve as one of the region's objects, for a set-up of
 // `setup_size` bytes (0: for an attach); empty when it can.
 std::string Unusable(const std::string& path, const struct stat& status, bool section,
@@ -74,10 +57,6 @@ std::string Unusable(const std::string& path, const struct stat& status, bool se
   if (status.st_uid != ::geteuid() &&
       ::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
     return "this account may not read and write it";
-  }
-  if (setup_size != 0 && CreateOverOthersRefused(status)) {
-    return "this account may not set it up (fs.protected_regular: nobody may create over "
-           "another account's file in /dev/shm)";
   }
   if (status.st_size == 0) return "it is empty, as no object of a working region is";
   if (section && static_cast<uint64_t>(status.st_size) < setup_size) {

@@ -16,9 +16,7 @@ namespace kha::histadmin {
 // - a name of the region's objects (mutex, section, journal) taken by
 //   something this account cannot use: not its own and not open to it for
 //   reading and writing, empty (no object of a working region is), a
-//   section smaller than asked for, another account's file where the
-//   kernel refuses to create over it (fs.protected_regular), or not a
-//   shared-memory object at all;
+//   section smaller than asked for, or not a shared-memory object at all;
 // - the lock on /dev/shm (around every create, open and close of the
 //   region's objects) held by another process throughout a few tries.
 // Empty on Windows, whose kernel objects are no files.
