@@ -37,42 +37,33 @@ class MutexLine : public testing::Test {
   MutexObject* second_ = nullptr;
 };
 
-TEST_F(MutexLine, AWaiterPassedOverForAMomentGetsTheNextTurn) {
-  ASSERT_EQ(OsPlatform().LockMutex(first_), LockOutcome::kTaken);
+// `holder` holds; a thread waits through `waiter` long past the moment
+// after which it is owed the mutex; `holder` lets go and comes straight
+// back: the waiter goes first.
+void ExpectTheWaiterGetsTheNextTurn(MutexObject* holder, MutexObject* waiter_handle) {
+  ASSERT_EQ(OsPlatform().LockMutex(holder), LockOutcome::kTaken);
   std::atomic<bool> waiter_had_it{false};
   std::thread waiter([&] {
-    if (OsPlatform().LockMutex(second_) != LockOutcome::kTaken) return;
+    if (OsPlatform().LockMutex(waiter_handle) != LockOutcome::kTaken) return;
     waiter_had_it = true;
-    OsPlatform().UnlockMutex(second_);
+    OsPlatform().UnlockMutex(waiter_handle);
   });
-  // Long past the moment after which the waiter is owed the mutex.
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_FALSE(waiter_had_it);
-
-  // Let go and come straight back: the waiter goes first.
-  ASSERT_TRUE(OsPlatform().UnlockMutex(first_));
-  ASSERT_EQ(OsPlatform().LockMutex(first_), LockOutcome::kTaken);
+  ASSERT_TRUE(OsPlatform().UnlockMutex(holder));
+  ASSERT_EQ(OsPlatform().LockMutex(holder), LockOutcome::kTaken);
   EXPECT_TRUE(waiter_had_it);
-  EXPECT_TRUE(OsPlatform().UnlockMutex(first_));
+  EXPECT_TRUE(OsPlatform().UnlockMutex(holder));
   waiter.join();
+}
+
+TEST_F(MutexLine, AWaiterPassedOverForAMomentGetsTheNextTurn) {
+  ExpectTheWaiterGetsTheNextTurn(first_, second_);
 }
 
 // The same between two threads of one process on one handle.
 TEST_F(MutexLine, AThreadPassedOverForAMomentGetsTheNextTurn) {
-  ASSERT_EQ(OsPlatform().LockMutex(first_), LockOutcome::kTaken);
-  std::atomic<bool> waiter_had_it{false};
-  std::thread waiter([&] {
-    if (OsPlatform().LockMutex(first_) != LockOutcome::kTaken) return;
-    waiter_had_it = true;
-    OsPlatform().UnlockMutex(first_);
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_FALSE(waiter_had_it);
-  ASSERT_TRUE(OsPlatform().UnlockMutex(first_));
-  ASSERT_EQ(OsPlatform().LockMutex(first_), LockOutcome::kTaken);
-  EXPECT_TRUE(waiter_had_it);
-  EXPECT_TRUE(OsPlatform().UnlockMutex(first_));
-  waiter.join();
+  ExpectTheWaiterGetsTheNextTurn(first_, first_);
 }
 
 }  // namespace
