@@ -51,6 +51,9 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/kestihistadmin.service
         DESTINATION /lib/systemd/system COMPONENT service EXCLUDE_FROM_ALL)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/kestihistadmin.default
         DESTINATION /etc/default RENAME kestihistadmin COMPONENT service EXCLUDE_FROM_ALL)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/kestihistadmin.sysusers
+        DESTINATION lib/sysusers.d RENAME kestihistadmin.conf
+        COMPONENT service EXCLUDE_FROM_ALL)
 
 # Debian's documentation folder: copyright, changelog, the docs.
 set(_kha_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestihistadmin)
@@ -92,6 +95,7 @@ string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "stand-in historian configuration libraries, the histadmin tool and the\n"
   "kestihistadmin.service unit that keeps the region alive.")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/conffiles
-                                       ${CMAKE_BINARY_DIR}/packaging/triggers)
+                                       ${CMAKE_BINARY_DIR}/packaging/triggers
+                                       ${PROJECT_SOURCE_DIR}/packaging/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
