@@ -79,6 +79,29 @@ TEST_F(RegionDumpTest, NotAttachedPrintsNothingAndTouchesNothing) {
   EXPECT_EQ(Dump(), "");
 }
 
+// The block of a file set of chain position `number` whose values are all
+// zero but for its slot fields (repository slot 1).
+std::string ZeroFileSet(int number, int index, int next) {
+  return "\nFileSetNumber = " + std::to_string(number) + R"(
+Record Status = 0
+FilePath = **
+Pending FilePath = **
+StartTime secs = 0, usecs = 0
+EndTime secs = 0, usecs = 0
+Param Source = 0
+Size = 0
+Pending Size = 0
+Threshold = 0.000000
+Pending Threshold = 0.000000
+Timespan = 0
+Pending Timespan = 0
+Percentage = 0.000000
+SlotUsage = 1
+History Status = 0
+Index = )" +
+         std::to_string(index) + "\nReposIndex = 1\nNextIndex = " + std::to_string(next) + "\n";
+}
+
 // Freed slots are skipped, chains come out in chain order (not slot
 // order), a repository without file sets gets no file-set block, and every
 // value is printed with its sign, floats with six decimals.
@@ -186,47 +209,8 @@ History Status = -3
 Index = 3
 ReposIndex = 1
 NextIndex = 1
-
-FileSetNumber = 2
-Record Status = 0
-FilePath = **
-Pending FilePath = **
-StartTime secs = 0, usecs = 0
-EndTime secs = 0, usecs = 0
-Param Source = 0
-Size = 0
-Pending Size = 0
-Threshold = 0.000000
-Pending Threshold = 0.000000
-Timespan = 0
-Pending Timespan = 0
-Percentage = 0.000000
-SlotUsage = 1
-History Status = 0
-Index = 1
-ReposIndex = 1
-NextIndex = 2
-
-FileSetNumber = 3
-Record Status = 0
-FilePath = **
-Pending FilePath = **
-StartTime secs = 0, usecs = 0
-EndTime secs = 0, usecs = 0
-Param Source = 0
-Size = 0
-Pending Size = 0
-Threshold = 0.000000
-Pending Threshold = 0.000000
-Timespan = 0
-Pending Timespan = 0
-Percentage = 0.000000
-SlotUsage = 1
-History Status = 0
-Index = 2
-ReposIndex = 1
-NextIndex = 0
-
+)" + ZeroFileSet(2, 1, 2) + ZeroFileSet(3, 2, 0) +
+                               R"(
 Repository Name = *Empty Chain*
 Status = 0
 FilePath = **
