@@ -209,16 +209,7 @@ TEST_F(SaveToConfigTest, NamesAndPathsWithoutTerminatorAreHandedOnCut) {
 
 TEST_F(SaveToConfigTest, HoldsTheMutexWhileTheLibraryIsCalled) {
   LoadRunning({Repo("A", {Arc("a")})});
-  MutexProbe probe;
-  std::vector<std::string> unheld;
-  historian().on_call = [&](const std::string& function) {
-    if (!probe.HeldElsewhere()) unheld.push_back(function);
-  };
-  ASSERT_EQ(SaveKestiHistAdminToConfig(), KHA_OK);
-  historian().on_call = nullptr;
-  EXPECT_TRUE(probe.JoinAll());
-  EXPECT_TRUE(unheld.empty()) << unheld.front();
-  EXPECT_EQ(historian().Count("marn_write_hist_config"), 1);
+  ExpectMutexHeldAtEveryCall(SaveKestiHistAdminToConfig);
 }
 
 TEST_F(SaveToConfigTest, WhatTheSaveWritesLoadsBackAsConfirmed) {

@@ -121,6 +121,40 @@ class TransferTest : public RegionTest {
 
   HistorianDouble& historian() { return HistorianDouble::Instance(); }
 
+  // Runs `operation`, which must succeed and call the library, and expects
+  // every library call it made to find the HistAdmin mutex held by it, and
+  // the mutex free again at its end.
+  void ExpectMutexHeldAtEveryCall(int32_t (*operation)()) {
+    MutexProbe probe;
+    std::vector<std::string> unheld;
+    historian().calls.clear();
+    historian().on_call = [&](const std::string& function) {
+      if (!probe.HeldElsewhere()) unheld.push_back(function);
+    };
+    EXPECT_EQ(operation(), KHA_OK);
+    historian().on_call = nullptr;
+    EXPECT_FALSE(historian().calls.empty());
+    EXPECT_TRUE(probe.JoinAll());
+    EXPECT_TRUE(unheld.empty()) << unheld.front();
+    EXPECT_FALSE(probe.HeldElsewhere());  // the probe does see a free mutex
+  }
+
+  struct FailingCall {
+    const char* function;
+    int32_t code;
+  };
+  // Makes each function fail at its next call in turn: `operation` must
+  // return the function's code and leave every byte of the region as it was.
+  void ExpectFailuresLeaveTheRegion(int32_t (*operation)(), std::vector<FailingCall> failures) {
+    const std::vector<unsigned char> before = RegionBytes();
+    for (const FailingCall& failure : failures) {
+      SCOPED_TRACE(failure.function);
+      historian().FailNth(failure.function, 1);
+      EXPECT_EQ(operation(), failure.code);
+      EXPECT_TRUE(before == RegionBytes());
+    }
+  }
+
   static RegionHeader Header() {
     RegionHeader header{};
     std::memcpy(&header, HistAdminHeader(), sizeof(header));
