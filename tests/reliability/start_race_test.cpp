@@ -23,8 +23,8 @@
 #include "kestihistadmin.h"
 #include "platform/posix/posix_objects.h"
 #include "region/process_state.h"
-#include "shm_names.h"
 #include "support/child_process.h"
+#include "support/live_objects.h"
 #include "support/temporary_directory.h"
 #include "support/watchdog.h"
 
@@ -178,7 +178,7 @@ TEST(StartRace, EveryRacerEndsInTheOneInitialisedRegionOrWithACleanCode) {
     // what a killed last holder left.
     EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kRegionSize), KHA_OK);
     EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
-    names_left += static_cast<int64_t>(ObjectNamesInDevShm().size());
+    names_left += static_cast<int64_t>(LiveHistAdminObjects().size());
   }
   Figure("start_race", "rounds", static_cast<double>(rounds), "information");
   Figure("start_race", "processes", static_cast<double>(rounds * kProcesses), "information");
