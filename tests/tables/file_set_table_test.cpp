@@ -109,14 +109,6 @@ class ChainSurgery : public FileSetTable {
     }
     EXPECT_EQ(ChainOf(other_).size(), 2u);  // the neighbour's chain is untouched
   }
-  void ExpectFreed(uint16_t slot) {
-    const KestiHistAdminFileSet record = FileSet(slot);
-    EXPECT_EQ(record.SlotUsage, 0);
-    EXPECT_EQ(record.Index, 0);
-    EXPECT_EQ(record.ReposIndex, 0);
-    EXPECT_EQ(record.NextIndex, 0);
-    EXPECT_EQ(record.RecordStatus, 1);  // kept
-  }
   uint16_t other_ = 0;
   uint16_t repository_ = 0;
   uint16_t slots_[3] = {};
@@ -125,20 +117,20 @@ class ChainSurgery : public FileSetTable {
 TEST_F(ChainSurgery, DeleteFirst) {
   ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(repository_, 1), KHA_OK);
   ExpectChain({slots_[1], slots_[2]});
-  ExpectFreed(slots_[0]);
+  kha::test::ExpectFreedFileSet(slots_[0]);
   EXPECT_EQ(Header().NumberFileSets, 4);
 }
 
 TEST_F(ChainSurgery, DeleteMiddle) {
   ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(repository_, 2), KHA_OK);
   ExpectChain({slots_[0], slots_[2]});
-  ExpectFreed(slots_[1]);
+  kha::test::ExpectFreedFileSet(slots_[1]);
 }
 
 TEST_F(ChainSurgery, DeleteLast) {
   ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(repository_, 3), KHA_OK);
   ExpectChain({slots_[0], slots_[1]});
-  ExpectFreed(slots_[2]);
+  kha::test::ExpectFreedFileSet(slots_[2]);
 }
 
 TEST_F(ChainSurgery, DeleteAllOneByOneThenStartANewChain) {

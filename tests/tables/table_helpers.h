@@ -68,6 +68,17 @@ inline void SetFileSet(uint16_t slot, int32_t status, const std::string& path,
   ASSERT_EQ(UpdateKestiHistAdminOneFileSet(0, 0, slot, &record), KHA_OK);
 }
 
+// A freed file-set slot: its slot and chain fields zero, its RecordStatus
+// (1 from its add) kept.
+inline void ExpectFreedFileSet(uint16_t slot) {
+  const KestiHistAdminFileSet record = FileSet(slot);
+  EXPECT_EQ(record.SlotUsage, 0) << slot;
+  EXPECT_EQ(record.Index, 0) << slot;
+  EXPECT_EQ(record.ReposIndex, 0) << slot;
+  EXPECT_EQ(record.NextIndex, 0) << slot;
+  EXPECT_EQ(record.RecordStatus, 1) << slot;
+}
+
 // The slots of a repository's chain, in order, read from the records.
 inline std::vector<uint16_t> ChainOf(uint16_t repository_slot) {
   std::vector<uint16_t> chain;
