@@ -401,22 +401,6 @@ TEST_F(TinyRegion, OneOfEachFitsAndASecondRepositoryDoesNot) {
   EXPECT_EQ(header.NumberFileSets, 1);
   EXPECT_EQ(header.ReposHighWater, 1);
   EXPECT_EQ(header.FSHighWater, 1);
-  // Slots carved out and freed are reused with no free space left.
-  ASSERT_EQ(DeleteKestiHistAdminOneRepository(repository.slot), KHA_OK);
-  EXPECT_EQ(AddRepository("again").slot, 1);
-}
-
-class AlmostRepositoryRegion : public kha::test::RegionTest {
- protected:
-  // After one repository, 1143 free bytes: a file set fits, a repository not.
-  uint32_t RegionSize() const override { return 692 + 1144 + 1143; }
-};
-
-TEST_F(AlmostRepositoryRegion, FreeSpaceOfOneByteLessThanARepository) {
-  const auto repository = AddRepository("r");
-  uint16_t slot = 0, number = 0;
-  EXPECT_EQ(AddKestiHistAdminOneRepository("s", 1, &slot, &number), KHA_NO_SPACE);
-  EXPECT_EQ(AddFileSet(repository.slot).slot, 1);
 }
 
 }  // namespace

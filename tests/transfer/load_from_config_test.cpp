@@ -18,18 +18,7 @@ class LoadFromConfigTest : public TransferTest {
     RepositoryRecordAt(repository_slot)->Status = status;
   }
   static void SetFileSetStatus(int repository_slot, int position, int32_t status) {
-    int16_t slot = 0;
-    ForEachFileSetInChain(*RepositoryRecordAt(repository_slot),
-                          [&](int16_t s, const FileSetRecord&, int32_t p) {
-                            if (p == position) slot = s;
-                            return p < position;
-                          });
-    FileSetRecordAt(slot)->RecordStatus = status;
-  }
-  static std::vector<int32_t> Statuses(int repository_slot) {
-    std::vector<int32_t> statuses;
-    for (const FileSetRecord& f : Chain(repository_slot)) statuses.push_back(f.RecordStatus);
-    return statuses;
+    FileSetRecordAt(FileSetSlot(repository_slot, position))->RecordStatus = status;
   }
 };
 

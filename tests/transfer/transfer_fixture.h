@@ -175,6 +175,16 @@ class TransferTest : public RegionTest {
     std::memcpy(&record, FileSetRecordAt(slot), sizeof(record));
     return record;
   }
+  // The slot of the file set at `position` (1-based) of a repository's chain.
+  static int16_t FileSetSlot(int repository_slot, int position) {
+    int16_t slot = 0;
+    ForEachFileSetInChain(*RepositoryRecordAt(repository_slot),
+                          [&](int16_t s, const FileSetRecord&, int32_t p) {
+                            if (p == position) slot = s;
+                            return p < position;
+                          });
+    return slot;
+  }
   // The file sets of a repository's chain, in order.
   static std::vector<FileSetRecord> Chain(int repository_slot) {
     std::vector<FileSetRecord> chain;
@@ -186,6 +196,12 @@ class TransferTest : public RegionTest {
       return true;
     });
     return chain;
+  }
+  // The RecordStatus of each file set of a repository's chain, in order.
+  static std::vector<int32_t> Statuses(int repository_slot) {
+    std::vector<int32_t> statuses;
+    for (const FileSetRecord& f : Chain(repository_slot)) statuses.push_back(f.RecordStatus);
+    return statuses;
   }
   // Every byte of the region that the tables and blocks occupy.
   static std::vector<unsigned char> RegionBytes() {
