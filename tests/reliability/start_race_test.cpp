@@ -5,10 +5,8 @@
 // that was never initialised. Each round uses names of its own. CI size
 // 10 rounds; KHA_RELIABILITY_SIZE=full: 100.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
@@ -43,11 +41,6 @@ constexpr int kSplit = 30;
 constexpr int kNoGo = 40;
 constexpr int kUnexpectedResult = 50;
 
-bool Exists(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0;
-}
-
 bool MutexInitialised() {
   const platform::MutexObject* mutex = HistAdminProcess().mutex.load();
   return mutex != nullptr && mutex->block != nullptr &&
@@ -66,8 +59,8 @@ int Racer(const std::vector<std::string>& args) {
       ::raise(SIGKILL);
     }).detach();
   }
-  const int32_t result =
-      set_up ? SetupAndAttachToKestiHistAdminSharedMemory(kRegionSize) : AttachToKestiHistAdminSharedMemory();
+  const int32_t result = set_up ? SetupAndAttachToKestiHistAdminSharedMemory(kRegionSize)
+                                : AttachToKestiHistAdminSharedMemory();
   if (result != KHA_OK) {
     if (!set_up && (result == KHA_OPEN_MUTEX_FAILED || result == KHA_OPEN_MAPPING_FAILED)) {
       return kCleanRefusal;
@@ -100,7 +93,8 @@ KHA_CHILD_ROLE("start-racer", Racer);
 class RoundNames {
  public:
   explicit RoundNames(int64_t round) : saved_(std::getenv(platform::kNamePrefixVariable)) {
-    ::setenv(platform::kNamePrefixVariable, (saved_ + "r" + std::to_string(round) + "_").c_str(), 1);
+    ::setenv(platform::kNamePrefixVariable, (saved_ + "r" + std::to_string(round) + "_").c_str(),
+             1);
   }
   ~RoundNames() { ::setenv(platform::kNamePrefixVariable, saved_.c_str(), 1); }
   RoundNames(const RoundNames&) = delete;
@@ -156,12 +150,24 @@ TEST(StartRace, EveryRacerEndsInTheOneInitialisedRegionOrWithACleanCode) {
     for (std::size_t p = 0; p < racers.size(); ++p) {
       const int code = racers[p]->Wait();
       switch (code) {
-        case kAttachedToTheRegion: ++attached; break;
-        case kCleanRefusal: ++refused; break;
-        case kUninitialisedRegion: ++uninitialised_region; break;
-        case kUninitialisedMutex: ++uninitialised_mutex; break;
-        case kSplit: ++splits; break;
-        case kNoGo: ++hangs; break;
+        case kAttachedToTheRegion:
+          ++attached;
+          break;
+        case kCleanRefusal:
+          ++refused;
+          break;
+        case kUninitialisedRegion:
+          ++uninitialised_region;
+          break;
+        case kUninitialisedMutex:
+          ++uninitialised_mutex;
+          break;
+        case kSplit:
+          ++splits;
+          break;
+        case kNoGo:
+          ++hangs;
+          break;
         case 128 + SIGKILL:
           if (self_killing[p]) {
             ++killed;
@@ -182,8 +188,7 @@ TEST(StartRace, EveryRacerEndsInTheOneInitialisedRegionOrWithACleanCode) {
   }
   Figure("start_race", "rounds", static_cast<double>(rounds), "information");
   Figure("start_race", "processes", static_cast<double>(rounds * kProcesses), "information");
-  Figure("start_race", "attached_to_the_one_region", static_cast<double>(attached),
-         "information");
+  Figure("start_race", "attached_to_the_one_region", static_cast<double>(attached), "information");
   Figure("start_race", "clean_refusals", static_cast<double>(refused), "information");
   Figure("start_race", "creators_killed", static_cast<double>(creators_killed), "information");
   Figure("start_race", "uninitialised_regions", static_cast<double>(uninitialised_region),
