@@ -245,19 +245,12 @@ TEST_F(FileSetTable, UpdateOtherModesKeepTimesValuesInEffectAndHistoryStatus) {
     KestiHistAdminFileSet in = PatternedFileSet(static_cast<unsigned char>(0x40 + mode));
     ASSERT_EQ(UpdateKestiHistAdminOneFileSet(mode, 0, slot, &in), KHA_OK);
     const KestiHistAdminFileSet after = FileSet(slot);
-    EXPECT_EQ(after.StartTime.Seconds, base.StartTime.Seconds);
-    EXPECT_EQ(after.EndTime.Microseconds, base.EndTime.Microseconds);
-    EXPECT_EQ(after.Size, base.Size);
-    EXPECT_EQ(std::memcmp(&after.Threshold, &base.Threshold, 4), 0);
-    EXPECT_EQ(after.Timespan, base.Timespan);
-    EXPECT_EQ(after.HistoryStatus, base.HistoryStatus);
-    EXPECT_EQ(after.RecordStatus, in.RecordStatus);
-    EXPECT_EQ(after.ParamSource, in.ParamSource);
-    EXPECT_EQ(after.PendingSize, in.PendingSize);
-    EXPECT_EQ(std::memcmp(&after.PendingThreshold, &in.PendingThreshold, 4), 0);
-    EXPECT_EQ(after.PendingTimespan, in.PendingTimespan);
-    EXPECT_EQ(std::memcmp(&after.Percentage, &in.Percentage, 4), 0);
-    EXPECT_EQ(std::memcmp(after.Spare1, in.Spare1, 24), 0);  // Spare1 .. Spare4
+    using F = KestiHistAdminFileSet;
+    kha::test::ExpectSameFields(after, base, &F::StartTime, &F::EndTime, &F::Size, &F::Threshold,
+                                &F::Timespan, &F::HistoryStatus);
+    kha::test::ExpectSameFields(after, in, &F::RecordStatus, &F::ParamSource, &F::PendingSize,
+                                &F::PendingThreshold, &F::PendingTimespan, &F::Percentage,
+                                &F::Spare1, &F::Spare2, &F::Spare3, &F::Spare4);
   }
 }
 

@@ -283,28 +283,18 @@ TEST_F(RepositoryTable, UpdateOtherModesKeepTheSevenValuesInEffect) {
     std::strcpy(in.FilePath, "new path");
     ASSERT_EQ(UpdateKestiHistAdminOneRepositoryHeader(mode, added.slot, &in), KHA_OK);
     const KestiHistAdminRepository after = Repository(added.slot);
+    using R = KestiHistAdminRepository;
     // Kept: the values in effect.
-    EXPECT_EQ(after.NumberPoints, base.NumberPoints);
-    EXPECT_EQ(after.QueueSize, base.QueueSize);
-    EXPECT_EQ(std::memcmp(&after.GlobalThreshold, &base.GlobalThreshold, 4), 0);
-    EXPECT_EQ(after.GlobalTimeSpan, base.GlobalTimeSpan);
-    EXPECT_EQ(after.CacheSize, base.CacheSize);
-    EXPECT_EQ(after.InsertSize, base.InsertSize);
-    EXPECT_EQ(after.EmptyFilesets, base.EmptyFilesets);
+    kha::test::ExpectSameFields(after, base, &R::NumberPoints, &R::QueueSize, &R::GlobalThreshold,
+                                &R::GlobalTimeSpan, &R::CacheSize, &R::InsertSize,
+                                &R::EmptyFilesets);
     // Written: status, all paths, pending values and the unpaired settings.
-    EXPECT_EQ(after.Status, in.Status);
     EXPECT_STREQ(after.FilePath, "new path");
     EXPECT_STREQ(after.BackupFilePath, "backup");
-    EXPECT_EQ(after.PendingNumberPoints, in.PendingNumberPoints);
-    EXPECT_EQ(after.PendingQueueSize, in.PendingQueueSize);
-    EXPECT_EQ(after.GlobalFileSetSize, in.GlobalFileSetSize);
-    EXPECT_EQ(std::memcmp(&after.PendingGlobalThreshold, &in.PendingGlobalThreshold, 4), 0);
-    EXPECT_EQ(after.PendingGlobalTimeSpan, in.PendingGlobalTimeSpan);
-    EXPECT_EQ(after.FutureTime, in.FutureTime);
-    EXPECT_EQ(after.PastTime, in.PastTime);
-    EXPECT_EQ(after.PendingCacheSize, in.PendingCacheSize);
-    EXPECT_EQ(after.PendingInsertSize, in.PendingInsertSize);
-    EXPECT_EQ(after.PendingEmptyFilesets, in.PendingEmptyFilesets);
+    kha::test::ExpectSameFields(
+        after, in, &R::Status, &R::PendingNumberPoints, &R::PendingQueueSize, &R::GlobalFileSetSize,
+        &R::PendingGlobalThreshold, &R::PendingGlobalTimeSpan, &R::FutureTime, &R::PastTime,
+        &R::PendingCacheSize, &R::PendingInsertSize, &R::PendingEmptyFilesets);
   }
 }
 

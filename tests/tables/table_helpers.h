@@ -56,6 +56,18 @@ inline KestiHistAdminRegionHeader Header() {
   return header;
 }
 
+// Expects each of `fields` to hold the same bytes in `a` and `b` (floats
+// bit for bit); a failure names the field's place in the list, from 0.
+template <typename Record, typename... Types>
+void ExpectSameFields(const Record& a, const Record& b, Types Record::*... fields) {
+  int place = 0;
+  const auto same = [&](auto field) {
+    EXPECT_EQ(std::memcmp(&(a.*field), &(b.*field), sizeof(a.*field)), 0) << "field " << place;
+    ++place;
+  };
+  (same(fields), ...);
+}
+
 // Sets a file set's status and paths with a mode-0 update, keeping the rest.
 inline void SetFileSet(uint16_t slot, int32_t status, const std::string& path,
                        const std::string& pending_path) {
