@@ -43,20 +43,7 @@ class AtomicWriteTest : public ConfigDirTest {
 
   // Puts `config` into marnuser, everything but the final write.
   static void PrepareSave(const historian::HistoryConfig& config) {
-    ASSERT_EQ(PutTuningThroughApi(*config.tuning), 0);
-    ASSERT_EQ(marn_free_hist_config(), 0);
-    std::vector<int16_t> counts;
-    for (const auto& r : config.repositories)
-      counts.push_back(static_cast<int16_t>(r.file_sets.size()));
-    ASSERT_EQ(marn_init_hist_config(static_cast<int>(counts.size()), counts.data()), 0);
-    for (std::size_t i = 0; i < config.repositories.size(); ++i) {
-      const auto& r = config.repositories[i];
-      ASSERT_EQ(PutRepositoryThroughApi(static_cast<int>(i), r, counts[i]), 0);
-      for (std::size_t j = 0; j < r.file_sets.size(); ++j) {
-        ASSERT_EQ(PutFileSetThroughApi(static_cast<int>(i), static_cast<int>(j), r.file_sets[j]),
-                  0);
-      }
-    }
+    ASSERT_EQ(PutThroughApi(config), 0);
   }
 
   // Every call of every step of a save failed in turn, each time on the
@@ -110,9 +97,7 @@ TEST_F(AtomicWriteTest, AFailedWriteCanBeRetried) {
   ActiveFileSystem() = OsFileSystem();
   ASSERT_EQ(marn_write_hist_config(), 0) << "the library keeps what it was given";
   ASSERT_EQ(marn_read_hist_config(), 0);
-  const auto loaded = LoadThroughApi(MARN_SOURCE_CONFIG);
-  ASSERT_TRUE(loaded.has_value());
-  EXPECT_TRUE(historian::IdenticalConfig(*loaded, WithoutNames(SampleConfig())));
+  ExpectShows(MARN_SOURCE_CONFIG, SampleConfig());
 }
 
 TEST_F(AtomicWriteTest, ShortWritesStillWriteEverything) {
@@ -123,9 +108,7 @@ TEST_F(AtomicWriteTest, ShortWritesStillWriteEverything) {
   EXPECT_GT(Faults::calls[kWrite], 100);
   ActiveFileSystem() = OsFileSystem();
   ASSERT_EQ(marn_read_hist_config(), 0);
-  const auto loaded = LoadThroughApi(MARN_SOURCE_CONFIG);
-  ASSERT_TRUE(loaded.has_value());
-  EXPECT_TRUE(historian::IdenticalConfig(*loaded, WithoutNames(SampleConfig())));
+  ExpectShows(MARN_SOURCE_CONFIG, SampleConfig());
 }
 
 TEST_F(AtomicWriteTest, AWriterThatMakesNoProgressFails) {

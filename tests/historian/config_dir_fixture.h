@@ -8,9 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,20 +16,9 @@
 #include "config/file_system.h"
 #include "marnuser/marn_library.h"
 #include "support/environment.h"
+#include "support/file_bytes.h"
 
 namespace kha::test {
-
-inline std::string ReadFileBytes(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return std::move(bytes).str();
-}
-
-inline void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << bytes;
-}
 
 class ConfigDirTest : public testing::Test {
  protected:

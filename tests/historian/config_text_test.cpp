@@ -25,13 +25,11 @@ HistoryConfig RoundTrip(const HistoryConfig& config, ConfigFileKind kind) {
   return back.value_or(HistoryConfig{});
 }
 
-TEST(ConfigText, EveryValueSurvivesTheRunningSnapshot) {
+// The running snapshot keeps every value; config.dat and tune.dat each
+// keep their part.
+TEST(ConfigText, EveryValueSurvivesInTheFileThatHoldsIt) {
   const HistoryConfig config = test::SampleConfig();
   EXPECT_TRUE(IdenticalConfig(RoundTrip(config, ConfigFileKind::kRunning), config));
-}
-
-TEST(ConfigText, ConfigAndTuneFilesEachKeepTheirPart) {
-  const HistoryConfig config = test::SampleConfig();
   const HistoryConfig repositories = RoundTrip(config, ConfigFileKind::kConfig);
   EXPECT_FALSE(repositories.tuning.has_value());
   HistoryConfig expected = config;
@@ -81,12 +79,14 @@ TEST(ConfigText, ManyFloatBitPatternsSurvive) {
   }
 }
 
-std::string FormattedThreshold(float value) {
+HistoryConfig WithThreshold(float value) {
   HistoryConfig config;
-  RepositoryConfig repository;
-  repository.global_threshold = value;
-  config.repositories.push_back(repository);
-  const std::string text = FormatConfigText(config, ConfigFileKind::kConfig);
+  config.repositories.emplace_back().global_threshold = value;
+  return config;
+}
+
+std::string FormattedThreshold(float value) {
+  const std::string text = FormatConfigText(WithThreshold(value), ConfigFileKind::kConfig);
   const auto start = text.find("global_threshold = ") + std::strlen("global_threshold = ");
   return text.substr(start, text.find('\n', start) - start);
 }
@@ -109,11 +109,7 @@ TEST(ConfigText, FloatsWhoseShortestTextWouldRoundTwiceKeepTheirValue) {
   for (const uint32_t bits : {0x15AE43FDu, 0x95AE43FDu}) {
     const float value = FloatFromBits(bits);
     EXPECT_NE(FormattedThreshold(value), bits == 0x15AE43FDu ? "7.038531e-26" : "-7.038531e-26");
-    HistoryConfig config;
-    RepositoryConfig repository;
-    repository.global_threshold = value;
-    config.repositories.push_back(repository);
-    const HistoryConfig back = RoundTrip(config, ConfigFileKind::kConfig);
+    const HistoryConfig back = RoundTrip(WithThreshold(value), ConfigFileKind::kConfig);
     ASSERT_EQ(back.repositories.size(), 1u);
     EXPECT_EQ(FloatBits(back.repositories[0].global_threshold), bits);
   }

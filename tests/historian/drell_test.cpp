@@ -56,8 +56,7 @@ TEST_F(DrellTest, ReportsThePathsAndTheirTimesOfLastChange) {
   unsigned char stamp[8];
   ASSERT_EQ(getConfigPathAndTimestamp(path, stamp), 0);
   EXPECT_EQ(std::string(path), historian::NormaliseHistoryPath((dir_ / "config.dat").string()));
-  EXPECT_EQ(TimestampValue(stamp), kept);
-  EXPECT_EQ(stamp[0], static_cast<unsigned char>(kept & 0xFF)) << "little-endian";
+  EXPECT_EQ(TimestampValue(stamp), kept);  // read little-endian
 
   std::memset(stamp, 0xAA, sizeof stamp);
   ASSERT_EQ(getTuningPathAndTimestamp(path, stamp), 0) << "a missing file still has its path";

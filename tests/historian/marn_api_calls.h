@@ -54,8 +54,9 @@ inline int PutFileSetThroughApi(int i, int j, const historian::FileSetConfig& f)
                            &f.threshold, &f.time_span);
 }
 
-// The whole save sequence; the first failing call's result, or 0.
-inline int SaveThroughApi(const historian::HistoryConfig& config) {
+// The save sequence up to the final write; the first failing call's
+// result, or 0.
+inline int PutThroughApi(const historian::HistoryConfig& config) {
   if (int r = PutTuningThroughApi(config.tuning.value_or(historian::TuningConfig{})); r != 0) {
     return r;
   }
@@ -82,6 +83,12 @@ inline int SaveThroughApi(const historian::HistoryConfig& config) {
       }
     }
   }
+  return 0;
+}
+
+// The whole save sequence; the first failing call's result, or 0.
+inline int SaveThroughApi(const historian::HistoryConfig& config) {
+  if (int r = PutThroughApi(config); r != 0) return r;
   return marn_write_hist_config();
 }
 
@@ -130,6 +137,13 @@ inline historian::HistoryConfig WithoutNames(historian::HistoryConfig config) {
   config.tuning.reset();
   for (auto& repository : config.repositories) repository.name.clear();
   return config;
+}
+
+// Expects `source` to show `config` through the getters (names aside).
+inline void ExpectShows(int source, const historian::HistoryConfig& config, const char* what = "") {
+  const auto loaded = LoadThroughApi(source);
+  ASSERT_TRUE(loaded.has_value()) << what;
+  EXPECT_TRUE(historian::IdenticalConfig(*loaded, WithoutNames(config))) << what;
 }
 
 }  // namespace kha::test

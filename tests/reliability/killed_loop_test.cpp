@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -84,20 +82,10 @@ int Looper(const std::vector<std::string>& args) {
     for (std::size_t step = 0; step < Round::kSteps; ++step) {
       if (round.Step(step) != KHA_OK) return 6;
     }
-    if (r == 0 && !std::ofstream(args[0]).good()) return 7;
+    if (r == 0 && !Touch(args[0])) return 7;
   }
 }
 KHA_CHILD_ROLE("looped-operations", Looper);
-
-bool WaitForFile(const std::string& path, std::chrono::seconds bound) {
-  const auto until = std::chrono::steady_clock::now() + bound;
-  std::error_code error;
-  while (!std::filesystem::exists(path, error)) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 TEST(KilledLoop, AProcessKilledInALoopOfWritingOperationsLeavesOnlyWholeStates) {
   const int64_t kills = Size("LOOP_KILLS", 40, 400);

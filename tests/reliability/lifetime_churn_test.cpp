@@ -21,8 +21,8 @@
 #include "figures.h"
 #include "kestihistadmin.h"
 #include "random_client.h"
-#include "shm_names.h"
 #include "support/child_process.h"
+#include "support/live_objects.h"
 #include "support/temporary_directory.h"
 #include "support/watchdog.h"
 
@@ -103,7 +103,7 @@ TEST(LifetimeChurn, OneRegionUnderOneNameAndNothingLeftBehind) {
   const int64_t cycles = Size("CYCLES", 150, 1000);
   TemporaryDirectory scratch("kha-reliability");
   ASSERT_TRUE(scratch.Made());
-  ASSERT_TRUE(ObjectNamesInDevShm().empty());
+  ASSERT_TRUE(LiveHistAdminObjects().empty());
   Watchdog watchdog("the churn", std::chrono::seconds(Size("TIMEOUT_S", 900, 36000)));
   std::mt19937_64 random(4242);
   const auto start = std::chrono::steady_clock::now();
@@ -155,10 +155,10 @@ TEST(LifetimeChurn, OneRegionUnderOneNameAndNothingLeftBehind) {
 
   // Everyone has gone. A killed last holder could not remove its names:
   // they stay until the next creator or opener finds them unheld.
-  const std::size_t left_when_all_gone = ObjectNamesInDevShm().size();
+  const std::size_t left_when_all_gone = LiveHistAdminObjects().size();
   ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kRegionSize), KHA_OK);
   ASSERT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
-  const std::vector<std::string> left = ObjectNamesInDevShm();
+  const std::vector<std::string> left = LiveHistAdminObjects();
 
   Figure("churn", "processes", static_cast<double>(processes), "information");
   Figure("churn", "cycles_completed", static_cast<double>(total.cycles),

@@ -15,8 +15,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -37,13 +35,6 @@ namespace {
 
 constexpr uint32_t kRegionSize = 60000;
 const std::chrono::seconds kHangBound{Size("HANG_BOUND_S", 10, 10)};
-
-bool Exists(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::exists(path, error);
-}
-
-bool Touch(const std::string& path) { return std::ofstream(path).good(); }
 
 [[noreturn]] void SleepForever() {
   for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
@@ -101,15 +92,6 @@ int Victim(const std::vector<std::string>& args) {
   SleepForever();
 }
 KHA_CHILD_ROLE("owner-death-victim", Victim);
-
-bool WaitForFile(const std::string& path, std::chrono::seconds bound) {
-  const auto until = std::chrono::steady_clock::now() + bound;
-  while (!Exists(path)) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
-  return true;
-}
 
 TEST(OwnerDeath, SurvivorsCarryOnAndFindTheTablesWhole) {
   const int64_t kills = Size("KILLS", 100, 1000);

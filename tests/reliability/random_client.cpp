@@ -1,13 +1,15 @@
 #include "random_client.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "figures.h"
 #include "kestihistadmin.h"
-#include "tools/verify/region_verifier.h"
 
 namespace kha::test::reliability {
 namespace {
@@ -67,8 +69,7 @@ void RandomClient::Step() {
   const auto start = std::chrono::steady_clock::now();
   Operation(0);
   ++counts_.operations;
-  const double took =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double took = SecondsSince(start);
   if (took > counts_.longest_operation_seconds) counts_.longest_operation_seconds = took;
 }
 
@@ -375,21 +376,21 @@ bool ReadCounts(const std::string& path, ClientCounts* counts) {
   std::FILE* file = std::fopen(path.c_str(), "r");
   if (file == nullptr) return false;
   long long operations = 0, unexpected = 0, torn = 0, violations = 0;
-  double longest = 0;
+  ClientCounts read;
   const bool ok = std::fscanf(file, "%lld %lld %lld %lld %lf", &operations, &unexpected, &torn,
-                              &violations, &longest) == 5;
+                              &violations, &read.longest_operation_seconds) == 5;
   char problem[512] = {};
   if (ok && std::fgetc(file) == '\n' && std::fgets(problem, sizeof problem, file) != nullptr) {
     problem[std::strcspn(problem, "\n")] = '\0';
   }
   std::fclose(file);
   if (!ok) return false;
-  counts->operations += operations;
-  counts->unexpected_results += unexpected;
-  counts->torn_tuning_reads += torn;
-  counts->violations += violations;
-  if (longest > counts->longest_operation_seconds) counts->longest_operation_seconds = longest;
-  if (counts->first_problem.empty()) counts->first_problem = problem;
+  read.operations = operations;
+  read.unexpected_results = unexpected;
+  read.torn_tuning_reads = torn;
+  read.violations = violations;
+  read.first_problem = problem;
+  Add(counts, read);
   return true;
 }
 
@@ -415,6 +416,43 @@ void Add(ClientCounts* total, const ClientCounts& counts) {
     total->longest_operation_seconds = counts.longest_operation_seconds;
   }
   if (total->first_problem.empty()) total->first_problem = counts.first_problem;
+}
+
+ClientCounts RunClients(int64_t threads, int64_t operations, uint64_t seed, bool dump) {
+  std::vector<ClientCounts> counts(static_cast<std::size_t>(threads));
+  std::vector<std::thread> running;
+  for (int64_t t = 0; t < threads; ++t) {
+    running.emplace_back([&, t] {
+      RandomClient client(seed * 1000 + static_cast<uint64_t>(t), /*check_tuning=*/true, dump);
+      for (int64_t i = 1; i <= operations; ++i) {
+        client.Step();
+        if (i % 1000 == 0) client.Verify();
+      }
+      client.Verify();
+      counts[static_cast<std::size_t>(t)] = client.Counts();
+    });
+  }
+  for (std::thread& thread : running) thread.join();
+  ClientCounts total;
+  for (const ClientCounts& c : counts) Add(&total, c);
+  return total;
+}
+
+void ExpectCleanRun(const char* suite, const ClientCounts& total, int64_t operations,
+                    const std::vector<verify::Violation>& final_check, double seconds) {
+  const auto violations = total.violations + static_cast<int64_t>(final_check.size());
+  Figure(suite, "operations", static_cast<double>(total.operations), "all asked for");
+  Figure(suite, "violations", static_cast<double>(violations), "must be 0");
+  Figure(suite, "unexpected_results", static_cast<double>(total.unexpected_results), "must be 0");
+  Figure(suite, "torn_tuning_reads", static_cast<double>(total.torn_tuning_reads), "must be 0");
+  Figure(suite, "longest_operation_s", total.longest_operation_seconds, "information");
+  Figure(suite, "seconds", seconds, "information");
+  EXPECT_TRUE(ReportTables(suite)) << "no slot of a table was ever used";
+  EXPECT_EQ(total.operations, operations);
+  for (const verify::Violation& v : final_check) ADD_FAILURE() << v.message;
+  EXPECT_EQ(total.violations, 0) << total.first_problem;
+  EXPECT_EQ(total.unexpected_results, 0) << total.first_problem;
+  EXPECT_EQ(total.torn_tuning_reads, 0);
 }
 
 }  // namespace kha::test::reliability

@@ -13,10 +13,12 @@
 // over all 680 bytes, so any read of mixed bytes saw a put in progress).
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <random>
 #include <string>
+#include <vector>
+
+#include "tools/verify/region_verifier.h"
 
 namespace kha::test::reliability {
 
@@ -63,6 +65,17 @@ bool WriteCounts(const std::string& path, const ClientCounts& counts);
 // Adds the counts in `path` to `counts`; false when there are none.
 bool ReadCounts(const std::string& path, ClientCounts* counts);
 void Add(ClientCounts* total, const ClientCounts& counts);
+
+// Runs `threads` clients (seeds `seed` * 1000 + thread) of `operations`
+// operations each in this process; each verifies the region every
+// thousand operations and at its end. The counts of all of them.
+ClientCounts RunClients(int64_t threads, int64_t operations, uint64_t seed, bool dump);
+
+// Prints the figures of a run of clients that took `seconds` and expects it
+// clean: `operations` done, no violation (none in `final_check` either),
+// no unexpected result, no torn tuning read, and both tables used.
+void ExpectCleanRun(const char* suite, const ClientCounts& total, int64_t operations,
+                    const std::vector<verify::Violation>& final_check, double seconds);
 
 // Prints, as information, how full the tables were left, and tells
 // whether both tables were used at all: a run whose adds all failed would

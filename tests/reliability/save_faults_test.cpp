@@ -14,9 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +25,7 @@
 #include "region/process_state.h"
 #include "support/child_process.h"
 #include "support/environment.h"
+#include "support/file_bytes.h"
 #include "support/file_system_faults.h"
 #include "support/region_fixture.h"
 #include "support/temporary_directory.h"
@@ -44,17 +43,6 @@ constexpr uint32_t kRegionSize = 200000;
 // Short writes throughout, so that a file takes many writes.
 constexpr std::size_t kWriteLimit = 512;
 
-std::string Read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void Write(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
 // Every file of the directory but the two configuration files.
 std::vector<std::string> Strays(const fs::path& directory) {
   std::vector<std::string> strays;
@@ -71,7 +59,7 @@ struct ConfigFiles {
 };
 
 ConfigFiles FilesIn(const fs::path& directory) {
-  return {Read(directory / "config.dat"), Read(directory / "tune.dat")};
+  return {ReadFileBytes(directory / "config.dat"), ReadFileBytes(directory / "tune.dat")};
 }
 
 std::vector<unsigned char> RegionBytes() {
@@ -139,8 +127,8 @@ class SaveFaults : public testing::Test {
   }
 
   void PutOldFilesBack() {
-    Write(directory_ / "config.dat", old_.config);
-    Write(directory_ / "tune.dat", old_.tune);
+    WriteFileBytes(directory_ / "config.dat", old_.config);
+    WriteFileBytes(directory_ / "tune.dat", old_.tune);
   }
 
   TemporaryDirectory scratch_{"kha-reliability"};
@@ -257,8 +245,8 @@ TEST_F(SaveFaults, DamagedConfigurationFilesNeverLeaveTheTablesInconsistent) {
   int64_t loads = 0, refused = 0, inconsistent = 0;
   for (const std::string& config : damaged) {
     for (const std::string& tune : {new_.tune, std::string("garbage\x7f")}) {
-      Write(directory_ / "config.dat", config);
-      Write(directory_ / "tune.dat", tune);
+      WriteFileBytes(directory_ / "config.dat", config);
+      WriteFileBytes(directory_ / "tune.dat", tune);
       for (int which = 0; which < 2; ++which) {
         const int32_t result =
             which == 0 ? LoadFromConfigIntoKestiHistAdmin() : LoadFromMarnIntoKestiHistAdmin();

@@ -5,13 +5,12 @@
 // that was never initialised. Each round uses names of its own. CI size
 // 10 rounds; KHA_RELIABILITY_SIZE=full: 100.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -23,8 +22,8 @@
 #include "kestihistadmin.h"
 #include "platform/posix/posix_objects.h"
 #include "region/process_state.h"
-#include "shm_names.h"
 #include "support/child_process.h"
+#include "support/live_objects.h"
 #include "support/temporary_directory.h"
 #include "support/watchdog.h"
 
@@ -42,11 +41,6 @@ constexpr int kUninitialisedMutex = 21;
 constexpr int kSplit = 30;
 constexpr int kNoGo = 40;
 constexpr int kUnexpectedResult = 50;
-
-bool Exists(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0;
-}
 
 bool MutexInitialised() {
   const platform::MutexObject* mutex = HistAdminProcess().mutex.load();
@@ -66,8 +60,8 @@ int Racer(const std::vector<std::string>& args) {
       ::raise(SIGKILL);
     }).detach();
   }
-  const int32_t result =
-      set_up ? SetupAndAttachToKestiHistAdminSharedMemory(kRegionSize) : AttachToKestiHistAdminSharedMemory();
+  const int32_t result = set_up ? SetupAndAttachToKestiHistAdminSharedMemory(kRegionSize)
+                                : AttachToKestiHistAdminSharedMemory();
   if (result != KHA_OK) {
     if (!set_up && (result == KHA_OPEN_MUTEX_FAILED || result == KHA_OPEN_MAPPING_FAILED)) {
       return kCleanRefusal;
@@ -100,7 +94,8 @@ KHA_CHILD_ROLE("start-racer", Racer);
 class RoundNames {
  public:
   explicit RoundNames(int64_t round) : saved_(std::getenv(platform::kNamePrefixVariable)) {
-    ::setenv(platform::kNamePrefixVariable, (saved_ + "r" + std::to_string(round) + "_").c_str(), 1);
+    ::setenv(platform::kNamePrefixVariable, (saved_ + "r" + std::to_string(round) + "_").c_str(),
+             1);
   }
   ~RoundNames() { ::setenv(platform::kNamePrefixVariable, saved_.c_str(), 1); }
   RoundNames(const RoundNames&) = delete;
@@ -116,6 +111,13 @@ TEST(StartRace, EveryRacerEndsInTheOneInitialisedRegionOrWithACleanCode) {
   int64_t attached = 0, refused = 0, killed = 0, creators_killed = 0;
   int64_t uninitialised_region = 0, uninitialised_mutex = 0, splits = 0, unexpected = 0;
   int64_t hangs = 0, names_left = 0;
+  // What each exit code of a racer counts as (a killed creator aside).
+  const std::map<int, int64_t*> tally = {{kAttachedToTheRegion, &attached},
+                                         {kCleanRefusal, &refused},
+                                         {kUninitialisedRegion, &uninitialised_region},
+                                         {kUninitialisedMutex, &uninitialised_mutex},
+                                         {kSplit, &splits},
+                                         {kNoGo, &hangs}};
   const auto start = std::chrono::steady_clock::now();
   for (int64_t round = 0; round < rounds; ++round) {
     Watchdog watchdog("one start race", std::chrono::seconds(30));
@@ -150,40 +152,28 @@ TEST(StartRace, EveryRacerEndsInTheOneInitialisedRegionOrWithACleanCode) {
       }
       std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
-    std::FILE* go_file = std::fopen(go.c_str(), "w");
-    ASSERT_NE(go_file, nullptr);
-    std::fclose(go_file);
+    ASSERT_TRUE(Touch(go));
     for (std::size_t p = 0; p < racers.size(); ++p) {
       const int code = racers[p]->Wait();
-      switch (code) {
-        case kAttachedToTheRegion: ++attached; break;
-        case kCleanRefusal: ++refused; break;
-        case kUninitialisedRegion: ++uninitialised_region; break;
-        case kUninitialisedMutex: ++uninitialised_mutex; break;
-        case kSplit: ++splits; break;
-        case kNoGo: ++hangs; break;
-        case 128 + SIGKILL:
-          if (self_killing[p]) {
-            ++killed;
-            ++creators_killed;
-            break;
-          }
-          [[fallthrough]];
-        default:
-          ++unexpected;
-          ADD_FAILURE() << "round " << round << " racer " << p << " exited with " << code;
+      if (const auto counter = tally.find(code); counter != tally.end()) {
+        ++*counter->second;
+      } else if (code == 128 + SIGKILL && self_killing[p]) {
+        ++killed;
+        ++creators_killed;
+      } else {
+        ++unexpected;
+        ADD_FAILURE() << "round " << round << " racer " << p << " exited with " << code;
       }
     }
     // Everyone of this round has gone: the next set-up and detach clears
     // what a killed last holder left.
     EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kRegionSize), KHA_OK);
     EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
-    names_left += static_cast<int64_t>(ObjectNamesInDevShm().size());
+    names_left += static_cast<int64_t>(LiveHistAdminObjects().size());
   }
   Figure("start_race", "rounds", static_cast<double>(rounds), "information");
   Figure("start_race", "processes", static_cast<double>(rounds * kProcesses), "information");
-  Figure("start_race", "attached_to_the_one_region", static_cast<double>(attached),
-         "information");
+  Figure("start_race", "attached_to_the_one_region", static_cast<double>(attached), "information");
   Figure("start_race", "clean_refusals", static_cast<double>(refused), "information");
   Figure("start_race", "creators_killed", static_cast<double>(creators_killed), "information");
   Figure("start_race", "uninitialised_regions", static_cast<double>(uninitialised_region),

@@ -66,6 +66,16 @@ bool AddFileSet(uint16_t repository, uint32_t seed, uint16_t* slot) {
          UpdateKestiHistAdminOneFileSet(0, repository, *slot, &record) == KHA_OK;
 }
 
+int32_t AddFileSetTo(uint16_t repository) {
+  uint16_t number = 0, slot = 0;
+  return AddKestiHistAdminOneFileSet(repository, &number, &slot);
+}
+
+int32_t AddDelta() {
+  uint16_t slot = 0, number = 0;
+  return AddKestiHistAdminOneRepository("Delta", KHA_STATUS_NEW, &slot, &number);
+}
+
 void Append(State* state, std::string name, int32_t code, const void* bytes, std::size_t size) {
   std::string value(reinterpret_cast<const char*>(&code), sizeof code);
   if (code == KHA_OK) value.append(static_cast<const char*>(bytes), size);
@@ -119,21 +129,9 @@ const std::vector<WritingOperation>& WritingOperations() {
   using S = const Scene&;
   using I = const Inputs&;
   static const std::vector<WritingOperation> operations = {
-      {"add file set (reused slot)", true,
-       [](S s, I) {
-         uint16_t number = 0, slot = 0;
-         return AddKestiHistAdminOneFileSet(s.alpha, &number, &slot);
-       }},
-      {"add file set (carved slot)", false,
-       [](S s, I) {
-         uint16_t number = 0, slot = 0;
-         return AddKestiHistAdminOneFileSet(s.alpha, &number, &slot);
-       }},
-      {"add file set (empty repository)", false,
-       [](S s, I) {
-         uint16_t number = 0, slot = 0;
-         return AddKestiHistAdminOneFileSet(s.gamma, &number, &slot);
-       }},
+      {"add file set (reused slot)", true, [](S s, I) { return AddFileSetTo(s.alpha); }},
+      {"add file set (carved slot)", false, [](S s, I) { return AddFileSetTo(s.alpha); }},
+      {"add file set (empty repository)", false, [](S s, I) { return AddFileSetTo(s.gamma); }},
       {"delete file set 1 of 3", false,
        [](S s, I) { return DeleteKestiHistAdminOneFileSetForOneRepository(s.alpha, 1); }},
       {"delete file set 2 of 3", false,
@@ -144,16 +142,8 @@ const std::vector<WritingOperation>& WritingOperations() {
        [](S s, I) { return DeleteKestiHistAdminAllFileSetForOneRepository(s.alpha); }},
       {"delete a repository with its chain", false,
        [](S s, I) { return DeleteKestiHistAdminOneRepository(s.alpha); }},
-      {"add repository (reused slot)", true,
-       [](S, I) {
-         uint16_t slot = 0, number = 0;
-         return AddKestiHistAdminOneRepository("Delta", KHA_STATUS_NEW, &slot, &number);
-       }},
-      {"add repository (carved slot)", false,
-       [](S, I) {
-         uint16_t slot = 0, number = 0;
-         return AddKestiHistAdminOneRepository("Delta", KHA_STATUS_NEW, &slot, &number);
-       }},
+      {"add repository (reused slot)", true, [](S, I) { return AddDelta(); }},
+      {"add repository (carved slot)", false, [](S, I) { return AddDelta(); }},
       {"update repository header, mode 0", false,
        [](S s, I in) {
          return UpdateKestiHistAdminOneRepositoryHeader(0, s.alpha, &in.repository);

@@ -35,8 +35,9 @@ std::vector<std::string> LiveHistAdminObjects() {
 std::vector<std::string> LiveHistAdminObjects() {
   const char* prefix = std::getenv(platform::kNamePrefixVariable);
   std::vector<std::string> names;
-  if (prefix == nullptr) return names;
-  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm")) {
+  if (prefix == nullptr || *prefix == '\0') return names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error)) {
     const std::string name = entry.path().filename().string();
     if (name.rfind(prefix, 0) == 0) names.push_back(name);
   }

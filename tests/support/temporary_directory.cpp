@@ -1,7 +1,9 @@
 #include "support/temporary_directory.h"
 
+#include <fstream>
 #include <random>
 #include <system_error>
+#include <thread>
 
 namespace kha::test {
 
@@ -25,6 +27,22 @@ TemporaryDirectory::TemporaryDirectory(const std::string& stem) {
 TemporaryDirectory::~TemporaryDirectory() {
   std::error_code ignored;
   if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+}
+
+bool Exists(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::exists(path, error);
+}
+
+bool Touch(const std::string& path) { return std::ofstream(path).good(); }
+
+bool WaitForFile(const std::string& path, std::chrono::seconds bound) {
+  const auto until = std::chrono::steady_clock::now() + bound;
+  while (!Exists(path)) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
 }
 
 }  // namespace kha::test

@@ -2,6 +2,7 @@
 // system's temporary directory, removed with everything in it at the end.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -24,5 +25,11 @@ class TemporaryDirectory {
  private:
   std::filesystem::path path_;
 };
+
+// Files in it by which the processes of a test signal each other.
+bool Exists(const std::string& path);
+bool Touch(const std::string& path);
+// Waits until `path` exists; false when it does not within `bound`.
+bool WaitForFile(const std::string& path, std::chrono::seconds bound);
 
 }  // namespace kha::test

@@ -109,14 +109,6 @@ class ChainSurgery : public FileSetTable {
     }
     EXPECT_EQ(ChainOf(other_).size(), 2u);  // the neighbour's chain is untouched
   }
-  void ExpectFreed(uint16_t slot) {
-    const KestiHistAdminFileSet record = FileSet(slot);
-    EXPECT_EQ(record.SlotUsage, 0);
-    EXPECT_EQ(record.Index, 0);
-    EXPECT_EQ(record.ReposIndex, 0);
-    EXPECT_EQ(record.NextIndex, 0);
-    EXPECT_EQ(record.RecordStatus, 1);  // kept
-  }
   uint16_t other_ = 0;
   uint16_t repository_ = 0;
   uint16_t slots_[3] = {};
@@ -125,20 +117,20 @@ class ChainSurgery : public FileSetTable {
 TEST_F(ChainSurgery, DeleteFirst) {
   ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(repository_, 1), KHA_OK);
   ExpectChain({slots_[1], slots_[2]});
-  ExpectFreed(slots_[0]);
+  kha::test::ExpectFreedFileSet(slots_[0]);
   EXPECT_EQ(Header().NumberFileSets, 4);
 }
 
 TEST_F(ChainSurgery, DeleteMiddle) {
   ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(repository_, 2), KHA_OK);
   ExpectChain({slots_[0], slots_[2]});
-  ExpectFreed(slots_[1]);
+  kha::test::ExpectFreedFileSet(slots_[1]);
 }
 
 TEST_F(ChainSurgery, DeleteLast) {
   ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(repository_, 3), KHA_OK);
   ExpectChain({slots_[0], slots_[1]});
-  ExpectFreed(slots_[2]);
+  kha::test::ExpectFreedFileSet(slots_[2]);
 }
 
 TEST_F(ChainSurgery, DeleteAllOneByOneThenStartANewChain) {
@@ -253,19 +245,12 @@ TEST_F(FileSetTable, UpdateOtherModesKeepTimesValuesInEffectAndHistoryStatus) {
     KestiHistAdminFileSet in = PatternedFileSet(static_cast<unsigned char>(0x40 + mode));
     ASSERT_EQ(UpdateKestiHistAdminOneFileSet(mode, 0, slot, &in), KHA_OK);
     const KestiHistAdminFileSet after = FileSet(slot);
-    EXPECT_EQ(after.StartTime.Seconds, base.StartTime.Seconds);
-    EXPECT_EQ(after.EndTime.Microseconds, base.EndTime.Microseconds);
-    EXPECT_EQ(after.Size, base.Size);
-    EXPECT_EQ(std::memcmp(&after.Threshold, &base.Threshold, 4), 0);
-    EXPECT_EQ(after.Timespan, base.Timespan);
-    EXPECT_EQ(after.HistoryStatus, base.HistoryStatus);
-    EXPECT_EQ(after.RecordStatus, in.RecordStatus);
-    EXPECT_EQ(after.ParamSource, in.ParamSource);
-    EXPECT_EQ(after.PendingSize, in.PendingSize);
-    EXPECT_EQ(std::memcmp(&after.PendingThreshold, &in.PendingThreshold, 4), 0);
-    EXPECT_EQ(after.PendingTimespan, in.PendingTimespan);
-    EXPECT_EQ(std::memcmp(&after.Percentage, &in.Percentage, 4), 0);
-    EXPECT_EQ(std::memcmp(after.Spare1, in.Spare1, 24), 0);  // Spare1 .. Spare4
+    using F = KestiHistAdminFileSet;
+    kha::test::ExpectSameFields(after, base, &F::StartTime, &F::EndTime, &F::Size, &F::Threshold,
+                                &F::Timespan, &F::HistoryStatus);
+    kha::test::ExpectSameFields(after, in, &F::RecordStatus, &F::ParamSource, &F::PendingSize,
+                                &F::PendingThreshold, &F::PendingTimespan, &F::Percentage,
+                                &F::Spare1, &F::Spare2, &F::Spare3, &F::Spare4);
   }
 }
 

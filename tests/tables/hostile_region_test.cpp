@@ -232,6 +232,15 @@ TEST_F(HostileRegion, NullPointersAreRefused) {
             KHA_INVALID_POINTER);
   EXPECT_EQ(GetKestiHistAdminAllFileSetsForOneRepository(1, nullptr, &out, &out),
             KHA_INVALID_POINTER);
+  // Repository 3 has no file sets: the path check refuses all the same.
+  uint16_t kept = 5;
+  EXPECT_EQ(CheckKestiHistAdminAllFileSetsForAFilePath(3, 0, "x", nullptr, &kept),
+            KHA_INVALID_POINTER);
+  EXPECT_EQ(CheckKestiHistAdminAllFileSetsForAFilePath(3, 0, "x", &kept, nullptr),
+            KHA_INVALID_POINTER);
+  EXPECT_EQ(kept, 5);  // not written
+  EXPECT_EQ(CheckKestiHistAdminAllFileSetsForAFilePath(3, 0, nullptr, &kept, &kept),
+            KHA_INVALID_POINTER);
   const auto header = Header();
   EXPECT_EQ(header.NumberRepos, 3);
   EXPECT_EQ(header.NumberFileSets, 6);

@@ -38,17 +38,6 @@ class PathCheck : public kha::test::RegionTest {
   uint16_t number_ = 0;
 };
 
-TEST_F(PathCheck, NullOutputsAreRefusedEvenWithoutFileSets) {
-  uint16_t out = 5;
-  EXPECT_EQ(CheckKestiHistAdminAllFileSetsForAFilePath(repository_, 0, "x", nullptr, &out),
-            KHA_INVALID_POINTER);
-  EXPECT_EQ(CheckKestiHistAdminAllFileSetsForAFilePath(repository_, 0, "x", &out, nullptr),
-            KHA_INVALID_POINTER);
-  EXPECT_EQ(out, 5);  // not written
-  EXPECT_EQ(CheckKestiHistAdminAllFileSetsForAFilePath(repository_, 0, nullptr, &out, &out),
-            KHA_INVALID_POINTER);
-}
-
 TEST_F(PathCheck, NoFileSetsNoAnswer) {
   EXPECT_EQ(Check("C:\\a"), KHA_OK);
   EXPECT_EQ(slot_, 0);

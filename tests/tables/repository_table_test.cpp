@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kestihistadmin.h"
@@ -42,42 +43,36 @@ TEST_F(RepositoryTable, FirstAddTakesSlotOneAtTheEndOfTheRegionWithNumberOne) {
   EXPECT_EQ(record.NumberPoints, 0);
 }
 
-TEST_F(RepositoryTable, NumbersFollowTheLargestInUse) {
-  EXPECT_EQ(AddRepository("a").number, 1);
-  EXPECT_EQ(AddRepository("b").number, 2);
-  EXPECT_EQ(AddRepository("c").number, 3);
-  ASSERT_EQ(DeleteKestiHistAdminOneRepository(2), KHA_OK);
-  // Not the highest: the next number is still one above the largest.
-  EXPECT_EQ(AddRepository("d").number, 4);
-}
-
-TEST_F(RepositoryTable, DeletingTheFirstReusesItsSlotWithANewNumber) {
-  AddRepository("one");
-  AddRepository("two");
-  ASSERT_EQ(DeleteKestiHistAdminOneRepository(1), KHA_OK);
-  const auto third = AddRepository("three");
-  EXPECT_EQ(third.slot, 1);
-  EXPECT_EQ(third.number, 3);
-}
-
-TEST_F(RepositoryTable, DeletingTheHighestHandsItsNumberOutAgain) {
-  AddRepository("one");
-  AddRepository("two");
-  ASSERT_EQ(DeleteKestiHistAdminOneRepository(2), KHA_OK);
-  EXPECT_EQ(Header().ReposHighWater, 2);  // freed slots are never given back
-  const auto third = AddRepository("three");
-  EXPECT_EQ(third.slot, 2);
-  EXPECT_EQ(third.number, 2);
-}
-
-TEST_F(RepositoryTable, LowestFreeSlotWins) {
-  for (const char* name : {"a", "b", "c", "d"}) AddRepository(name);
-  ASSERT_EQ(DeleteKestiHistAdminOneRepository(3), KHA_OK);
-  ASSERT_EQ(DeleteKestiHistAdminOneRepository(2), KHA_OK);
-  EXPECT_EQ(AddRepository("e").slot, 2);
-  EXPECT_EQ(AddRepository("f").slot, 3);
-  EXPECT_EQ(AddRepository("g").slot, 5);
-  EXPECT_EQ(Header().NumberRepos, 5);
+// Each case in a fresh region: `added` repositories, the slots deleted in
+// turn, then the slot and number of each further add. Freed slots are
+// never given back (the high-water mark stays), the lowest free slot is
+// taken first, and a number is one above the largest in use.
+TEST_F(RepositoryTable, AddsAfterDeletesTakeTheLowestFreeSlotAndTheNextNumber) {
+  const struct {
+    uint16_t added;
+    std::vector<uint16_t> deleted;
+    std::vector<std::pair<uint16_t, uint16_t>> adds;  // slot, number
+  } cases[] = {
+      {3, {2}, {{2, 4}}},                     // not the highest number
+      {2, {1}, {{1, 3}}},                     // the first slot, a new number
+      {2, {2}, {{2, 2}}},                     // the highest number is handed out again
+      {4, {3, 2}, {{2, 5}, {3, 6}, {5, 7}}},  // lowest free slot first
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    kha::test::DetachCompletely();
+    ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kDefaultRegionSize), KHA_OK);
+    for (int i = 0; i < c.added; ++i) AddRepository("r");
+    for (const uint16_t slot : c.deleted)
+      ASSERT_EQ(DeleteKestiHistAdminOneRepository(slot), KHA_OK);
+    EXPECT_EQ(Header().ReposHighWater, c.added);
+    for (const auto& [slot, number] : c.adds) {
+      const auto added = AddRepository("again");
+      EXPECT_EQ(added.slot, slot);
+      EXPECT_EQ(added.number, number);
+    }
+    EXPECT_EQ(Header().NumberRepos + c.deleted.size(), c.added + c.adds.size());
+  }
 }
 
 TEST_F(RepositoryTable, FreedSlotKeepsNameAndSettingsUntilTheNextAddWritesItsOwnFields) {
@@ -148,14 +143,7 @@ TEST_F(RepositoryTable, DeleteFreesEveryFileSetAndKeepsBothHighWaterMarks) {
   EXPECT_EQ(header.NumberFileSets, 1);
   EXPECT_EQ(header.ReposHighWater, 2);
   EXPECT_EQ(header.FSHighWater, 4);
-  for (const uint16_t slot : {f1, f2, f3}) {
-    const KestiHistAdminFileSet freed = kha::test::FileSet(slot);
-    EXPECT_EQ(freed.SlotUsage, 0);
-    EXPECT_EQ(freed.Index, 0);
-    EXPECT_EQ(freed.ReposIndex, 0);
-    EXPECT_EQ(freed.NextIndex, 0);
-    EXPECT_EQ(freed.RecordStatus, 1);  // kept
-  }
+  for (const uint16_t slot : {f1, f2, f3}) kha::test::ExpectFreedFileSet(slot);
   // The freed slots go to the next file-set adds, lowest first.
   EXPECT_EQ(AddFileSet(keep.slot).slot, f1);
   EXPECT_EQ(AddFileSet(keep.slot).slot, f2);
@@ -208,29 +196,6 @@ TEST_F(RepositoryTable, NamesOfOneToThirtyCharacters) {
   }
   EXPECT_EQ(Header().NumberRepos, 1);
   EXPECT_EQ(Header().ReposHighWater, 1);
-}
-
-TEST_F(RepositoryTable, SearchByNameIgnoresOnlyTheCaseOfAsciiLetters) {
-  AddRepository("Plant_A-7");
-  const auto other = AddRepository("\xC4rger");  // a byte above 0x7F
-  uint16_t slot = 0, number = 0;
-  EXPECT_EQ(SearchKestiHistAdminRepositoryByName("pLANT_a-7", &slot, &number), KHA_OK);
-  EXPECT_EQ(slot, 1);
-  EXPECT_EQ(number, 1);
-  // '_' (0x5F) and DEL-1 neighbours of the letters must not fold.
-  EXPECT_EQ(SearchKestiHistAdminRepositoryByName("Plant\x7F"
-                                                 "A-7",
-                                                 &slot, &number),
-            KHA_OK);
-  EXPECT_EQ(slot, 0);
-  EXPECT_EQ(SearchKestiHistAdminRepositoryByName("plant_a-7 ", &slot, &number), KHA_OK);
-  EXPECT_EQ(slot, 0);
-  EXPECT_EQ(SearchKestiHistAdminRepositoryByName("Plant_A-", &slot, &number), KHA_OK);
-  EXPECT_EQ(slot, 0);
-  EXPECT_EQ(SearchKestiHistAdminRepositoryByName("\xC4RGER", &slot, &number), KHA_OK);
-  EXPECT_EQ(slot, other.slot);
-  EXPECT_EQ(SearchKestiHistAdminRepositoryByName("\xE4rger", &slot, &number), KHA_OK);
-  EXPECT_EQ(slot, 0);  // only ASCII letters fold
 }
 
 TEST_F(RepositoryTable, DuplicateNamesAreAllowedAndTheLowerSlotIsFound) {
@@ -318,28 +283,18 @@ TEST_F(RepositoryTable, UpdateOtherModesKeepTheSevenValuesInEffect) {
     std::strcpy(in.FilePath, "new path");
     ASSERT_EQ(UpdateKestiHistAdminOneRepositoryHeader(mode, added.slot, &in), KHA_OK);
     const KestiHistAdminRepository after = Repository(added.slot);
+    using R = KestiHistAdminRepository;
     // Kept: the values in effect.
-    EXPECT_EQ(after.NumberPoints, base.NumberPoints);
-    EXPECT_EQ(after.QueueSize, base.QueueSize);
-    EXPECT_EQ(std::memcmp(&after.GlobalThreshold, &base.GlobalThreshold, 4), 0);
-    EXPECT_EQ(after.GlobalTimeSpan, base.GlobalTimeSpan);
-    EXPECT_EQ(after.CacheSize, base.CacheSize);
-    EXPECT_EQ(after.InsertSize, base.InsertSize);
-    EXPECT_EQ(after.EmptyFilesets, base.EmptyFilesets);
+    kha::test::ExpectSameFields(after, base, &R::NumberPoints, &R::QueueSize, &R::GlobalThreshold,
+                                &R::GlobalTimeSpan, &R::CacheSize, &R::InsertSize,
+                                &R::EmptyFilesets);
     // Written: status, all paths, pending values and the unpaired settings.
-    EXPECT_EQ(after.Status, in.Status);
     EXPECT_STREQ(after.FilePath, "new path");
     EXPECT_STREQ(after.BackupFilePath, "backup");
-    EXPECT_EQ(after.PendingNumberPoints, in.PendingNumberPoints);
-    EXPECT_EQ(after.PendingQueueSize, in.PendingQueueSize);
-    EXPECT_EQ(after.GlobalFileSetSize, in.GlobalFileSetSize);
-    EXPECT_EQ(std::memcmp(&after.PendingGlobalThreshold, &in.PendingGlobalThreshold, 4), 0);
-    EXPECT_EQ(after.PendingGlobalTimeSpan, in.PendingGlobalTimeSpan);
-    EXPECT_EQ(after.FutureTime, in.FutureTime);
-    EXPECT_EQ(after.PastTime, in.PastTime);
-    EXPECT_EQ(after.PendingCacheSize, in.PendingCacheSize);
-    EXPECT_EQ(after.PendingInsertSize, in.PendingInsertSize);
-    EXPECT_EQ(after.PendingEmptyFilesets, in.PendingEmptyFilesets);
+    kha::test::ExpectSameFields(
+        after, in, &R::Status, &R::PendingNumberPoints, &R::PendingQueueSize, &R::GlobalFileSetSize,
+        &R::PendingGlobalThreshold, &R::PendingGlobalTimeSpan, &R::FutureTime, &R::PastTime,
+        &R::PendingCacheSize, &R::PendingInsertSize, &R::PendingEmptyFilesets);
   }
 }
 
@@ -436,25 +391,6 @@ TEST_F(TinyRegion, OneOfEachFitsAndASecondRepositoryDoesNot) {
   EXPECT_EQ(header.NumberFileSets, 1);
   EXPECT_EQ(header.ReposHighWater, 1);
   EXPECT_EQ(header.FSHighWater, 1);
-}
-
-class AlmostRepositoryRegion : public kha::test::RegionTest {
- protected:
-  // After one repository, 1143 free bytes: a file set fits, a repository not.
-  uint32_t RegionSize() const override { return 692 + 1144 + 1143; }
-};
-
-TEST_F(AlmostRepositoryRegion, FreeSpaceOfOneByteLessThanARepository) {
-  const auto repository = AddRepository("r");
-  uint16_t slot = 0, number = 0;
-  EXPECT_EQ(AddKestiHistAdminOneRepository("s", 1, &slot, &number), KHA_NO_SPACE);
-  EXPECT_EQ(AddFileSet(repository.slot).slot, 1);
-}
-
-TEST_F(TinyRegion, SlotsCarvedOutAndFreedAreReusedWithNoFreeSpaceLeft) {
-  const auto repository = AddRepository("only");
-  ASSERT_EQ(DeleteKestiHistAdminOneRepository(repository.slot), KHA_OK);
-  EXPECT_EQ(AddRepository("again").slot, 1);
 }
 
 }  // namespace

@@ -41,16 +41,15 @@ TEST_F(SaveScans, CountsOnlyRepositoriesInUseWithStatusOneOrThree) {
   EXPECT_EQ(GetKestiHistAdminNumberOfRepositoriesToSave(), 3);  // slots 1, 3, 6
 }
 
-TEST_F(SaveScans, BothListsWalkTheSameRepositoriesInSlotOrder) {
+TEST_F(SaveScans, BothListsWalkTheSameRepositoriesInSlotOrderUpToTheirCapacity) {
   std::vector<uint16_t> slots(3, 0xBEEF), counts(3, 0xBEEF);
   EXPECT_EQ(kha::ListRepositorySlotsToSave(3, slots.data()), KHA_OK);
   EXPECT_EQ(kha::ListFileSetCountsToSave(3, counts.data()), KHA_OK);
   EXPECT_EQ(slots, (std::vector<uint16_t>{1, 3, 6}));
   EXPECT_EQ(counts, (std::vector<uint16_t>{0, 3, 0}));
-}
 
-TEST_F(SaveScans, ListsStopAtTheirCapacity) {
-  std::vector<uint16_t> slots(3, 0xBEEF), counts(3, 0xBEEF);
+  slots.assign(3, 0xBEEF);
+  counts.assign(3, 0xBEEF);
   EXPECT_EQ(kha::ListRepositorySlotsToSave(2, slots.data()), KHA_OK);
   EXPECT_EQ(kha::ListFileSetCountsToSave(2, counts.data()), KHA_OK);
   EXPECT_EQ(slots, (std::vector<uint16_t>{1, 3, 0xBEEF}));
@@ -92,10 +91,7 @@ TEST_F(SaveScans, MarkingTurnsOneIntoTwoAndEmptiesStatusZeroRepositories) {
 TEST_F(SaveScans, MarkingOfFileSetsTurnsEveryOneIntoTwoAndLeavesTheRest) {
   ASSERT_EQ(kha::MarkAllFileSetsForOneRepository(3), KHA_OK);
   std::vector<int32_t> statuses;
-  for (int32_t slot = Repository(3).FirstFS; slot != 0;
-       slot = FileSet(static_cast<uint16_t>(slot)).NextIndex) {
-    statuses.push_back(FileSet(static_cast<uint16_t>(slot)).RecordStatus);
-  }
+  for (const uint16_t slot : kha::test::ChainOf(3)) statuses.push_back(FileSet(slot).RecordStatus);
   EXPECT_EQ(statuses, (std::vector<int32_t>{2, 0, 2, 3, 2}));
   EXPECT_EQ(kha::MarkAllFileSetsForOneRepository(200), KHA_REPOSITORY_NOT_FOUND);
 }

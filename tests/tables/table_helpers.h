@@ -56,6 +56,18 @@ inline KestiHistAdminRegionHeader Header() {
   return header;
 }
 
+// Expects each of `fields` to hold the same bytes in `a` and `b` (floats
+// bit for bit); a failure names the field's place in the list, from 0.
+template <typename Record, typename... Types>
+void ExpectSameFields(const Record& a, const Record& b, Types Record::*... fields) {
+  int place = 0;
+  const auto same = [&](auto field) {
+    EXPECT_EQ(std::memcmp(&(a.*field), &(b.*field), sizeof(a.*field)), 0) << "field " << place;
+    ++place;
+  };
+  (same(fields), ...);
+}
+
 // Sets a file set's status and paths with a mode-0 update, keeping the rest.
 inline void SetFileSet(uint16_t slot, int32_t status, const std::string& path,
                        const std::string& pending_path) {
@@ -66,6 +78,17 @@ inline void SetFileSet(uint16_t slot, int32_t status, const std::string& path,
   std::strncpy(record.FilePath, path.c_str(), sizeof record.FilePath - 1);
   std::strncpy(record.PendingFilePath, pending_path.c_str(), sizeof record.PendingFilePath - 1);
   ASSERT_EQ(UpdateKestiHistAdminOneFileSet(0, 0, slot, &record), KHA_OK);
+}
+
+// A freed file-set slot: its slot and chain fields zero, its RecordStatus
+// (1 from its add) kept.
+inline void ExpectFreedFileSet(uint16_t slot) {
+  const KestiHistAdminFileSet record = FileSet(slot);
+  EXPECT_EQ(record.SlotUsage, 0) << slot;
+  EXPECT_EQ(record.Index, 0) << slot;
+  EXPECT_EQ(record.ReposIndex, 0) << slot;
+  EXPECT_EQ(record.NextIndex, 0) << slot;
+  EXPECT_EQ(record.RecordStatus, 1) << slot;
 }
 
 // The slots of a repository's chain, in order, read from the records.

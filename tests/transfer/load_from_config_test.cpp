@@ -18,18 +18,7 @@ class LoadFromConfigTest : public TransferTest {
     RepositoryRecordAt(repository_slot)->Status = status;
   }
   static void SetFileSetStatus(int repository_slot, int position, int32_t status) {
-    int16_t slot = 0;
-    ForEachFileSetInChain(*RepositoryRecordAt(repository_slot),
-                          [&](int16_t s, const FileSetRecord&, int32_t p) {
-                            if (p == position) slot = s;
-                            return p < position;
-                          });
-    FileSetRecordAt(slot)->RecordStatus = status;
-  }
-  static std::vector<int32_t> Statuses(int repository_slot) {
-    std::vector<int32_t> statuses;
-    for (const FileSetRecord& f : Chain(repository_slot)) statuses.push_back(f.RecordStatus);
-    return statuses;
+    FileSetRecordAt(FileSetSlot(repository_slot, position))->RecordStatus = status;
   }
 };
 
@@ -232,20 +221,11 @@ TEST_F(LoadFromConfigTest, StatusTransitions) {
 TEST_F(LoadFromConfigTest, ReadAndTuningFailuresLeaveTheRegionUnchanged) {
   LoadRunning({Repo("A", {Arc("a1")})});
   historian().files.repositories = {Repo("B", {Arc("b1")})};
-  const std::vector<unsigned char> before = RegionBytes();
-  const struct {
-    const char* function;
-    int32_t code;
-  } cases[] = {{"marn_read_hist_config", KHA_CONFIG_READ_FAILED},
-               {"marn_get_tuning_data", KHA_LOAD_TUNING_FAILED},
-               {"getConfigPathAndTimestamp", KHA_CONFIG_PATH_FAILED},
-               {"getTuningPathAndTimestamp", KHA_TUNING_PATH_FAILED}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.function);
-    historian().FailNth(c.function, 1);
-    EXPECT_EQ(LoadFromConfigIntoKestiHistAdmin(), c.code);
-    EXPECT_TRUE(before == RegionBytes());
-  }
+  ExpectFailuresLeaveTheRegion(LoadFromConfigIntoKestiHistAdmin,
+                               {{"marn_read_hist_config", KHA_CONFIG_READ_FAILED},
+                                {"marn_get_tuning_data", KHA_LOAD_TUNING_FAILED},
+                                {"getConfigPathAndTimestamp", KHA_CONFIG_PATH_FAILED},
+                                {"getTuningPathAndTimestamp", KHA_TUNING_PATH_FAILED}});
   EXPECT_TRUE(historian().Lines("marn_get_number_repositories").empty());
 }
 
@@ -342,16 +322,7 @@ TEST_F(LoadFromConfigTest, AChainShorterThanItsLinksIsSearchedAsItStands) {
 TEST_F(LoadFromConfigTest, HoldsTheMutexWhileTheLibraryIsCalled) {
   LoadRunning({Repo("A", {Arc("a1")})});
   historian().files.repositories = {Repo("A", {Arc("a1"), Arc("a2")})};
-  MutexProbe probe;
-  std::vector<std::string> unheld;
-  historian().on_call = [&](const std::string& function) {
-    if (!probe.HeldElsewhere()) unheld.push_back(function);
-  };
-  ASSERT_EQ(LoadFromConfigIntoKestiHistAdmin(), KHA_OK);
-  historian().on_call = nullptr;
-  EXPECT_TRUE(probe.JoinAll());
-  EXPECT_TRUE(unheld.empty()) << unheld.front();
-  EXPECT_GT(historian().Count("marn_read_hist_config"), 0);
+  ExpectMutexHeldAtEveryCall(LoadFromConfigIntoKestiHistAdmin);
 }
 
 }  // namespace

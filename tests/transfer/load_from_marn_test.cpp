@@ -218,22 +218,12 @@ TEST_F(LoadFromMarnTest, LoadingTwiceGivesTheSameRegionByteForByte) {
 TEST_F(LoadFromMarnTest, TuningFailuresLeaveTheRegionUnchanged) {
   historian().running.repositories = {Repo("A", {Arc("a1")})};
   ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
-  const std::vector<unsigned char> before = RegionBytes();
   historian().running.tuning = SampleTuning();
   historian().running.repositories = {Repo("New")};
-
-  const struct {
-    const char* function;
-    int32_t code;
-  } cases[] = {{"marn_get_tuning_data", KHA_LOAD_TUNING_FAILED},
-               {"getConfigPathAndTimestamp", KHA_CONFIG_PATH_FAILED},
-               {"getTuningPathAndTimestamp", KHA_TUNING_PATH_FAILED}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.function);
-    historian().FailNth(c.function, 1);
-    EXPECT_EQ(LoadFromMarnIntoKestiHistAdmin(), c.code);
-    EXPECT_TRUE(before == RegionBytes());
-  }
+  ExpectFailuresLeaveTheRegion(LoadFromMarnIntoKestiHistAdmin,
+                               {{"marn_get_tuning_data", KHA_LOAD_TUNING_FAILED},
+                                {"getConfigPathAndTimestamp", KHA_CONFIG_PATH_FAILED},
+                                {"getTuningPathAndTimestamp", KHA_TUNING_PATH_FAILED}});
   EXPECT_EQ(historian().Count("marn_get_number_repositories"), 1);
 }
 
@@ -319,16 +309,7 @@ TEST_F(LoadFromMarnTest, UnmappedRegionCallsTheTuningFunctionsAndReturnsNotMappe
 
 TEST_F(LoadFromMarnTest, HoldsTheMutexWhileTheLibraryIsCalled) {
   historian().running.repositories = {Repo("A", {Arc("a1")})};
-  MutexProbe probe;
-  std::vector<std::string> unheld;
-  historian().on_call = [&](const std::string& function) {
-    if (!probe.HeldElsewhere()) unheld.push_back(function);
-  };
-  ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
-  historian().on_call = nullptr;
-  EXPECT_TRUE(probe.JoinAll());  // released at the end
-  EXPECT_TRUE(unheld.empty()) << unheld.front();
-  EXPECT_FALSE(probe.HeldElsewhere());  // the probe does see a free mutex
+  ExpectMutexHeldAtEveryCall(LoadFromMarnIntoKestiHistAdmin);
 }
 
 #ifndef _WIN32

@@ -38,15 +38,6 @@ class SaveToConfigTest : public TransferTest {
     ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
     historian().calls.clear();
   }
-  static int16_t FileSetSlot(int repository_slot, int position) {
-    int16_t slot = 0;
-    ForEachFileSetInChain(*RepositoryRecordAt(repository_slot),
-                          [&](int16_t s, const FileSetRecord&, int32_t p) {
-                            if (p == position) slot = s;
-                            return p < position;
-                          });
-    return slot;
-  }
   // Seven repositories; those in slots 2, 5 and 7 are to be saved, and
   // repository 2 has file sets that are not.
   void LoadSevenAndMarkSome() {
@@ -209,16 +200,7 @@ TEST_F(SaveToConfigTest, NamesAndPathsWithoutTerminatorAreHandedOnCut) {
 
 TEST_F(SaveToConfigTest, HoldsTheMutexWhileTheLibraryIsCalled) {
   LoadRunning({Repo("A", {Arc("a")})});
-  MutexProbe probe;
-  std::vector<std::string> unheld;
-  historian().on_call = [&](const std::string& function) {
-    if (!probe.HeldElsewhere()) unheld.push_back(function);
-  };
-  ASSERT_EQ(SaveKestiHistAdminToConfig(), KHA_OK);
-  historian().on_call = nullptr;
-  EXPECT_TRUE(probe.JoinAll());
-  EXPECT_TRUE(unheld.empty()) << unheld.front();
-  EXPECT_EQ(historian().Count("marn_write_hist_config"), 1);
+  ExpectMutexHeldAtEveryCall(SaveKestiHistAdminToConfig);
 }
 
 TEST_F(SaveToConfigTest, WhatTheSaveWritesLoadsBackAsConfirmed) {
@@ -232,9 +214,7 @@ TEST_F(SaveToConfigTest, WhatTheSaveWritesLoadsBackAsConfirmed) {
   EXPECT_EQ(RepositoryAt(1).Status, KHA_STATUS_MARKED);
   EXPECT_EQ(RepositoryAt(3).Status, KHA_STATUS_NOT_SAVED);
   // R2's chain: a (0) and c (2) are not in the files; b, d and e come back.
-  std::vector<int32_t> statuses;
-  for (const FileSetRecord& f : Chain(2)) statuses.push_back(f.RecordStatus);
-  EXPECT_EQ(statuses, (std::vector<int32_t>{0, 1, 2, 1, 0}));
+  EXPECT_EQ(Statuses(2), (std::vector<int32_t>{0, 1, 2, 1, 0}));
   EXPECT_EQ(Chain(2)[1].ParamSource, 0);  // the markers load back as "take the defaults"
   // A second save writes the same configuration.
   const auto files = historian().files.repositories;

@@ -121,6 +121,40 @@ class TransferTest : public RegionTest {
 
   HistorianDouble& historian() { return HistorianDouble::Instance(); }
 
+  // Runs `operation`, which must succeed and call the library, and expects
+  // every library call it made to find the HistAdmin mutex held by it, and
+  // the mutex free again at its end.
+  void ExpectMutexHeldAtEveryCall(int32_t (*operation)()) {
+    MutexProbe probe;
+    std::vector<std::string> unheld;
+    historian().calls.clear();
+    historian().on_call = [&](const std::string& function) {
+      if (!probe.HeldElsewhere()) unheld.push_back(function);
+    };
+    EXPECT_EQ(operation(), KHA_OK);
+    historian().on_call = nullptr;
+    EXPECT_FALSE(historian().calls.empty());
+    EXPECT_TRUE(probe.JoinAll());
+    EXPECT_TRUE(unheld.empty()) << unheld.front();
+    EXPECT_FALSE(probe.HeldElsewhere());  // the probe does see a free mutex
+  }
+
+  struct FailingCall {
+    const char* function;
+    int32_t code;
+  };
+  // Makes each function fail at its next call in turn: `operation` must
+  // return the function's code and leave every byte of the region as it was.
+  void ExpectFailuresLeaveTheRegion(int32_t (*operation)(), std::vector<FailingCall> failures) {
+    const std::vector<unsigned char> before = RegionBytes();
+    for (const FailingCall& failure : failures) {
+      SCOPED_TRACE(failure.function);
+      historian().FailNth(failure.function, 1);
+      EXPECT_EQ(operation(), failure.code);
+      EXPECT_TRUE(before == RegionBytes());
+    }
+  }
+
   static RegionHeader Header() {
     RegionHeader header{};
     std::memcpy(&header, HistAdminHeader(), sizeof(header));
@@ -141,6 +175,16 @@ class TransferTest : public RegionTest {
     std::memcpy(&record, FileSetRecordAt(slot), sizeof(record));
     return record;
   }
+  // The slot of the file set at `position` (1-based) of a repository's chain.
+  static int16_t FileSetSlot(int repository_slot, int position) {
+    int16_t slot = 0;
+    ForEachFileSetInChain(*RepositoryRecordAt(repository_slot),
+                          [&](int16_t s, const FileSetRecord&, int32_t p) {
+                            if (p == position) slot = s;
+                            return p < position;
+                          });
+    return slot;
+  }
   // The file sets of a repository's chain, in order.
   static std::vector<FileSetRecord> Chain(int repository_slot) {
     std::vector<FileSetRecord> chain;
@@ -152,6 +196,12 @@ class TransferTest : public RegionTest {
       return true;
     });
     return chain;
+  }
+  // The RecordStatus of each file set of a repository's chain, in order.
+  static std::vector<int32_t> Statuses(int repository_slot) {
+    std::vector<int32_t> statuses;
+    for (const FileSetRecord& f : Chain(repository_slot)) statuses.push_back(f.RecordStatus);
+    return statuses;
   }
   // Every byte of the region that the tables and blocks occupy.
   static std::vector<unsigned char> RegionBytes() {
