@@ -23,8 +23,9 @@ void TakeHistAdminMutex() noexcept {
   try {
     auto* mutex = HistAdminProcess().mutex.load(std::memory_order_acquire);
     if (mutex == nullptr) return;
-    const platform::LockOutcome outcome = platform::ActivePlatform().LockMutex(mutex);
-    const bool taken = outcome != platform::LockOutcome::kFailed;
+    // A failed wait, also on a mutex that can no longer be made usable,
+    // is not taken: the caller works unlocked, as the interface promises.
+    const bool taken = platform::ActivePlatform().LockMutex(mutex).ok();
     EnterHistAdminHold(taken);
     EnterJournalHold(taken);
   } catch (...) {

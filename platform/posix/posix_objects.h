@@ -12,13 +12,6 @@
 
 namespace kha::platform {
 
-// Stands in for a security descriptor: the permission bits the objects
-// are created with. A present null DACL means every account: 0666.
-struct SecurityDescriptor {
-  bool initialised = false;
-  mode_t mode = 0600;
-};
-
 // The shared-memory contents of the mutex object. `ready` is published
 // last, after the mutex is fully initialised; an all-zero object is never
 // taken for a valid mutex.

@@ -70,7 +70,7 @@ bool StartAfresh(int fd, std::size_t size, unsigned mode,
 }  // namespace
 
 std::string PosixObjectName(const char* windows_name) {
-  return "/" + ObjectNameWithoutNamespace(PrefixedObjectName(windows_name));
+  return "/" + ObjectNameWithoutNamespace(ObjectName(windows_name));
 }
 
 bool AcquireSharedObject(const std::string& name, Disposition disposition, std::size_t size,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/testing/name_prefix.h"
 
 namespace kha::test::reliability {
 

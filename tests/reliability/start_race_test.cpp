@@ -22,6 +22,7 @@
 #include "figures.h"
 #include "kestihistadmin.h"
 #include "platform/posix/posix_objects.h"
+#include "platform/testing/name_prefix.h"
 #include "region/process_state.h"
 #include "shm_names.h"
 #include "support/child_process.h"
