@@ -62,7 +62,7 @@ OsReasonScope::OsReasonScope() noexcept {
 OsReasonScope::~OsReasonScope() { --g_reason.depth; }
 
 int32_t OsReasonScope::Leave(int32_t result) const noexcept {
-  if (result != KHA_OK && result == g_reason.code) platform::LeaveOsError(g_reason.error);
+  if (result != KHA_OK) platform::LeaveOsError(result == g_reason.code ? g_reason.error : 0);
   return result;
 }
 

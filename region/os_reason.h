@@ -23,7 +23,8 @@ int32_t ReportOsFailure(const platform::OsFailure& failure);
 
 // For the span of an export: the outermost one forgets what an earlier
 // call noted; at the end, a result that is the code of the noted failure
-// leaves its OS error for the caller.
+// leaves its OS error for the caller, any other failure leaves 0 (no OS
+// reason: whatever the calls inside left there means nothing).
 class OsReasonScope {
  public:
   OsReasonScope() noexcept;

@@ -140,7 +140,9 @@ TEST(FaultInjection, RefusedSetupsHoldNothing) {
     // not claim bytes that do not exist.
     OtherHolder other(kSize / 2);
     ASSERT_TRUE(other.Holds());
+    SetLastOsError(kInjectedError);
     EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_CREATE_MAPPING_FAILED);
+    EXPECT_EQ(LastOsError(), 0);  // no OS reason: the OS did what was asked
     EXPECT_TRUE(faults.HoldsNothing());
     EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
     // Asking for no more than exists works, and a bigger section keeps
@@ -200,12 +202,12 @@ TEST(FaultInjection, EachSetupStepReportsItsOwnCodeAndOsError) {
   ScopedFaultPlatform faults;
   ExpectEachStepsCode(faults, steps,
                       [] { return SetupAndAttachToKestiHistAdminSharedMemory(kSize); });
-  // A failure without an OS reason leaves the caller's error alone, also
-  // right after one with a reason.
+  // A failure without an OS reason leaves 0, also right after one with a
+  // reason.
   faults->FailNth(Call::kMapView, 1);
   EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_MAP_VIEW_FAILED);
   faults->Reset();
-  SetLastOsError(0);
+  SetLastOsError(kInjectedError);
   EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
   EXPECT_EQ(LastOsError(), 0);
 }

@@ -7,7 +7,10 @@ namespace kha::histadmin {
 
 Attachment::Attachment() {
   const int32_t code = AttachToKestiHistAdminSharedMemory();
-  if (code == KHA_OPEN_MUTEX_FAILED || code == KHA_OPEN_MAPPING_FAILED) {
+  const int os_error = LastOsError();
+  // Any other reason (no access, say) is reported with the code.
+  if ((code == KHA_OPEN_MUTEX_FAILED || code == KHA_OPEN_MAPPING_FAILED) &&
+      NamesNoObject(os_error)) {
     Fail("no HistAdmin region is running: start `histadmin serve`");
   }
   Check(code, "cannot attach to the HistAdmin region");
