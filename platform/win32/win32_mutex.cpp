@@ -6,6 +6,7 @@
 #include "platform/object_names.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_objects.h"
+#include "platform/win32/win32_security.h"
 
 namespace kha::platform::win32 {
 namespace {
@@ -17,11 +18,11 @@ constexpr DWORD kMutexAccess = 0x00100000;
 
 OsResult<MutexObject*> CreateNamedMutex(const char* name) {
   const std::string object_name = ObjectName(name);
-  const OsResult<void*> created = CreateWithOpenAccess(Step::kCreateMutex, [&](void* attributes) {
-    // Not initially owned: set-up takes it through the ordinary lock.
-    return static_cast<void*>(
-        ::CreateMutexA(static_cast<SECURITY_ATTRIBUTES*>(attributes), FALSE, object_name.c_str()));
-  });
+  const OsResult<HANDLE> created =
+      CreateWithOpenAccess(Step::kCreateMutex, [&](SECURITY_ATTRIBUTES* attributes) {
+        // Not initially owned: set-up takes it through the ordinary lock.
+        return ::CreateMutexA(attributes, FALSE, object_name.c_str());
+      });
   if (!created.ok()) return created.failure();
   return AsMutex(created.value());
 }

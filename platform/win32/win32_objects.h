@@ -1,22 +1,15 @@
 // The Windows backend's kernel objects. The opaque objects of platform.h
 // are the Windows handles themselves, so the backend takes no memory of
-// its own beyond the security descriptor of a creation.
+// its own beyond the security descriptor of a creation
+// (win32_security.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
 #include "platform/platform.h"
 
 namespace kha::platform::win32 {
-
-// Runs `create` with security attributes whose descriptor lets every
-// account on the machine use the object it creates (win32_security.cpp).
-// `create` returns the new handle, or null with the thread's last error
-// set; it then fails at `step`.
-OsResult<void*> CreateWithOpenAccess(Step step,
-                                     const std::function<void*(void* attributes)>& create);
 
 OsResult<MutexObject*> CreateNamedMutex(const char* name);
 OsResult<MutexObject*> OpenNamedMutex(const char* name);

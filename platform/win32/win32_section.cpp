@@ -5,6 +5,7 @@
 #include "platform/object_names.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_objects.h"
+#include "platform/win32/win32_security.h"
 
 namespace kha::platform::win32 {
 namespace {
@@ -24,11 +25,11 @@ size_t ViewLength(void* view) {
 
 OsResult<SectionObject*> CreateNamedSection(const char* name, uint32_t size) {
   const std::string object_name = ObjectName(name);
-  const OsResult<void*> created = CreateWithOpenAccess(Step::kCreateSection, [&](void* attributes) {
-    return static_cast<void*>(::CreateFileMappingA(INVALID_HANDLE_VALUE,
-                                                   static_cast<SECURITY_ATTRIBUTES*>(attributes),
-                                                   kPageReadWrite, 0, size, object_name.c_str()));
-  });
+  const OsResult<HANDLE> created =
+      CreateWithOpenAccess(Step::kCreateSection, [&](SECURITY_ATTRIBUTES* attributes) {
+        return ::CreateFileMappingA(INVALID_HANDLE_VALUE, attributes, kPageReadWrite, 0, size,
+                                    object_name.c_str());
+      });
   if (!created.ok()) return created.failure();
   return AsSection(created.value());
 }

@@ -22,11 +22,11 @@ using kha::platform::Call;
 using kha::platform::kInjectedError;
 using kha::platform::OsFailure;
 using kha::platform::Step;
+using kha::test::CallKeepingOsError;
 using kha::test::DetachCompletely;
-using kha::test::LastOsError;
+using kha::test::ResultAndError;
 using kha::test::RunFaultSweep;
 using kha::test::ScopedFaultPlatform;
-using kha::test::SetLastOsError;
 
 constexpr uint32_t kSize = 100000;
 
@@ -76,9 +76,8 @@ int Sweep(ScopedFaultPlatform& faults, std::function<int32_t()> operation,
       RunFaultSweep(faults, {.promised = promised,
                              .operation =
                                  [&] {
-                                   SetLastOsError(0);
-                                   const int32_t result = operation();
-                                   error = LastOsError();
+                                   const auto [result, left] = CallKeepingOsError(operation);
+                                   error = left;
                                    return result;
                                  },
                              .after =
@@ -140,9 +139,10 @@ TEST(FaultInjection, RefusedSetupsHoldNothing) {
     // not claim bytes that do not exist.
     OtherHolder other(kSize / 2);
     ASSERT_TRUE(other.Holds());
-    SetLastOsError(kInjectedError);
-    EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_CREATE_MAPPING_FAILED);
-    EXPECT_EQ(LastOsError(), 0);  // no OS reason: the OS did what was asked
+    // No OS reason: the OS did what was asked.
+    EXPECT_EQ(CallKeepingOsError([] { return SetupAndAttachToKestiHistAdminSharedMemory(kSize); },
+                                 kInjectedError),
+              ResultAndError(KHA_CREATE_MAPPING_FAILED, 0));
     EXPECT_TRUE(faults.HoldsNothing());
     EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
     // Asking for no more than exists works, and a bigger section keeps
@@ -171,10 +171,10 @@ void ExpectEachStepsCode(ScopedFaultPlatform& faults, const std::vector<StepFail
     SCOPED_TRACE(static_cast<int>(step.step));
     ++error;
     faults->FailNth(step.call, 1, OsFailure{step.step, error});
-    SetLastOsError(0);
-    EXPECT_EQ(operation(), step.expected);
+    const auto [result, left] = CallKeepingOsError(operation);
+    EXPECT_EQ(result, step.expected);
     if (step.expected != KHA_OK) {
-      EXPECT_EQ(LastOsError(), error);
+      EXPECT_EQ(left, error);
     }
     faults->Reset();
     DetachCompletely();
@@ -207,9 +207,9 @@ TEST(FaultInjection, EachSetupStepReportsItsOwnCodeAndOsError) {
   faults->FailNth(Call::kMapView, 1);
   EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_MAP_VIEW_FAILED);
   faults->Reset();
-  SetLastOsError(kInjectedError);
-  EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
-  EXPECT_EQ(LastOsError(), 0);
+  EXPECT_EQ(
+      CallKeepingOsError([] { return DetachFromKestiHistAdminSharedMemory(); }, kInjectedError),
+      ResultAndError(KHA_NOT_MAPPED, 0));
 }
 
 TEST(FaultInjection, EachAttachStepReportsItsOwnCodeAndOsError) {
@@ -243,9 +243,8 @@ TEST(FaultInjection, DetachWhoseUnmapFailsKeepsTheLoweredCountAndBothHandles) {
   ASSERT_EQ(AttachToKestiHistAdminSharedMemory(), KHA_OK);
   EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
   faults->FailNth(Call::kUnmapView, 1);
-  SetLastOsError(0);
-  EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_UNMAP_VIEW_FAILED);
-  EXPECT_EQ(LastOsError(), kInjectedError);
+  EXPECT_EQ(CallKeepingOsError([] { return DetachFromKestiHistAdminSharedMemory(); }),
+            ResultAndError(KHA_UNMAP_VIEW_FAILED, kInjectedError));
   faults->Reset();
   ExpectAttachedHolding(faults);
   // The count is 0: nothing more to detach, and the held section handle
@@ -295,9 +294,8 @@ TEST(FaultInjection, FailedFlushIsReportedAfterTheWrite) {
   KestiHistAdminTuningData tuning{};
   tuning.TuningValue1 = 42;
   faults->FailNth(Call::kFlushView, 1);
-  SetLastOsError(0);
-  EXPECT_EQ(PutKestiHistAdminTuningData(&tuning), KHA_FLUSH_VIEW_FAILED);
-  EXPECT_EQ(LastOsError(), kInjectedError);
+  EXPECT_EQ(CallKeepingOsError([&] { return PutKestiHistAdminTuningData(&tuning); }),
+            ResultAndError(KHA_FLUSH_VIEW_FAILED, kInjectedError));
   faults->FailNth(Call::kFlushView, 1);
   EXPECT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, -1, 7, -1, -1), KHA_FLUSH_VIEW_FAILED);
   faults->Reset();

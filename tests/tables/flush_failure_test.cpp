@@ -51,9 +51,9 @@ class FlushFailures : public kha::test::RegionTest {
                                             .prepare = std::move(prepare),
                                             .operation =
                                                 [&] {
-                                                  kha::test::SetLastOsError(0);
-                                                  const int32_t result = act();
-                                                  error = kha::test::LastOsError();
+                                                  const auto [result, left] =
+                                                      kha::test::CallKeepingOsError(act);
+                                                  error = left;
                                                   return result;
                                                 },
                                             .after =
