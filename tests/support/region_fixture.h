@@ -19,9 +19,7 @@ class RegionTest : public testing::Test {
  protected:
   static constexpr uint32_t kDefaultRegionSize = 1000000;
 
-  void SetUp() override {
-    ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(RegionSize()), KHA_OK);
-  }
+  void SetUp() override { ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(RegionSize()), KHA_OK); }
   void TearDown() override { DetachCompletely(); }
 
   virtual uint32_t RegionSize() const { return kDefaultRegionSize; }
