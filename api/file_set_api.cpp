@@ -1,21 +1,26 @@
 // The C interface: the file-set table.
 #include "kestihistadmin.h"
 #include "region/locking.h"
+#include "region/os_reason.h"
 #include "tables/file_set_table.h"
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL AddKestiHistAdminOneFileSet(uint16_t reposSlot,
                                                                            uint16_t* fileSetNumber,
                                                                            uint16_t* fileSetSlot) {
-  kha::HistAdminLock lock;
-  return kha::AddOneFileSet(reposSlot, fileSetNumber, fileSetSlot);
+  return kha::PassingOnOsReason([&] {
+    kha::HistAdminLock lock;
+    return kha::AddOneFileSet(reposSlot, fileSetNumber, fileSetSlot);
+  });
 }
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL UpdateKestiHistAdminOneFileSet(int32_t mode,
                                                                               uint16_t reposSlot,
                                                                               uint16_t fileSetSlot,
                                                                               const void* record) {
-  kha::HistAdminLock lock;
-  return kha::UpdateOneFileSet(mode, reposSlot, fileSetSlot, record);
+  return kha::PassingOnOsReason([&] {
+    kha::HistAdminLock lock;
+    return kha::UpdateOneFileSet(mode, reposSlot, fileSetSlot, record);
+  });
 }
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminOneFileSet(uint16_t fileSetSlot,
@@ -32,8 +37,10 @@ extern "C" KESTIHISTADMIN_API int32_t KHA_CALL SearchKestiHistAdminFileSetByNumb
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
 DeleteKestiHistAdminOneFileSetForOneRepository(uint16_t reposSlot, uint16_t fileSetNumber) {
-  kha::HistAdminLock lock;
-  return kha::DeleteOneFileSetForOneRepository(reposSlot, fileSetNumber);
+  return kha::PassingOnOsReason([&] {
+    kha::HistAdminLock lock;
+    return kha::DeleteOneFileSetForOneRepository(reposSlot, fileSetNumber);
+  });
 }
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL

@@ -2,6 +2,7 @@
 #include "kestihistadmin.h"
 #include "region/header_access.h"
 #include "region/locking.h"
+#include "region/os_reason.h"
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminHeader(uint32_t* RegionSize,
                                                                        uint16_t* ReposHighWater,
@@ -17,8 +18,10 @@ extern "C" KESTIHISTADMIN_API int32_t KHA_CALL PutKestiHistAdminHeader(uint32_t 
                                                                        int16_t NumberRepos,
                                                                        int16_t FSHighWater,
                                                                        int16_t NumberFileSets) {
-  kha::HistAdminLock lock;
-  return kha::PutHeader(RegionSize, ReposHighWater, NumberRepos, FSHighWater, NumberFileSets);
+  return kha::PassingOnOsReason([&] {
+    kha::HistAdminLock lock;
+    return kha::PutHeader(RegionSize, ReposHighWater, NumberRepos, FSHighWater, NumberFileSets);
+  });
 }
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminTuningData(void* tuning) {
@@ -27,6 +30,8 @@ extern "C" KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminTuningData(void*
 }
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL PutKestiHistAdminTuningData(const void* tuning) {
-  kha::HistAdminLock lock;
-  return kha::PutTuningData(tuning);
+  return kha::PassingOnOsReason([&] {
+    kha::HistAdminLock lock;
+    return kha::PutTuningData(tuning);
+  });
 }

@@ -1,6 +1,7 @@
 // The C interface: the repository table.
 #include "kestihistadmin.h"
 #include "region/locking.h"
+#include "region/os_reason.h"
 #include "tables/repository_table.h"
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
@@ -25,19 +26,25 @@ extern "C" KESTIHISTADMIN_API int32_t KHA_CALL AddKestiHistAdminOneRepository(co
                                                                               int32_t status,
                                                                               uint16_t* slot,
                                                                               uint16_t* number) {
-  kha::HistAdminLock lock;
-  return kha::AddOneRepository(name, status, slot, number);
+  return kha::PassingOnOsReason([&] {
+    kha::HistAdminLock lock;
+    return kha::AddOneRepository(name, status, slot, number);
+  });
 }
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
 UpdateKestiHistAdminOneRepositoryHeader(int32_t mode, uint16_t slot, const void* record) {
-  kha::HistAdminLock lock;
-  return kha::UpdateOneRepositoryHeader(mode, slot, record);
+  return kha::PassingOnOsReason([&] {
+    kha::HistAdminLock lock;
+    return kha::UpdateOneRepositoryHeader(mode, slot, record);
+  });
 }
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL DeleteKestiHistAdminOneRepository(uint16_t slot) {
-  kha::HistAdminLock lock;
-  return kha::DeleteOneRepository(slot);
+  return kha::PassingOnOsReason([&] {
+    kha::HistAdminLock lock;
+    return kha::DeleteOneRepository(slot);
+  });
 }
 
 extern "C" KESTIHISTADMIN_API int16_t KHA_CALL GetKestiHistAdminNumberOfRepositoriesToSave(void) {
@@ -53,6 +60,8 @@ GetKestiHistAdminAllRepositories(const int16_t* capacity, void* records, uint16_
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL
 DeleteKestiHistAdminAllFileSetForOneRepository(uint16_t slot) {
-  kha::HistAdminLock lock;
-  return kha::DeleteAllFileSetForOneRepository(slot);
+  return kha::PassingOnOsReason([&] {
+    kha::HistAdminLock lock;
+    return kha::DeleteAllFileSetForOneRepository(slot);
+  });
 }

@@ -3,19 +3,26 @@
 // length, library calls included.
 #include "kestihistadmin.h"
 #include "region/locking.h"
+#include "region/os_reason.h"
 #include "transfer/transfer.h"
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL LoadFromMarnIntoKestiHistAdmin(void) {
-  kha::HistAdminLock lock;
-  return kha::LoadFromMarn();
+  return kha::PassingOnOsReason([&] {
+    kha::HistAdminLock lock;
+    return kha::LoadFromMarn();
+  });
 }
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL LoadFromConfigIntoKestiHistAdmin(void) {
-  kha::HistAdminLock lock;
-  return kha::LoadFromConfig();
+  return kha::PassingOnOsReason([&] {
+    kha::HistAdminLock lock;
+    return kha::LoadFromConfig();
+  });
 }
 
 extern "C" KESTIHISTADMIN_API int32_t KHA_CALL SaveKestiHistAdminToConfig(void) {
-  kha::HistAdminLock lock;
-  return kha::SaveToConfig();
+  return kha::PassingOnOsReason([&] {
+    kha::HistAdminLock lock;
+    return kha::SaveToConfig();
+  });
 }

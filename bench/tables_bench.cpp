@@ -19,6 +19,7 @@
 
 #include "kestihistadmin.h"
 #include "platform/platform.h"
+#include "platform/testing/name_prefix.h"
 #include "region/lifecycle.h"
 #include "region/region_view.h"
 #include "tables/name_compare.h"

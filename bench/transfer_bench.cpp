@@ -13,6 +13,7 @@
 
 #include "kestihistadmin.h"
 #include "platform/platform.h"
+#include "platform/testing/name_prefix.h"
 #include "transfer/historian_double.h"
 
 namespace {

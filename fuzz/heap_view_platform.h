@@ -4,12 +4,15 @@
 // mapping is rounded up to whole pages and neighbours other mappings).
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/testing/name_prefix.h"
+#include "platform/testing/set_active_platform.h"
 
 namespace kha::fuzz {
 
@@ -17,45 +20,42 @@ class HeapViewPlatform final : public platform::Platform {
  public:
   explicit HeapViewPlatform(platform::Platform& os) : os_(os) {}
 
-  platform::SecurityDescriptor* AllocateSecurityDescriptor() override {
-    return os_.AllocateSecurityDescriptor();
+  platform::OsResult<platform::MutexObject*> CreateMutex(const char* name) override {
+    return os_.CreateMutex(name);
   }
-  bool InitializeSecurityDescriptor(platform::SecurityDescriptor* sd) override {
-    return os_.InitializeSecurityDescriptor(sd);
+  platform::OsResult<platform::MutexObject*> OpenMutex(const char* name) override {
+    return os_.OpenMutex(name);
   }
-  bool SetNullDacl(platform::SecurityDescriptor* sd) override { return os_.SetNullDacl(sd); }
-  void FreeSecurityDescriptor(platform::SecurityDescriptor* sd) override {
-    os_.FreeSecurityDescriptor(sd);
-  }
-  platform::MutexObject* CreateMutex(const char* name, platform::SecurityDescriptor* sd) override {
-    return os_.CreateMutex(name, sd);
-  }
-  platform::MutexObject* OpenMutex(const char* name) override { return os_.OpenMutex(name); }
-  platform::LockOutcome LockMutex(platform::MutexObject* mutex) override {
+  platform::OsResult<platform::LockOutcome> LockMutex(platform::MutexObject* mutex) override {
     return os_.LockMutex(mutex);
   }
-  bool UnlockMutex(platform::MutexObject* mutex) override { return os_.UnlockMutex(mutex); }
-  void CloseMutex(platform::MutexObject* mutex) override { os_.CloseMutex(mutex); }
-  platform::SectionObject* CreateSection(const char* name, uint32_t size,
-                                         platform::SecurityDescriptor* sd) override {
-    return os_.CreateSection(name, size, sd);
+  platform::OsResult<void> UnlockMutex(platform::MutexObject* mutex) override {
+    return os_.UnlockMutex(mutex);
   }
-  platform::SectionObject* OpenSection(const char* name) override { return os_.OpenSection(name); }
-  uint64_t SectionSize(platform::SectionObject* section) override {
+  void CloseMutex(platform::MutexObject* mutex) override { os_.CloseMutex(mutex); }
+  platform::OsResult<platform::SectionObject*> CreateSection(const char* name,
+                                                             uint32_t size) override {
+    return os_.CreateSection(name, size);
+  }
+  platform::OsResult<platform::SectionObject*> OpenSection(const char* name) override {
+    return os_.OpenSection(name);
+  }
+  platform::OsResult<uint64_t> SectionSize(platform::SectionObject* section) override {
     return os_.SectionSize(section);
   }
-  void* MapView(platform::SectionObject* section, size_t* length) override {
-    const auto size = static_cast<size_t>(os_.SectionSize(section));
-    auto* view = new (std::nothrow) std::byte[size];
-    if (view == nullptr) return nullptr;
-    std::memset(view, 0, size);
-    *length = size;
-    return view;
+  platform::OsResult<platform::View> MapView(platform::SectionObject* section) override {
+    const platform::OsResult<uint64_t> size = os_.SectionSize(section);
+    if (!size.ok()) return platform::OsFailure{platform::Step::kMapView, size.failure().error};
+    const auto length = static_cast<size_t>(size.value());
+    auto* view = new (std::nothrow) std::byte[length];
+    if (view == nullptr) return platform::OsFailure{platform::Step::kMapView, ENOMEM};
+    std::memset(view, 0, length);
+    return platform::View{view, length};
   }
-  bool FlushView(void*, size_t) override { return true; }
-  bool UnmapView(void* view, size_t) override {
-    delete[] static_cast<std::byte*>(view);
-    return true;
+  platform::OsResult<void> FlushView(platform::View) override { return {}; }
+  platform::OsResult<void> UnmapView(platform::View view) override {
+    delete[] static_cast<std::byte*>(view.address);
+    return {};
   }
   void CloseSection(platform::SectionObject* section) override { os_.CloseSection(section); }
 

@@ -22,6 +22,13 @@
  *   operation that has a result code, 0 from those returning a count or a
  *   flag, and nothing at all happens to any region.
  * - Each function below lists every code it returns besides 0.
+ * - The reason of the operating system: when set-up, attach, detach or an
+ *   operation that changes the region (and so ends with a flush) fails at
+ *   a kernel-object step (-2005 to -2014), the function leaves the OS
+ *   error number of that step in errno (POSIX) or as the thread's last
+ *   error (Windows, GetLastError) when it returns; after any other failure
+ *   of these functions it leaves 0 there. After a success the value there
+ *   means nothing.
  *
  * Caveats
  * - Every operation that changes the region is all or nothing for every
@@ -421,7 +428,10 @@ KESTIHISTADMIN_API int32_t KHA_CALL AttachToKestiHistAdminSharedMemory(void);
 KESTIHISTADMIN_API int32_t KHA_CALL DetachFromKestiHistAdminSharedMemory(void);
 
 /* Takes / releases the HistAdmin mutex (re-entrant for the holding
- * thread). Do nothing when the process is not attached. Never report. */
+ * thread). Do nothing when the process is not attached. Never report. A
+ * wait that fails (the OS refuses it) is never a hold without the mutex:
+ * until the thread has released that hold every operation returns -2004,
+ * and a set-up returns -2006, an attach -2009. */
 KESTIHISTADMIN_API void KHA_CALL LockHistAdminMutex(void);
 KESTIHISTADMIN_API void KHA_CALL UnlockHistAdminMutex(void);
 

@@ -16,9 +16,4 @@ Platform& InstallOsPlatform() {
 
 }  // namespace detail
 
-void SetActivePlatform(Platform* platform) {
-  detail::g_active_platform.store(platform != nullptr ? platform : &OsPlatform(),
-                                  std::memory_order_release);
-}
-
 }  // namespace kha::platform

@@ -5,10 +5,13 @@
 
 namespace kha::platform {
 
-// The name with the test prefix of kNamePrefixVariable put in after the
-// "Global\" namespace, e.g. "Global\\T123_KESTICORE_HISTADMIN". Unchanged
-// when the variable is unset or empty.
-std::string PrefixedObjectName(const char* name);
+// The name under which the backend creates and opens the object with the
+// fixed name `name` ("Global\\KESTICORE_HISTADMIN", ...). The shipped
+// library uses the fixed names themselves (fixed_object_names.cpp); the
+// library's test build puts a per-test prefix in after "Global\"
+// (testing/prefixed_object_names.cpp), so that tests neither collide with
+// each other nor touch a real region.
+std::string ObjectName(const char* name);
 
 // The part after "Global\" (the whole name when it has no namespace).
 std::string ObjectNameWithoutNamespace(const std::string& name);

@@ -1,10 +1,17 @@
-// The operating-system calls behind the HistAdmin region: a named,
-// re-entrant, cross-process mutex and a named shared-memory section with
-// its view. One backend per OS (platform/posix, platform/win32), picked by
-// CMake; the core calls only this interface and never the OS itself.
+// The operating-system calls behind the HistAdmin region, in the region's
+// own terms: a named, re-entrant, cross-process mutex and a named
+// shared-memory section with its view. One backend per OS (platform/posix,
+// platform/win32), picked by CMake; the core calls only this interface and
+// never the OS itself.
 //
-// Every call goes through ActivePlatform(), so a test can put a decorator
-// in front of the OS backend and make any call fail (see fault_injection.h).
+// Every fallible call says, when it fails, which step failed and the OS
+// error number behind it (errno on POSIX, GetLastError on Windows), so
+// that the reason can reach the person who sees the failure. How an object
+// is made usable by every account is each backend's own business.
+//
+// Every call goes through ActivePlatform(), so that the library's test
+// build can put a decorator in front of the OS backend
+// (testing/set_active_platform.h); the shipped library has no way to.
 #pragma once
 
 #include <atomic>
@@ -16,51 +23,112 @@ namespace kha::platform {
 // Opaque per-backend objects. A handle stays valid until its Close call.
 struct MutexObject;
 struct SectionObject;
-struct SecurityDescriptor;
+
+// The steps that can fail, each with its own result code in the core.
+enum class Step {
+  // Windows only: the security descriptor of a creation (heap block,
+  // initialisation, null DACL).
+  kAllocateDescriptor,
+  kInitializeDescriptor,
+  kSetNullDacl,
+  kCreateMutex,
+  kOpenMutex,
+  kLockMutex,
+  kUnlockMutex,
+  kCreateSection,
+  kOpenSection,
+  kSectionSize,
+  kMapView,
+  kFlushView,
+  kUnmapView,
+};
+
+// Why a call failed: the step and the OS error number (errno on POSIX,
+// GetLastError on Windows; 0 only when the OS gave none).
+struct OsFailure {
+  Step step;
+  int error;
+};
+
+// What a fallible call gives back: its value, or the failure.
+template <typename T>
+class [[nodiscard]] OsResult {
+ public:
+  OsResult(T value) : value_(value) {}                            // NOLINT: implicit by design
+  OsResult(OsFailure failure) : failure_(failure), ok_(false) {}  // NOLINT
+  bool ok() const { return ok_; }
+  T value() const { return value_; }
+  OsFailure failure() const { return failure_; }
+
+ private:
+  T value_{};
+  OsFailure failure_{};
+  bool ok_ = true;
+};
+
+// A call that gives nothing back but may fail.
+template <>
+class [[nodiscard]] OsResult<void> {
+ public:
+  OsResult() = default;
+  OsResult(OsFailure failure) : failure_(failure), ok_(false) {}  // NOLINT
+  bool ok() const { return ok_; }
+  OsFailure failure() const { return failure_; }
+
+ private:
+  OsFailure failure_{};
+  bool ok_ = true;
+};
 
 enum class LockOutcome {
   kTaken,      // the calling thread now holds the mutex
   kAbandoned,  // taken over from an owner that died while holding it
-  kFailed,     // not taken
+  kFailed,     // not taken: only inside a backend; LockMutex reports a failure instead
+};
+
+// A mapped view: where it starts and how many bytes it spans.
+struct View {
+  void* address = nullptr;
+  size_t length = 0;
 };
 
 class Platform {
  public:
   virtual ~Platform() = default;
 
-  // A descriptor that gives every account on the machine full access to
-  // the objects created with it. Allocate returns null when out of memory.
-  virtual SecurityDescriptor* AllocateSecurityDescriptor() = 0;
-  virtual bool InitializeSecurityDescriptor(SecurityDescriptor* sd) = 0;
-  virtual bool SetNullDacl(SecurityDescriptor* sd) = 0;
-  virtual void FreeSecurityDescriptor(SecurityDescriptor* sd) = 0;
-
-  // Create opens the object when the name already names a live one, as
-  // CreateMutexA does. Both return null on failure (Open: also when no
-  // live object has that name).
-  virtual MutexObject* CreateMutex(const char* name, SecurityDescriptor* sd) = 0;
-  virtual MutexObject* OpenMutex(const char* name) = 0;
-  // Waits without time-out. Re-entrant for the holding thread.
-  virtual LockOutcome LockMutex(MutexObject* mutex) = 0;
-  virtual bool UnlockMutex(MutexObject* mutex) = 0;
+  // Create makes the object usable by every account on the machine, and
+  // opens it when the name already names a live one. Open fails when no
+  // live object has that name.
+  virtual OsResult<MutexObject*> CreateMutex(const char* name) = 0;
+  virtual OsResult<MutexObject*> OpenMutex(const char* name) = 0;
+  // Waits without time-out. Re-entrant for the holding thread: kTaken or
+  // kAbandoned. A mutex that cannot be made usable again is a failure.
+  virtual OsResult<LockOutcome> LockMutex(MutexObject* mutex) = 0;
+  // Lets go of one hold of the calling thread; a failure when it holds none.
+  virtual OsResult<void> UnlockMutex(MutexObject* mutex) = 0;
   virtual void CloseMutex(MutexObject* mutex) = 0;
 
-  // Create opens the section when the name already names a live one; the
-  // section then keeps its size, whatever `size` asks for.
-  virtual SectionObject* CreateSection(const char* name, uint32_t size, SecurityDescriptor* sd) = 0;
-  virtual SectionObject* OpenSection(const char* name) = 0;
+  // As for the mutex; a section that already exists keeps its size,
+  // whatever `size` asks for.
+  virtual OsResult<SectionObject*> CreateSection(const char* name, uint32_t size) = 0;
+  virtual OsResult<SectionObject*> OpenSection(const char* name) = 0;
   // Size of the section in bytes, as mapping it whole would give.
-  virtual uint64_t SectionSize(SectionObject* section) = 0;
-  // Maps the whole section for reading and writing; null on failure.
-  // `length` receives the number of bytes mapped.
-  virtual void* MapView(SectionObject* section, size_t* length) = 0;
-  virtual bool FlushView(void* view, size_t length) = 0;
-  virtual bool UnmapView(void* view, size_t length) = 0;
+  virtual OsResult<uint64_t> SectionSize(SectionObject* section) = 0;
+  // Maps the whole section for reading and writing.
+  virtual OsResult<View> MapView(SectionObject* section) = 0;
+  // Starts writing the whole view back; a view no longer mapped fails.
+  virtual OsResult<void> FlushView(View view) = 0;
+  virtual OsResult<void> UnmapView(View view) = 0;
   virtual void CloseSection(SectionObject* section) = 0;
 };
 
 // The backend of this OS.
 Platform& OsPlatform();
+
+// Leaves `error` where the caller of an export finds the reason of a
+// failure: errno on POSIX, the thread's last error (SetLastError) on
+// Windows.
+void LeaveOsError(int error);
 
 // Has `prepare` run in the forking thread before every later fork(), and
 // `parent` and `child` after it, in the parent and in the child's one
@@ -84,19 +152,10 @@ inline Platform& ActivePlatform() {
   return active != nullptr ? *active : detail::InstallOsPlatform();
 }
 
-// Tests only: installs `platform` (null restores the OS backend). Not safe
-// while another thread is inside the library.
-void SetActivePlatform(Platform* platform);
-
 // The fixed kernel-object names, in the system's own (Windows) spelling.
 inline constexpr const char kHistAdminMutexName[] = "Global\\KESTICORE_HISTADMIN_MUTEX";
 inline constexpr const char kHistAdminSectionName[] = "Global\\KESTICORE_HISTADMIN";
 // The undo journal beside the region, a section of its own.
 inline constexpr const char kHistAdminJournalName[] = "Global\\KESTICORE_HISTADMIN_JOURNAL";
-
-// Environment variable with a prefix put in front of the object names
-// (after "Global\"). Only tests set it, so that they neither collide with
-// each other nor touch a real region; unset, the names are the fixed ones.
-inline constexpr const char kNamePrefixVariable[] = "KESTIHISTADMIN_NAME_PREFIX";
 
 }  // namespace kha::platform

@@ -22,6 +22,7 @@
 #include "region/layout.h"
 #include "region/lifecycle.h"
 #include "region/locking.h"
+#include "region/os_reason.h"
 #include "region/process_state.h"
 #include "region/region_view.h"
 
@@ -88,10 +89,12 @@ int32_t SetupLocked(ProcessState& process, uint32_t size) {
   if (const int32_t result = CreateHistAdminMapping(size); result != KHA_OK) return result;
   // Another process may have created the section already, smaller than
   // asked: the region may never claim more bytes than exist.
-  platform::SectionObject* section = process.section.load();
-  if (platform::ActivePlatform().SectionSize(section) < size) {
+  const auto section_size = platform::ActivePlatform().SectionSize(process.section.load());
+  if (!section_size.ok() || section_size.value() < size) {
+    const int32_t code =
+        section_size.ok() ? KHA_CREATE_MAPPING_FAILED : ReportOsFailure(section_size.failure());
     CloseHistAdminMapping();
-    return KHA_CREATE_MAPPING_FAILED;
+    return code;
   }
   if (const int32_t result = MapViewAndJournal(); result != KHA_OK) return result;
   // The new header is a change like any other: all of it or none.

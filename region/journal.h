@@ -16,8 +16,8 @@
 // later save of the unit refuses too, and the operation returns
 // kUnitRefused. Operations check every save before they store.
 //
-// A thread whose wait for the mutex failed works unlocked, as the lock has
-// always let it, and without the journal, which belongs to the holder.
+// A thread whose wait for the mutex failed finds no region until it has
+// released that hold (locking.cpp), so it never writes without the journal.
 #pragma once
 
 #include <cstddef>

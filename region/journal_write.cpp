@@ -101,9 +101,8 @@ int32_t JournalUnit::Result(int32_t result) const {
 
 bool SaveForUndo(const void* address, std::size_t length) {
   if (current.refused) return false;
-  // A thread whose wait for the mutex failed works unlocked, as the lock
-  // has always let it; the journal belongs to whoever holds the mutex, so
-  // such a change is not recorded and cannot be undone.
+  // A thread whose wait for the mutex failed finds no region and stores
+  // nothing; the journal belongs to whoever holds the mutex.
   if (current.holds == 0 || current.untrusted) return true;
   if (g_journal_off.load(std::memory_order_relaxed)) return true;
   if (current.depth == 0) return Refuse();  // a store outside any unit

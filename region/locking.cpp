@@ -14,6 +14,7 @@
 #include "kestihistadmin.h"
 #include "platform/platform.h"
 #include "region/journal.h"
+#include "region/os_reason.h"
 #include "region/process_state.h"
 #include "region/slot_hints.h"
 
@@ -42,8 +43,11 @@ bool TakeHistAdminMutex() noexcept {
     const MutexCall call(process);
     auto* mutex = process.mutex.load(std::memory_order_seq_cst);
     if (mutex == nullptr) return true;
-    const platform::LockOutcome outcome = platform::ActivePlatform().LockMutex(mutex);
-    const bool taken = outcome != platform::LockOutcome::kFailed;
+    // A failed wait is never a run without the mutex: the hold is refused.
+    const platform::OsResult<platform::LockOutcome> outcome =
+        platform::ActivePlatform().LockMutex(mutex);
+    if (!outcome.ok()) (void)ReportOsFailure(outcome.failure());
+    const bool taken = outcome.ok();
     EnterHistAdminHold(taken);
     EnterJournalHold(taken);
     return taken;

@@ -12,13 +12,6 @@
 
 namespace kha::platform {
 
-// Stands in for a security descriptor: the permission bits the objects
-// are created with. A present null DACL means every account: 0666.
-struct SecurityDescriptor {
-  bool initialised = false;
-  mode_t mode = 0600;
-};
-
 // The HistAdmin mutex on POSIX. Every account on the machine may open the
 // mutex object, so nothing in its bytes may steer what our processes do:
 // the lock itself is kept by the kernel, as an open-file-description lock

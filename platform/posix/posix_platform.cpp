@@ -1,7 +1,10 @@
-// The POSIX backend of the platform interface.
+// The POSIX backend of the platform interface. The objects are created
+// with permission bits 0666 whatever the umask: every account on the
+// machine may use them, as a null DACL lets every account use them on
+// Windows. Every failure carries errno as the backend's calls left it.
 #include <sys/mman.h>
 
-#include <new>
+#include <cerrno>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_objects.h"
@@ -11,42 +14,53 @@ namespace {
 
 constexpr mode_t kEveryAccount = 0666;
 
+// The failure of `step`, with the reason that errno gives.
+OsFailure FailureAt(Step step) { return {step, errno}; }
+
 class PosixPlatform final : public Platform {
  public:
-  SecurityDescriptor* AllocateSecurityDescriptor() override {
-    return new (std::nothrow) SecurityDescriptor();
+  OsResult<MutexObject*> CreateMutex(const char* name) override {
+    return Acquired(posix::AcquireMutex(name, posix::Disposition::kCreateOrOpen, kEveryAccount),
+                    Step::kCreateMutex);
   }
-  bool InitializeSecurityDescriptor(SecurityDescriptor* sd) override {
-    sd->initialised = true;
-    sd->mode = 0600;
-    return true;
+  OsResult<MutexObject*> OpenMutex(const char* name) override {
+    return Acquired(posix::AcquireMutex(name, posix::Disposition::kOpenExisting, kEveryAccount),
+                    Step::kOpenMutex);
   }
-  bool SetNullDacl(SecurityDescriptor* sd) override {
-    if (!sd->initialised) return false;
-    sd->mode = kEveryAccount;
-    return true;
+  OsResult<LockOutcome> LockMutex(MutexObject* mutex) override {
+    // kFailed comes with errno set; a mutex that its last owner's death
+    // left unusable is such a failure too.
+    const LockOutcome outcome = posix::LockSharedMutex(mutex);
+    if (outcome == LockOutcome::kFailed) return FailureAt(Step::kLockMutex);
+    return outcome;
   }
-  void FreeSecurityDescriptor(SecurityDescriptor* sd) override { delete sd; }
-
-  MutexObject* CreateMutex(const char* name, SecurityDescriptor* sd) override {
-    return posix::AcquireMutex(name, posix::Disposition::kCreateOrOpen, ModeOf(sd));
+  OsResult<void> UnlockMutex(MutexObject* mutex) override {
+    // Refused only when the calling thread holds no hold of it: what
+    // pthread_mutex_unlock says of a mutex that another thread owns.
+    errno = EPERM;
+    if (!posix::UnlockSharedMutex(mutex)) return FailureAt(Step::kUnlockMutex);
+    return {};
   }
-  MutexObject* OpenMutex(const char* name) override {
-    return posix::AcquireMutex(name, posix::Disposition::kOpenExisting, kEveryAccount);
-  }
-  LockOutcome LockMutex(MutexObject* mutex) override { return posix::LockSharedMutex(mutex); }
-  bool UnlockMutex(MutexObject* mutex) override { return posix::UnlockSharedMutex(mutex); }
   void CloseMutex(MutexObject* mutex) override { posix::ReleaseMutex(mutex); }
 
-  SectionObject* CreateSection(const char* name, uint32_t size, SecurityDescriptor* sd) override {
-    return posix::AcquireSection(name, posix::Disposition::kCreateOrOpen, size, ModeOf(sd));
+  OsResult<SectionObject*> CreateSection(const char* name, uint32_t size) override {
+    return Acquired(
+        posix::AcquireSection(name, posix::Disposition::kCreateOrOpen, size, kEveryAccount),
+        Step::kCreateSection);
   }
-  SectionObject* OpenSection(const char* name) override {
-    return posix::AcquireSection(name, posix::Disposition::kOpenExisting, 0, kEveryAccount);
+  OsResult<SectionObject*> OpenSection(const char* name) override {
+    return Acquired(
+        posix::AcquireSection(name, posix::Disposition::kOpenExisting, 0, kEveryAccount),
+        Step::kOpenSection);
   }
-  uint64_t SectionSize(SectionObject* section) override { return section->object.size; }
-  void* MapView(SectionObject* section, size_t* length) override {
-    return posix::MapSection(section, length);
+  OsResult<uint64_t> SectionSize(SectionObject* section) override {
+    return static_cast<uint64_t>(section->object.size);
+  }
+  OsResult<View> MapView(SectionObject* section) override {
+    View view;
+    view.address = posix::MapSection(section, &view.length);
+    if (view.address == nullptr) return FailureAt(Step::kMapView);
+    return view;
   }
   // The whole view, as FlushViewOfFile with length 0 does. That call starts
   // the write-back of the view's dirty pages and returns without waiting for
@@ -54,19 +68,28 @@ class PosixPlatform final : public Platform {
   // file beneath its pages, so there is nothing to wait for anyway; MS_SYNC
   // would only add the kernel's trip through a file sync that does nothing.
   // Either still reports a view that is not mapped.
-  bool FlushView(void* view, size_t length) override {
-    return ::msync(view, length, MS_ASYNC) == 0;
+  OsResult<void> FlushView(View view) override {
+    if (::msync(view.address, view.length, MS_ASYNC) != 0) return FailureAt(Step::kFlushView);
+    return {};
   }
-  bool UnmapView(void* view, size_t length) override { return ::munmap(view, length) == 0; }
+  OsResult<void> UnmapView(View view) override {
+    if (::munmap(view.address, view.length) != 0) return FailureAt(Step::kUnmapView);
+    return {};
+  }
   void CloseSection(SectionObject* section) override { posix::ReleaseSection(section); }
 
  private:
-  static mode_t ModeOf(const SecurityDescriptor* sd) {
-    return sd != nullptr ? sd->mode : kEveryAccount;
+  // A handle from an Acquire call, which returns null with errno set.
+  template <typename Object>
+  static OsResult<Object*> Acquired(Object* object, Step step) {
+    if (object == nullptr) return FailureAt(step);
+    return object;
   }
 };
 
 }  // namespace
+
+void LeaveOsError(int error) { errno = error; }
 
 void RunAroundFork(void (*prepare)(), void (*parent)(), void (*child)()) {
   posix::RegisterBackendForkHandlers();

@@ -1,6 +1,7 @@
 // The HistAdmin section on POSIX: a shared-memory object mapped whole.
 #include <sys/mman.h>
 
+#include <cerrno>
 #include <new>
 
 #include "platform/posix/posix_objects.h"
@@ -10,7 +11,10 @@ namespace kha::platform::posix {
 SectionObject* AcquireSection(const char* windows_name, Disposition disposition, uint32_t size,
                               mode_t mode) {
   auto* section = new (std::nothrow) SectionObject();
-  if (section == nullptr) return nullptr;
+  if (section == nullptr) {
+    errno = ENOMEM;
+    return nullptr;
+  }
   // A new section reads as all zeros, as a fresh page-file section does.
   if (!AcquireSharedObject(PosixObjectName(windows_name), disposition, size, mode, nullptr,
                            &section->object)) {

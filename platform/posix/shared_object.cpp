@@ -169,7 +169,7 @@ void AfterForkOfObjectsInChild() {
 }
 
 std::string PosixObjectName(const char* windows_name) {
-  return "/" + ObjectNameWithoutNamespace(PrefixedObjectName(windows_name));
+  return "/" + ObjectNameWithoutNamespace(ObjectName(windows_name));
 }
 
 bool AcquireSharedObject(const std::string& name, Disposition disposition, std::size_t size,

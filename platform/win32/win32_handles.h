@@ -1,6 +1,7 @@
 // Conversions between the opaque objects of platform.h and Windows
-// handles. Only the Windows backend's sources include this (it pulls in
-// <windows.h>, whose CreateMutex/OpenMutex macros it takes back out).
+// handles, and the backend's error mapping. Only the Windows backend's
+// sources include this (it pulls in <windows.h>, whose CreateMutex and
+// OpenMutex macros it takes back out).
 #pragma once
 
 #include <windows.h>
@@ -16,17 +17,9 @@ inline HANDLE HandleOf(MutexObject* mutex) { return reinterpret_cast<HANDLE>(mut
 inline HANDLE HandleOf(SectionObject* section) { return reinterpret_cast<HANDLE>(section); }
 inline MutexObject* AsMutex(HANDLE handle) { return reinterpret_cast<MutexObject*>(handle); }
 inline SectionObject* AsSection(HANDLE handle) { return reinterpret_cast<SectionObject*>(handle); }
-inline PSECURITY_DESCRIPTOR DescriptorOf(SecurityDescriptor* sd) {
-  return reinterpret_cast<PSECURITY_DESCRIPTOR>(sd);
-}
 
-// Attributes that hand `sd` to a create call, the handle not inheritable.
-inline SECURITY_ATTRIBUTES AttributesFor(SecurityDescriptor* sd) {
-  SECURITY_ATTRIBUTES attributes;
-  attributes.nLength = sizeof(SECURITY_ATTRIBUTES);
-  attributes.lpSecurityDescriptor = DescriptorOf(sd);
-  attributes.bInheritHandle = FALSE;
-  return attributes;
-}
+// The failure of `step`, with the reason that GetLastError gives: called
+// right after the failed call, before anything else can change it.
+OsFailure FailureAt(Step step);
 
 }  // namespace kha::platform::win32

@@ -6,6 +6,7 @@
 #include "platform/object_names.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_objects.h"
+#include "platform/win32/win32_security.h"
 
 namespace kha::platform::win32 {
 namespace {
@@ -15,19 +16,25 @@ constexpr DWORD kMutexAccess = 0x00100000;
 
 }  // namespace
 
-MutexObject* CreateNamedMutex(const char* name, SecurityDescriptor* sd) {
-  const std::string object_name = PrefixedObjectName(name);
-  SECURITY_ATTRIBUTES attributes = AttributesFor(sd);
-  // Not initially owned: set-up takes it through the ordinary lock.
-  return AsMutex(::CreateMutexA(sd != nullptr ? &attributes : nullptr, FALSE, object_name.c_str()));
+OsResult<MutexObject*> CreateNamedMutex(const char* name) {
+  const std::string object_name = ObjectName(name);
+  const OsResult<HANDLE> created =
+      CreateWithOpenAccess(Step::kCreateMutex, [&](SECURITY_ATTRIBUTES* attributes) {
+        // Not initially owned: set-up takes it through the ordinary lock.
+        return ::CreateMutexA(attributes, FALSE, object_name.c_str());
+      });
+  if (!created.ok()) return created.failure();
+  return AsMutex(created.value());
 }
 
-MutexObject* OpenNamedMutex(const char* name) {
-  const std::string object_name = PrefixedObjectName(name);
-  return AsMutex(::OpenMutexA(kMutexAccess, FALSE, object_name.c_str()));
+OsResult<MutexObject*> OpenNamedMutex(const char* name) {
+  const std::string object_name = ObjectName(name);
+  HANDLE handle = ::OpenMutexA(kMutexAccess, FALSE, object_name.c_str());
+  if (handle == nullptr) return FailureAt(Step::kOpenMutex);
+  return AsMutex(handle);
 }
 
-LockOutcome WaitForMutex(MutexObject* mutex) {
+OsResult<LockOutcome> LockNamedMutex(MutexObject* mutex) {
   switch (::WaitForSingleObject(HandleOf(mutex), INFINITE)) {
     case WAIT_OBJECT_0:
       return LockOutcome::kTaken;
@@ -35,11 +42,14 @@ LockOutcome WaitForMutex(MutexObject* mutex) {
       // The owner ended while holding it; the wait has made us the owner.
       return LockOutcome::kAbandoned;
     default:
-      return LockOutcome::kFailed;
+      return FailureAt(Step::kLockMutex);
   }
 }
 
-bool ReleaseNamedMutex(MutexObject* mutex) { return ::ReleaseMutex(HandleOf(mutex)) != FALSE; }
+OsResult<void> UnlockNamedMutex(MutexObject* mutex) {
+  if (::ReleaseMutex(HandleOf(mutex)) == FALSE) return FailureAt(Step::kUnlockMutex);
+  return {};
+}
 
 void CloseNamedMutex(MutexObject* mutex) {
   if (mutex != nullptr) ::CloseHandle(HandleOf(mutex));

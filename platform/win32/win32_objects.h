@@ -1,6 +1,7 @@
 // The Windows backend's kernel objects. The opaque objects of platform.h
-// are the Windows handles and the heap block of the descriptor themselves,
-// so the backend takes no memory of its own beyond that descriptor.
+// are the Windows handles themselves, so the backend takes no memory of
+// its own beyond the security descriptor of a creation
+// (win32_security.h).
 #pragma once
 
 #include <cstddef>
@@ -10,23 +11,18 @@
 
 namespace kha::platform::win32 {
 
-SecurityDescriptor* AllocateDescriptor();
-bool InitializeDescriptor(SecurityDescriptor* sd);
-bool SetNullDacl(SecurityDescriptor* sd);
-void FreeDescriptor(SecurityDescriptor* sd);
-
-MutexObject* CreateNamedMutex(const char* name, SecurityDescriptor* sd);
-MutexObject* OpenNamedMutex(const char* name);
-LockOutcome WaitForMutex(MutexObject* mutex);
-bool ReleaseNamedMutex(MutexObject* mutex);
+OsResult<MutexObject*> CreateNamedMutex(const char* name);
+OsResult<MutexObject*> OpenNamedMutex(const char* name);
+OsResult<LockOutcome> LockNamedMutex(MutexObject* mutex);
+OsResult<void> UnlockNamedMutex(MutexObject* mutex);
 void CloseNamedMutex(MutexObject* mutex);
 
-SectionObject* CreateNamedSection(const char* name, uint32_t size, SecurityDescriptor* sd);
-SectionObject* OpenNamedSection(const char* name);
-uint64_t MappedSectionSize(SectionObject* section);
-void* MapWholeSection(SectionObject* section, size_t* length);
-bool FlushWholeView(void* view);
-bool UnmapWholeView(void* view);
+OsResult<SectionObject*> CreateNamedSection(const char* name, uint32_t size);
+OsResult<SectionObject*> OpenNamedSection(const char* name);
+OsResult<uint64_t> MappedSectionSize(SectionObject* section);
+OsResult<View> MapWholeSection(SectionObject* section);
+OsResult<void> FlushWholeView(View view);
+OsResult<void> UnmapWholeView(View view);
 void CloseNamedSection(SectionObject* section);
 
 }  // namespace kha::platform::win32

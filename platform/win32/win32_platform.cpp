@@ -1,43 +1,49 @@
-// The Windows backend of the platform interface.
+// The Windows backend of the platform interface. Every failure carries
+// GetLastError as the failed call left it.
 #include "platform/platform.h"
+#include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_objects.h"
 
 namespace kha::platform {
+
+OsFailure win32::FailureAt(Step step) { return {step, static_cast<int>(::GetLastError())}; }
+
 namespace {
 
 class Win32Platform final : public Platform {
  public:
-  SecurityDescriptor* AllocateSecurityDescriptor() override { return win32::AllocateDescriptor(); }
-  bool InitializeSecurityDescriptor(SecurityDescriptor* sd) override {
-    return win32::InitializeDescriptor(sd);
+  OsResult<MutexObject*> CreateMutex(const char* name) override {
+    return win32::CreateNamedMutex(name);
   }
-  bool SetNullDacl(SecurityDescriptor* sd) override { return win32::SetNullDacl(sd); }
-  void FreeSecurityDescriptor(SecurityDescriptor* sd) override { win32::FreeDescriptor(sd); }
-
-  MutexObject* CreateMutex(const char* name, SecurityDescriptor* sd) override {
-    return win32::CreateNamedMutex(name, sd);
+  OsResult<MutexObject*> OpenMutex(const char* name) override {
+    return win32::OpenNamedMutex(name);
   }
-  MutexObject* OpenMutex(const char* name) override { return win32::OpenNamedMutex(name); }
-  LockOutcome LockMutex(MutexObject* mutex) override { return win32::WaitForMutex(mutex); }
-  bool UnlockMutex(MutexObject* mutex) override { return win32::ReleaseNamedMutex(mutex); }
+  OsResult<LockOutcome> LockMutex(MutexObject* mutex) override {
+    return win32::LockNamedMutex(mutex);
+  }
+  OsResult<void> UnlockMutex(MutexObject* mutex) override { return win32::UnlockNamedMutex(mutex); }
   void CloseMutex(MutexObject* mutex) override { win32::CloseNamedMutex(mutex); }
 
-  SectionObject* CreateSection(const char* name, uint32_t size, SecurityDescriptor* sd) override {
-    return win32::CreateNamedSection(name, size, sd);
+  OsResult<SectionObject*> CreateSection(const char* name, uint32_t size) override {
+    return win32::CreateNamedSection(name, size);
   }
-  SectionObject* OpenSection(const char* name) override { return win32::OpenNamedSection(name); }
-  uint64_t SectionSize(SectionObject* section) override {
+  OsResult<SectionObject*> OpenSection(const char* name) override {
+    return win32::OpenNamedSection(name);
+  }
+  OsResult<uint64_t> SectionSize(SectionObject* section) override {
     return win32::MappedSectionSize(section);
   }
-  void* MapView(SectionObject* section, size_t* length) override {
-    return win32::MapWholeSection(section, length);
+  OsResult<View> MapView(SectionObject* section) override {
+    return win32::MapWholeSection(section);
   }
-  bool FlushView(void* view, size_t /*length*/) override { return win32::FlushWholeView(view); }
-  bool UnmapView(void* view, size_t /*length*/) override { return win32::UnmapWholeView(view); }
+  OsResult<void> FlushView(View view) override { return win32::FlushWholeView(view); }
+  OsResult<void> UnmapView(View view) override { return win32::UnmapWholeView(view); }
   void CloseSection(SectionObject* section) override { win32::CloseNamedSection(section); }
 };
 
 }  // namespace
+
+void LeaveOsError(int error) { ::SetLastError(static_cast<DWORD>(error)); }
 
 // Windows has no fork: a new process starts with nothing of its parent's.
 void RunAroundFork(void (*)(), void (*)(), void (*)()) {}

@@ -5,6 +5,7 @@
 #include "platform/object_names.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_objects.h"
+#include "platform/win32/win32_security.h"
 
 namespace kha::platform::win32 {
 namespace {
@@ -22,41 +23,54 @@ size_t ViewLength(void* view) {
 
 }  // namespace
 
-SectionObject* CreateNamedSection(const char* name, uint32_t size, SecurityDescriptor* sd) {
-  const std::string object_name = PrefixedObjectName(name);
-  SECURITY_ATTRIBUTES attributes = AttributesFor(sd);
-  return AsSection(::CreateFileMappingA(INVALID_HANDLE_VALUE, sd != nullptr ? &attributes : nullptr,
-                                        kPageReadWrite, 0, size, object_name.c_str()));
+OsResult<SectionObject*> CreateNamedSection(const char* name, uint32_t size) {
+  const std::string object_name = ObjectName(name);
+  const OsResult<HANDLE> created =
+      CreateWithOpenAccess(Step::kCreateSection, [&](SECURITY_ATTRIBUTES* attributes) {
+        return ::CreateFileMappingA(INVALID_HANDLE_VALUE, attributes, kPageReadWrite, 0, size,
+                                    object_name.c_str());
+      });
+  if (!created.ok()) return created.failure();
+  return AsSection(created.value());
 }
 
-SectionObject* OpenNamedSection(const char* name) {
-  const std::string object_name = PrefixedObjectName(name);
-  return AsSection(::OpenFileMappingA(kMapForWriting, FALSE, object_name.c_str()));
+OsResult<SectionObject*> OpenNamedSection(const char* name) {
+  const std::string object_name = ObjectName(name);
+  HANDLE handle = ::OpenFileMappingA(kMapForWriting, FALSE, object_name.c_str());
+  if (handle == nullptr) return FailureAt(Step::kOpenSection);
+  return AsSection(handle);
 }
 
-uint64_t MappedSectionSize(SectionObject* section) {
-  size_t length = 0;
-  void* view = MapWholeSection(section, &length);
-  if (view == nullptr) return 0;
-  UnmapWholeView(view);
-  return length;
+// The section's own size is not to be had from its handle: the size of a
+// whole view of it is.
+OsResult<uint64_t> MappedSectionSize(SectionObject* section) {
+  const OsResult<View> view = MapWholeSection(section);
+  if (!view.ok()) return OsFailure{Step::kSectionSize, view.failure().error};
+  (void)UnmapWholeView(view.value());
+  return static_cast<uint64_t>(view.value().length);
 }
 
-void* MapWholeSection(SectionObject* section, size_t* length) {
-  void* view = ::MapViewOfFile(HandleOf(section), kMapForWriting, 0, 0, 0);
-  if (view == nullptr) return nullptr;
-  const size_t mapped = ViewLength(view);
-  if (mapped == 0) {
-    ::UnmapViewOfFile(view);
-    return nullptr;
+OsResult<View> MapWholeSection(SectionObject* section) {
+  void* address = ::MapViewOfFile(HandleOf(section), kMapForWriting, 0, 0, 0);
+  if (address == nullptr) return FailureAt(Step::kMapView);
+  const size_t length = ViewLength(address);
+  if (length == 0) {
+    const OsFailure failure = FailureAt(Step::kMapView);
+    ::UnmapViewOfFile(address);
+    return failure;
   }
-  *length = mapped;
-  return view;
+  return View{address, length};
 }
 
-bool FlushWholeView(void* view) { return ::FlushViewOfFile(view, 0) != FALSE; }
+OsResult<void> FlushWholeView(View view) {
+  if (::FlushViewOfFile(view.address, 0) == FALSE) return FailureAt(Step::kFlushView);
+  return {};
+}
 
-bool UnmapWholeView(void* view) { return ::UnmapViewOfFile(view) != FALSE; }
+OsResult<void> UnmapWholeView(View view) {
+  if (::UnmapViewOfFile(view.address) == FALSE) return FailureAt(Step::kUnmapView);
+  return {};
+}
 
 void CloseNamedSection(SectionObject* section) {
   if (section != nullptr) ::CloseHandle(HandleOf(section));

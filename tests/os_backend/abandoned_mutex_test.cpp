@@ -24,9 +24,10 @@ constexpr uint16_t kChildReposCount = 1;
 // Child: takes the mutex through the backend and ends at once, holding it
 // (no release, no close, no clean-up of any kind).
 int TakeMutexAndEnd(const std::vector<std::string>&) {
-  kha::platform::MutexObject* mutex = OsPlatform().OpenMutex(kha::platform::kHistAdminMutexName);
-  if (mutex == nullptr) return 2;
-  std::_Exit(OsPlatform().LockMutex(mutex) == LockOutcome::kTaken ? 0 : 3);
+  const auto mutex = OsPlatform().OpenMutex(kha::platform::kHistAdminMutexName);
+  if (!mutex.ok()) return 2;
+  const auto locked = OsPlatform().LockMutex(mutex.value());
+  std::_Exit(locked.ok() && locked.value() == LockOutcome::kTaken ? 0 : 3);
 }
 KHA_CHILD_ROLE("take-mutex-and-end", TakeMutexAndEnd);
 
@@ -41,23 +42,22 @@ int ChangeHeaderAndEndLocked(const std::vector<std::string>&) {
 KHA_CHILD_ROLE("change-header-and-end-locked", ChangeHeaderAndEndLocked);
 
 TEST(AbandonedMutex, BackendReportsItAndHandsItOver) {
-  kha::platform::SecurityDescriptor* sd = OsPlatform().AllocateSecurityDescriptor();
-  ASSERT_NE(sd, nullptr);
-  ASSERT_TRUE(OsPlatform().InitializeSecurityDescriptor(sd));
-  ASSERT_TRUE(OsPlatform().SetNullDacl(sd));
-  kha::platform::MutexObject* mutex =
-      OsPlatform().CreateMutex(kha::platform::kHistAdminMutexName, sd);
-  OsPlatform().FreeSecurityDescriptor(sd);
-  ASSERT_NE(mutex, nullptr);
+  const auto created = OsPlatform().CreateMutex(kha::platform::kHistAdminMutexName);
+  ASSERT_TRUE(created.ok());
+  kha::platform::MutexObject* mutex = created.value();
 
   kha::test::Child child("take-mutex-and-end");
   ASSERT_EQ(child.Wait(), 0);
 
-  EXPECT_EQ(OsPlatform().LockMutex(mutex), LockOutcome::kAbandoned);
-  EXPECT_TRUE(OsPlatform().UnlockMutex(mutex));
+  const auto abandoned = OsPlatform().LockMutex(mutex);
+  ASSERT_TRUE(abandoned.ok());
+  EXPECT_EQ(abandoned.value(), LockOutcome::kAbandoned);
+  EXPECT_TRUE(OsPlatform().UnlockMutex(mutex).ok());
   // Taken over once, it is an ordinary mutex again.
-  EXPECT_EQ(OsPlatform().LockMutex(mutex), LockOutcome::kTaken);
-  EXPECT_TRUE(OsPlatform().UnlockMutex(mutex));
+  const auto taken = OsPlatform().LockMutex(mutex);
+  ASSERT_TRUE(taken.ok());
+  EXPECT_EQ(taken.value(), LockOutcome::kTaken);
+  EXPECT_TRUE(OsPlatform().UnlockMutex(mutex).ok());
   OsPlatform().CloseMutex(mutex);
 }
 

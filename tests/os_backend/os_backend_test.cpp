@@ -2,6 +2,7 @@
 // names, sizes and sharing between processes.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -17,114 +18,102 @@ using kha::platform::LockOutcome;
 using kha::platform::MutexObject;
 using kha::platform::OsPlatform;
 using kha::platform::SectionObject;
-using kha::platform::SecurityDescriptor;
+using kha::platform::Step;
+using kha::platform::View;
 
 constexpr uint32_t kSectionBytes = 100000;
 constexpr char kChildMark[] = "written by the child";
 
-// A descriptor prepared as the core prepares one for a creation.
-class OpenAccessDescriptor {
- public:
-  OpenAccessDescriptor() : sd_(OsPlatform().AllocateSecurityDescriptor()) {
-    ok_ = sd_ != nullptr && OsPlatform().InitializeSecurityDescriptor(sd_) &&
-          OsPlatform().SetNullDacl(sd_);
-  }
-  ~OpenAccessDescriptor() {
-    if (sd_ != nullptr) OsPlatform().FreeSecurityDescriptor(sd_);
-  }
-  OpenAccessDescriptor(const OpenAccessDescriptor&) = delete;
-  OpenAccessDescriptor& operator=(const OpenAccessDescriptor&) = delete;
-
-  bool ok() const { return ok_; }
-  SecurityDescriptor* get() const { return sd_; }
-
- private:
-  SecurityDescriptor* sd_;
-  bool ok_ = false;
-};
+// What the OS says of a name that names nothing, and of an unlock by a
+// thread that holds nothing.
+#if defined(_WIN32)
+constexpr int kNoSuchObject = 2;  // ERROR_FILE_NOT_FOUND
+constexpr int kNotOwner = 288;    // ERROR_NOT_OWNER
+#else
+constexpr int kNoSuchObject = ENOENT;
+constexpr int kNotOwner = EPERM;
+#endif
 
 // Child: opens the section by name, checks what the parent wrote at the
 // start and writes its mark behind it.
 int WriteChildMark(const std::vector<std::string>&) {
-  SectionObject* section = OsPlatform().OpenSection(kHistAdminSectionName);
-  if (section == nullptr) return 2;
-  size_t length = 0;
-  void* view = OsPlatform().MapView(section, &length);
-  if (view == nullptr || length < kSectionBytes) return 3;
-  auto* bytes = static_cast<unsigned char*>(view);
+  const auto section = OsPlatform().OpenSection(kHistAdminSectionName);
+  if (!section.ok()) return 2;
+  const auto view = OsPlatform().MapView(section.value());
+  if (!view.ok() || view.value().length < kSectionBytes) return 3;
+  auto* bytes = static_cast<unsigned char*>(view.value().address);
   const bool saw_parent = bytes[0] == 0x5A && bytes[kSectionBytes - 1] == 0xA5;
   std::memcpy(bytes + 16, kChildMark, sizeof kChildMark);
-  OsPlatform().FlushView(view, length);
-  OsPlatform().UnmapView(view, length);
-  OsPlatform().CloseSection(section);
+  (void)OsPlatform().FlushView(view.value());
+  (void)OsPlatform().UnmapView(view.value());
+  OsPlatform().CloseSection(section.value());
   return saw_parent ? 0 : 4;
 }
 KHA_CHILD_ROLE("write-child-mark", WriteChildMark);
 
-TEST(OsBackend, DescriptorStepsSucceed) {
-  OpenAccessDescriptor sd;
-  EXPECT_TRUE(sd.ok());
-}
+TEST(OsBackend, OpenFindsOnlyLiveObjectsAndSaysWhyNot) {
+  const auto missing_mutex = OsPlatform().OpenMutex(kHistAdminMutexName);
+  ASSERT_FALSE(missing_mutex.ok());
+  EXPECT_EQ(missing_mutex.failure().step, Step::kOpenMutex);
+  EXPECT_EQ(missing_mutex.failure().error, kNoSuchObject);
+  const auto missing_section = OsPlatform().OpenSection(kHistAdminSectionName);
+  ASSERT_FALSE(missing_section.ok());
+  EXPECT_EQ(missing_section.failure().step, Step::kOpenSection);
+  EXPECT_EQ(missing_section.failure().error, kNoSuchObject);
 
-TEST(OsBackend, OpenFindsOnlyLiveObjects) {
-  EXPECT_EQ(OsPlatform().OpenMutex(kHistAdminMutexName), nullptr);
-  EXPECT_EQ(OsPlatform().OpenSection(kHistAdminSectionName), nullptr);
-
-  OpenAccessDescriptor sd;
-  ASSERT_TRUE(sd.ok());
-  MutexObject* created = OsPlatform().CreateMutex(kHistAdminMutexName, sd.get());
-  ASSERT_NE(created, nullptr);
-  MutexObject* opened = OsPlatform().OpenMutex(kHistAdminMutexName);
-  ASSERT_NE(opened, nullptr);
-  OsPlatform().CloseMutex(opened);
-  OsPlatform().CloseMutex(created);
+  const auto created = OsPlatform().CreateMutex(kHistAdminMutexName);
+  ASSERT_TRUE(created.ok());
+  const auto opened = OsPlatform().OpenMutex(kHistAdminMutexName);
+  ASSERT_TRUE(opened.ok());
+  OsPlatform().CloseMutex(opened.value());
+  OsPlatform().CloseMutex(created.value());
   // The last handle is gone, and with it the object.
-  EXPECT_EQ(OsPlatform().OpenMutex(kHistAdminMutexName), nullptr);
+  EXPECT_FALSE(OsPlatform().OpenMutex(kHistAdminMutexName).ok());
 }
 
 TEST(OsBackend, SectionIsZeroedMapsWholeAndKeepsItsFirstSize) {
-  OpenAccessDescriptor sd;
-  ASSERT_TRUE(sd.ok());
-  SectionObject* section =
-      OsPlatform().CreateSection(kHistAdminSectionName, kSectionBytes, sd.get());
-  ASSERT_NE(section, nullptr);
+  const auto section = OsPlatform().CreateSection(kHistAdminSectionName, kSectionBytes);
+  ASSERT_TRUE(section.ok());
   // Whole pages at most: the view may be rounded up, never cut short.
-  const uint64_t size = OsPlatform().SectionSize(section);
-  EXPECT_GE(size, kSectionBytes);
-  EXPECT_LT(size, kSectionBytes + 65536u);
+  const auto size = OsPlatform().SectionSize(section.value());
+  ASSERT_TRUE(size.ok());
+  EXPECT_GE(size.value(), kSectionBytes);
+  EXPECT_LT(size.value(), kSectionBytes + 65536u);
 
-  size_t length = 0;
-  void* view = OsPlatform().MapView(section, &length);
-  ASSERT_NE(view, nullptr);
-  EXPECT_EQ(length, size);
-  const auto* bytes = static_cast<const unsigned char*>(view);
+  const auto mapped = OsPlatform().MapView(section.value());
+  ASSERT_TRUE(mapped.ok());
+  const View view = mapped.value();
+  EXPECT_EQ(view.length, size.value());
+  const auto* bytes = static_cast<const unsigned char*>(view.address);
   size_t nonzero = 0;
-  for (size_t i = 0; i < length; ++i) nonzero += bytes[i] != 0 ? 1 : 0;
+  for (size_t i = 0; i < view.length; ++i) nonzero += bytes[i] != 0 ? 1 : 0;
   EXPECT_EQ(nonzero, 0u);
 
   // A second create of a live name opens it: the size asked for is ignored.
-  SectionObject* again =
-      OsPlatform().CreateSection(kHistAdminSectionName, 4 * kSectionBytes, sd.get());
-  ASSERT_NE(again, nullptr);
-  EXPECT_EQ(OsPlatform().SectionSize(again), size);
-  OsPlatform().CloseSection(again);
+  const auto again = OsPlatform().CreateSection(kHistAdminSectionName, 4 * kSectionBytes);
+  ASSERT_TRUE(again.ok());
+  const auto size_again = OsPlatform().SectionSize(again.value());
+  ASSERT_TRUE(size_again.ok());
+  EXPECT_EQ(size_again.value(), size.value());
+  OsPlatform().CloseSection(again.value());
 
-  EXPECT_TRUE(OsPlatform().FlushView(view, length));
-  EXPECT_TRUE(OsPlatform().UnmapView(view, length));
-  // A flush of a view that is no longer mapped is a failure, not a no-op.
-  EXPECT_FALSE(OsPlatform().FlushView(view, length));
-  OsPlatform().CloseSection(section);
+  EXPECT_TRUE(OsPlatform().FlushView(view).ok());
+  EXPECT_TRUE(OsPlatform().UnmapView(view).ok());
+  // A flush of a view that is no longer mapped is a failure, not a no-op,
+  // and the OS says why.
+  const auto flushed = OsPlatform().FlushView(view);
+  ASSERT_FALSE(flushed.ok());
+  EXPECT_EQ(flushed.failure().step, Step::kFlushView);
+  EXPECT_NE(flushed.failure().error, 0);
+  OsPlatform().CloseSection(section.value());
 }
 
 TEST(OsBackend, AnotherProcessSharesTheSectionBytes) {
-  OpenAccessDescriptor sd;
-  ASSERT_TRUE(sd.ok());
-  SectionObject* section =
-      OsPlatform().CreateSection(kHistAdminSectionName, kSectionBytes, sd.get());
-  ASSERT_NE(section, nullptr);
-  size_t length = 0;
-  auto* bytes = static_cast<unsigned char*>(OsPlatform().MapView(section, &length));
-  ASSERT_NE(bytes, nullptr);
+  const auto section = OsPlatform().CreateSection(kHistAdminSectionName, kSectionBytes);
+  ASSERT_TRUE(section.ok());
+  const auto view = OsPlatform().MapView(section.value());
+  ASSERT_TRUE(view.ok());
+  auto* bytes = static_cast<unsigned char*>(view.value().address);
   bytes[0] = 0x5A;
   bytes[kSectionBytes - 1] = 0xA5;
 
@@ -132,21 +121,27 @@ TEST(OsBackend, AnotherProcessSharesTheSectionBytes) {
   EXPECT_EQ(child.Wait(), 0);
   EXPECT_STREQ(reinterpret_cast<const char*>(bytes + 16), kChildMark);
 
-  OsPlatform().UnmapView(bytes, length);
-  OsPlatform().CloseSection(section);
+  (void)OsPlatform().UnmapView(view.value());
+  OsPlatform().CloseSection(section.value());
 }
 
 TEST(OsBackend, MutexIsReentrantForItsThread) {
-  OpenAccessDescriptor sd;
-  ASSERT_TRUE(sd.ok());
-  MutexObject* mutex = OsPlatform().CreateMutex(kHistAdminMutexName, sd.get());
-  ASSERT_NE(mutex, nullptr);
-  EXPECT_EQ(OsPlatform().LockMutex(mutex), LockOutcome::kTaken);
-  EXPECT_EQ(OsPlatform().LockMutex(mutex), LockOutcome::kTaken);
-  EXPECT_TRUE(OsPlatform().UnlockMutex(mutex));
-  EXPECT_TRUE(OsPlatform().UnlockMutex(mutex));
-  // Released as often as taken: one more release is refused.
-  EXPECT_FALSE(OsPlatform().UnlockMutex(mutex));
+  const auto created = OsPlatform().CreateMutex(kHistAdminMutexName);
+  ASSERT_TRUE(created.ok());
+  MutexObject* mutex = created.value();
+  for (int hold = 0; hold < 2; ++hold) {
+    const auto locked = OsPlatform().LockMutex(mutex);
+    ASSERT_TRUE(locked.ok());
+    EXPECT_EQ(locked.value(), LockOutcome::kTaken);
+  }
+  EXPECT_TRUE(OsPlatform().UnlockMutex(mutex).ok());
+  EXPECT_TRUE(OsPlatform().UnlockMutex(mutex).ok());
+  // Released as often as taken: one more release is refused, as the OS
+  // refuses an unlock by a thread that does not own the mutex.
+  const auto refused = OsPlatform().UnlockMutex(mutex);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.failure().step, Step::kUnlockMutex);
+  EXPECT_EQ(refused.failure().error, kNotOwner);
   OsPlatform().CloseMutex(mutex);
 }
 

@@ -18,15 +18,12 @@ using kha::platform::OsPlatform;
 class MutexLine : public testing::Test {
  protected:
   void SetUp() override {
-    kha::platform::SecurityDescriptor* sd = OsPlatform().AllocateSecurityDescriptor();
-    ASSERT_NE(sd, nullptr);
-    ASSERT_TRUE(OsPlatform().InitializeSecurityDescriptor(sd));
-    ASSERT_TRUE(OsPlatform().SetNullDacl(sd));
-    first_ = OsPlatform().CreateMutex(kha::platform::kHistAdminMutexName, sd);
-    OsPlatform().FreeSecurityDescriptor(sd);
-    ASSERT_NE(first_, nullptr);
-    second_ = OsPlatform().OpenMutex(kha::platform::kHistAdminMutexName);
-    ASSERT_NE(second_, nullptr);
+    const auto first = OsPlatform().CreateMutex(kha::platform::kHistAdminMutexName);
+    ASSERT_TRUE(first.ok());
+    first_ = first.value();
+    const auto second = OsPlatform().OpenMutex(kha::platform::kHistAdminMutexName);
+    ASSERT_TRUE(second.ok());
+    second_ = second.value();
   }
   void TearDown() override {
     if (second_ != nullptr) OsPlatform().CloseMutex(second_);
@@ -37,23 +34,28 @@ class MutexLine : public testing::Test {
   MutexObject* second_ = nullptr;
 };
 
+bool Taken(MutexObject* mutex) {
+  const auto locked = OsPlatform().LockMutex(mutex);
+  return locked.ok() && locked.value() == LockOutcome::kTaken;
+}
+
 // `holder` holds; a thread waits through `waiter` long past the moment
 // after which it is owed the mutex; `holder` lets go and comes straight
 // back: the waiter goes first.
 void ExpectTheWaiterGetsTheNextTurn(MutexObject* holder, MutexObject* waiter_handle) {
-  ASSERT_EQ(OsPlatform().LockMutex(holder), LockOutcome::kTaken);
+  ASSERT_TRUE(Taken(holder));
   std::atomic<bool> waiter_had_it{false};
   std::thread waiter([&] {
-    if (OsPlatform().LockMutex(waiter_handle) != LockOutcome::kTaken) return;
+    if (!Taken(waiter_handle)) return;
     waiter_had_it = true;
-    OsPlatform().UnlockMutex(waiter_handle);
+    (void)OsPlatform().UnlockMutex(waiter_handle);
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_FALSE(waiter_had_it);
-  ASSERT_TRUE(OsPlatform().UnlockMutex(holder));
-  ASSERT_EQ(OsPlatform().LockMutex(holder), LockOutcome::kTaken);
+  ASSERT_TRUE(OsPlatform().UnlockMutex(holder).ok());
+  ASSERT_TRUE(Taken(holder));
   EXPECT_TRUE(waiter_had_it);
-  EXPECT_TRUE(OsPlatform().UnlockMutex(holder));
+  EXPECT_TRUE(OsPlatform().UnlockMutex(holder).ok());
   waiter.join();
 }
 

@@ -31,10 +31,8 @@ bool HasNullDacl(HANDLE object) {
 class Win32Security : public kha::test::RegionTest {};
 
 TEST_F(Win32Security, BothObjectsHaveANullDacl) {
-  const std::string mutex_name =
-      kha::platform::PrefixedObjectName(kha::platform::kHistAdminMutexName);
-  const std::string section_name =
-      kha::platform::PrefixedObjectName(kha::platform::kHistAdminSectionName);
+  const std::string mutex_name = kha::platform::ObjectName(kha::platform::kHistAdminMutexName);
+  const std::string section_name = kha::platform::ObjectName(kha::platform::kHistAdminSectionName);
   HANDLE mutex = OpenMutexA(READ_CONTROL | SYNCHRONIZE, FALSE, mutex_name.c_str());
   ASSERT_NE(mutex, nullptr);
   HANDLE section = OpenFileMappingA(READ_CONTROL | FILE_MAP_READ, FALSE, section_name.c_str());

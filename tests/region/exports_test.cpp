@@ -1,12 +1,17 @@
 // The shared library exports exactly the interface's C names: nothing of
-// the C++ inside leaks, and no listed name is missing.
+// the C++ inside leaks, and no listed name is missing. The shipped one
+// holds nothing of the test build: no name prefix, no fault injection, no
+// way to put another platform in front of the OS.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
+
+#include "platform/testing/name_prefix.h"
 
 namespace {
 
@@ -51,6 +56,22 @@ TEST(Exports, SharedLibraryExportsExactlyTheListedNames) {
   const std::set<std::string> exported = ExportedNames();
   EXPECT_EQ(listed.size(), 32u);
   EXPECT_EQ(exported, listed);
+}
+
+std::string Contents(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_TRUE(in.good()) << path;
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(Exports, OnlyTheTestBuildHoldsTheTestParts) {
+  const std::string shipped = Contents(KHA_SHARED_LIBRARY);
+  const std::string test_build = Contents(KHA_TEST_SHARED_LIBRARY);
+  for (const char* part :
+       {kha::platform::kNamePrefixVariable, "FaultInjectingPlatform", "SetActivePlatform"}) {
+    EXPECT_EQ(shipped.find(part), std::string::npos) << part;
+    EXPECT_NE(test_build.find(part), std::string::npos) << part;
+  }
 }
 
 }  // namespace

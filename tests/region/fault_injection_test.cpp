@@ -1,6 +1,6 @@
 // Every failure path of set-up, attach, detach and flush, made to happen by
 // failing the operating-system calls behind them, with what the process
-// still holds afterwards.
+// still holds afterwards and the OS reason the caller is left with.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -13,12 +13,18 @@
 #include "region/lifecycle.h"
 #include "support/fault_platform.h"
 #include "support/fault_sweep.h"
+#include "support/os_error.h"
 #include "support/region_fixture.h"
 
 namespace {
 
 using kha::platform::Call;
+using kha::platform::kInjectedError;
+using kha::platform::OsFailure;
+using kha::platform::Step;
+using kha::test::CallKeepingOsError;
 using kha::test::DetachCompletely;
+using kha::test::ResultAndError;
 using kha::test::RunFaultSweep;
 using kha::test::ScopedFaultPlatform;
 
@@ -30,12 +36,13 @@ class OtherHolder {
  public:
   explicit OtherHolder(uint32_t size = kSize) {
     auto& os = kha::platform::OsPlatform();
-    kha::platform::SecurityDescriptor* sd = os.AllocateSecurityDescriptor();
-    os.InitializeSecurityDescriptor(sd);
-    os.SetNullDacl(sd);
-    mutex_ = os.CreateMutex(kha::platform::kHistAdminMutexName, sd);
-    section_ = os.CreateSection(kha::platform::kHistAdminSectionName, size, sd);
-    os.FreeSecurityDescriptor(sd);
+    if (const auto mutex = os.CreateMutex(kha::platform::kHistAdminMutexName); mutex.ok()) {
+      mutex_ = mutex.value();
+    }
+    if (const auto section = os.CreateSection(kha::platform::kHistAdminSectionName, size);
+        section.ok()) {
+      section_ = section.value();
+    }
   }
   ~OtherHolder() {
     auto& os = kha::platform::OsPlatform();
@@ -54,21 +61,30 @@ void ExpectAttachedHolding(const ScopedFaultPlatform& faults) {
   EXPECT_EQ(faults->OpenMutexes(), 1);
   EXPECT_EQ(faults->OpenSections(), 2);
   EXPECT_EQ(faults->MappedViews(), 2);
-  EXPECT_EQ(faults->HeldDescriptors(), 0);
 }
 
 // Every call of set-up or attach failed in turn (a failed lock or unlock
 // is not examined, so those runs succeed). After a failure nothing may be
-// held; after a success exactly one attach is held, which is given back.
-// Returns the number of runs that met a failure.
+// held and the caller has the injected OS error; after a success exactly
+// one attach is held, which is given back. Returns the number of runs that
+// met a failure.
 int Sweep(ScopedFaultPlatform& faults, std::function<int32_t()> operation,
           std::set<int32_t> promised) {
   promised.insert(KHA_OK);
+  int error = 0;
   return static_cast<int>(
       RunFaultSweep(faults, {.promised = promised,
-                             .operation = std::move(operation),
+                             .operation =
+                                 [&] {
+                                   const auto [result, left] = CallKeepingOsError(operation);
+                                   error = left;
+                                   return result;
+                                 },
                              .after =
                                  [&](int, int32_t result, bool) {
+                                   if (result != KHA_OK) {
+                                     EXPECT_EQ(error, kInjectedError);
+                                   }
                                    if (result == KHA_OK) {
                                      ExpectAttachedHolding(faults);
                                      EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
@@ -80,28 +96,24 @@ int Sweep(ScopedFaultPlatform& faults, std::function<int32_t()> operation,
           .size());
 }
 
+// Create mutex, lock, create section, its size, map, then the journal:
+// open (none yet), create, map; unlock.
+constexpr int kSetupCalls = 9;
+
 TEST(FaultInjection, SetupSweepFailsWithAPromisedCodeAndHoldsNothing) {
   ScopedFaultPlatform faults;
-  // Two descriptors (3 calls each), create mutex, lock, create section,
-  // its size, map, then the journal: open (none yet), a descriptor,
-  // create, map; unlock.
   EXPECT_EQ(Sweep(faults, [] { return SetupAndAttachToKestiHistAdminSharedMemory(kSize); },
-                  {KHA_NO_MEMORY, KHA_INIT_SECURITY_FAILED, KHA_SET_SECURITY_FAILED,
-                   KHA_CREATE_MUTEX_FAILED, KHA_CREATE_MAPPING_FAILED, KHA_MAP_VIEW_FAILED}),
-            18);
+                  {KHA_CREATE_MUTEX_FAILED, KHA_CREATE_MAPPING_FAILED, KHA_MAP_VIEW_FAILED}),
+            kSetupCalls);
 }
 
 TEST(FaultInjection, SetupSweepWhileAnotherProcessHoldsTheRegion) {
   OtherHolder other;
   ASSERT_TRUE(other.Holds());
   ScopedFaultPlatform faults;
-  // Two descriptors (3 calls each), create mutex, lock, create section,
-  // its size, map, then the journal: open (none yet), a descriptor,
-  // create, map; unlock.
   EXPECT_EQ(Sweep(faults, [] { return SetupAndAttachToKestiHistAdminSharedMemory(kSize); },
-                  {KHA_NO_MEMORY, KHA_INIT_SECURITY_FAILED, KHA_SET_SECURITY_FAILED,
-                   KHA_CREATE_MUTEX_FAILED, KHA_CREATE_MAPPING_FAILED, KHA_MAP_VIEW_FAILED}),
-            18);
+                  {KHA_CREATE_MUTEX_FAILED, KHA_CREATE_MAPPING_FAILED, KHA_MAP_VIEW_FAILED}),
+            kSetupCalls);
 }
 
 TEST(FaultInjection, AttachSweepFailsWithAPromisedCodeAndHoldsNothing) {
@@ -109,12 +121,11 @@ TEST(FaultInjection, AttachSweepFailsWithAPromisedCodeAndHoldsNothing) {
   ASSERT_TRUE(other.Holds());
   ScopedFaultPlatform faults;
   // Open mutex, lock, open section, map, then the journal, which the
-  // other holder did not make: open, a descriptor, create, map; unlock.
-  EXPECT_EQ(
-      Sweep(faults, [] { return AttachToKestiHistAdminSharedMemory(); },
-            {KHA_OPEN_MUTEX_FAILED, KHA_OPEN_MAPPING_FAILED, KHA_MAP_VIEW_FAILED, KHA_NO_MEMORY,
-             KHA_INIT_SECURITY_FAILED, KHA_SET_SECURITY_FAILED, KHA_CREATE_MAPPING_FAILED}),
-      11);
+  // other holder did not make: open, create, map; unlock.
+  EXPECT_EQ(Sweep(faults, [] { return AttachToKestiHistAdminSharedMemory(); },
+                  {KHA_OPEN_MUTEX_FAILED, KHA_OPEN_MAPPING_FAILED, KHA_MAP_VIEW_FAILED,
+                   KHA_CREATE_MAPPING_FAILED}),
+            8);
 }
 
 TEST(FaultInjection, RefusedSetupsHoldNothing) {
@@ -128,7 +139,10 @@ TEST(FaultInjection, RefusedSetupsHoldNothing) {
     // not claim bytes that do not exist.
     OtherHolder other(kSize / 2);
     ASSERT_TRUE(other.Holds());
-    EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_CREATE_MAPPING_FAILED);
+    // No OS reason: the OS did what was asked.
+    EXPECT_EQ(CallKeepingOsError([] { return SetupAndAttachToKestiHistAdminSharedMemory(kSize); },
+                                 kInjectedError),
+              ResultAndError(KHA_CREATE_MAPPING_FAILED, 0));
     EXPECT_TRUE(faults.HoldsNothing());
     EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
     // Asking for no more than exists works, and a bigger section keeps
@@ -144,57 +158,73 @@ TEST(FaultInjection, RefusedSetupsHoldNothing) {
 
 struct StepFailure {
   Call call;
+  Step step;  // where inside the call it fails
   int32_t expected;
 };
 
-TEST(FaultInjection, EachSetupStepReportsItsOwnCode) {
-  const std::vector<StepFailure> steps = {
-      {Call::kAllocateSecurityDescriptor, KHA_NO_MEMORY},
-      {Call::kInitializeSecurityDescriptor, KHA_INIT_SECURITY_FAILED},
-      {Call::kSetNullDacl, KHA_SET_SECURITY_FAILED},
-      {Call::kCreateMutex, KHA_CREATE_MUTEX_FAILED},
-      {Call::kCreateSection, KHA_CREATE_MAPPING_FAILED},
-      {Call::kSectionSize, KHA_CREATE_MAPPING_FAILED},
-      {Call::kMapView, KHA_MAP_VIEW_FAILED},
-      {Call::kLockMutex, KHA_CREATE_MUTEX_FAILED},  // never a set-up without the mutex
-      {Call::kUnlockMutex, KHA_OK},                 // the unlock's outcome is not examined
-  };
-  ScopedFaultPlatform faults;
+// Fails each step once, each with an error number of its own, and expects
+// its code, that number left for the caller, and nothing held.
+void ExpectEachStepsCode(ScopedFaultPlatform& faults, const std::vector<StepFailure>& steps,
+                         const std::function<int32_t()>& operation) {
+  int error = 100;
   for (const StepFailure& step : steps) {
-    SCOPED_TRACE(static_cast<int>(step.call));
-    faults->FailNth(step.call, 1);
-    EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), step.expected);
+    SCOPED_TRACE(static_cast<int>(step.step));
+    ++error;
+    faults->FailNth(step.call, 1, OsFailure{step.step, error});
+    const auto [result, left] = CallKeepingOsError(operation);
+    EXPECT_EQ(result, step.expected);
+    if (step.expected != KHA_OK) {
+      EXPECT_EQ(left, error);
+    }
     faults->Reset();
     DetachCompletely();
     EXPECT_TRUE(faults.HoldsNothing());
   }
-  // The second security descriptor is the section's: the mutex is closed
-  // again when the section cannot be created.
-  faults->FailNth(Call::kAllocateSecurityDescriptor, 2);
-  EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_NO_MEMORY);
-  faults->Reset();
-  EXPECT_TRUE(faults.HoldsNothing());
 }
 
-TEST(FaultInjection, EachAttachStepReportsItsOwnCode) {
+TEST(FaultInjection, EachSetupStepReportsItsOwnCodeAndOsError) {
+  const std::vector<StepFailure> steps = {
+      // A create fails at a descriptor step on Windows only, but the core
+      // maps each such step to its code on every system.
+      {Call::kCreateMutex, Step::kAllocateDescriptor, KHA_NO_MEMORY},
+      {Call::kCreateMutex, Step::kInitializeDescriptor, KHA_INIT_SECURITY_FAILED},
+      {Call::kCreateMutex, Step::kSetNullDacl, KHA_SET_SECURITY_FAILED},
+      {Call::kCreateMutex, Step::kCreateMutex, KHA_CREATE_MUTEX_FAILED},
+      // The mutex is closed again when the section cannot be created.
+      {Call::kCreateSection, Step::kAllocateDescriptor, KHA_NO_MEMORY},
+      {Call::kCreateSection, Step::kSetNullDacl, KHA_SET_SECURITY_FAILED},
+      {Call::kCreateSection, Step::kCreateSection, KHA_CREATE_MAPPING_FAILED},
+      {Call::kSectionSize, Step::kSectionSize, KHA_CREATE_MAPPING_FAILED},
+      {Call::kMapView, Step::kMapView, KHA_MAP_VIEW_FAILED},
+      // Never a set-up without the mutex; the unlock's outcome is not examined.
+      {Call::kLockMutex, Step::kLockMutex, KHA_CREATE_MUTEX_FAILED},
+      {Call::kUnlockMutex, Step::kUnlockMutex, KHA_OK},
+  };
+  ScopedFaultPlatform faults;
+  ExpectEachStepsCode(faults, steps,
+                      [] { return SetupAndAttachToKestiHistAdminSharedMemory(kSize); });
+  // A failure without an OS reason leaves 0, also right after one with a
+  // reason.
+  faults->FailNth(Call::kMapView, 1);
+  EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_MAP_VIEW_FAILED);
+  faults->Reset();
+  EXPECT_EQ(
+      CallKeepingOsError([] { return DetachFromKestiHistAdminSharedMemory(); }, kInjectedError),
+      ResultAndError(KHA_NOT_MAPPED, 0));
+}
+
+TEST(FaultInjection, EachAttachStepReportsItsOwnCodeAndOsError) {
   OtherHolder other;
   ASSERT_TRUE(other.Holds());
   const std::vector<StepFailure> steps = {
-      {Call::kOpenMutex, KHA_OPEN_MUTEX_FAILED},
-      {Call::kOpenSection, KHA_OPEN_MAPPING_FAILED},
-      {Call::kMapView, KHA_MAP_VIEW_FAILED},
-      {Call::kLockMutex, KHA_OPEN_MUTEX_FAILED},
-      {Call::kUnlockMutex, KHA_OK},
+      {Call::kOpenMutex, Step::kOpenMutex, KHA_OPEN_MUTEX_FAILED},
+      {Call::kOpenSection, Step::kOpenSection, KHA_OPEN_MAPPING_FAILED},
+      {Call::kMapView, Step::kMapView, KHA_MAP_VIEW_FAILED},
+      {Call::kLockMutex, Step::kLockMutex, KHA_OPEN_MUTEX_FAILED},
+      {Call::kUnlockMutex, Step::kUnlockMutex, KHA_OK},
   };
   ScopedFaultPlatform faults;
-  for (const StepFailure& step : steps) {
-    SCOPED_TRACE(static_cast<int>(step.call));
-    faults->FailNth(step.call, 1);
-    EXPECT_EQ(AttachToKestiHistAdminSharedMemory(), step.expected);
-    faults->Reset();
-    DetachCompletely();
-    EXPECT_TRUE(faults.HoldsNothing());
-  }
+  ExpectEachStepsCode(faults, steps, [] { return AttachToKestiHistAdminSharedMemory(); });
 }
 
 // A failed wait is refused, never run without the mutex: the operation
@@ -221,7 +251,8 @@ TEST(FaultInjection, DetachWhoseUnmapFailsKeepsTheLoweredCountAndBothHandles) {
   ASSERT_EQ(AttachToKestiHistAdminSharedMemory(), KHA_OK);
   EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
   faults->FailNth(Call::kUnmapView, 1);
-  EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_UNMAP_VIEW_FAILED);
+  EXPECT_EQ(CallKeepingOsError([] { return DetachFromKestiHistAdminSharedMemory(); }),
+            ResultAndError(KHA_UNMAP_VIEW_FAILED, kInjectedError));
   faults->Reset();
   ExpectAttachedHolding(faults);
   // The count is 0: nothing more to detach, and the held section handle
@@ -271,7 +302,8 @@ TEST(FaultInjection, FailedFlushIsReportedAfterTheWrite) {
   KestiHistAdminTuningData tuning{};
   tuning.TuningValue1 = 42;
   faults->FailNth(Call::kFlushView, 1);
-  EXPECT_EQ(PutKestiHistAdminTuningData(&tuning), KHA_FLUSH_VIEW_FAILED);
+  EXPECT_EQ(CallKeepingOsError([&] { return PutKestiHistAdminTuningData(&tuning); }),
+            ResultAndError(KHA_FLUSH_VIEW_FAILED, kInjectedError));
   faults->FailNth(Call::kFlushView, 1);
   EXPECT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, -1, 7, -1, -1), KHA_FLUSH_VIEW_FAILED);
   faults->Reset();

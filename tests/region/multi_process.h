@@ -14,6 +14,7 @@
 
 #include "kestihistadmin.h"
 #include "platform/platform.h"
+#include "platform/testing/name_prefix.h"
 #include "support/child_process.h"
 #include "support/live_objects.h"
 #include "support/region_fixture.h"

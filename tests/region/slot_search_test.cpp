@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "kestihistadmin.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injecting_platform.h"
 #include "region/layout.h"
 #include "region/locking.h"
 #include "region/process_state.h"

@@ -21,6 +21,7 @@
 #include "figures.h"
 #include "kestihistadmin.h"
 #include "platform/posix/posix_objects.h"
+#include "platform/testing/name_prefix.h"
 #include "region/process_state.h"
 #include "support/child_process.h"
 #include "support/live_objects.h"

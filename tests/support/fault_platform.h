@@ -3,8 +3,9 @@
 // library still holds afterwards.
 #pragma once
 
-#include "platform/fault_injection.h"
 #include "platform/platform.h"
+#include "platform/testing/fault_injecting_platform.h"
+#include "platform/testing/set_active_platform.h"
 
 namespace kha::test {
 
@@ -19,10 +20,9 @@ class ScopedFaultPlatform {
   platform::FaultInjectingPlatform* operator->() { return &faults_; }
   const platform::FaultInjectingPlatform* operator->() const { return &faults_; }
 
-  // True when no handle, view or descriptor obtained through it is held.
+  // True when no handle or view obtained through it is held.
   bool HoldsNothing() const {
-    return faults_.OpenMutexes() == 0 && faults_.OpenSections() == 0 &&
-           faults_.MappedViews() == 0 && faults_.HeldDescriptors() == 0;
+    return faults_.OpenMutexes() == 0 && faults_.OpenSections() == 0 && faults_.MappedViews() == 0;
   }
 
  private:

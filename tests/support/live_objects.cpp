@@ -4,6 +4,7 @@
 
 #include "platform/object_names.h"
 #include "platform/platform.h"
+#include "platform/testing/name_prefix.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -17,12 +18,12 @@ namespace kha::test {
 
 std::vector<std::string> LiveHistAdminObjects() {
   std::vector<std::string> names;
-  const std::string mutex = platform::PrefixedObjectName(platform::kHistAdminMutexName);
+  const std::string mutex = platform::ObjectName(platform::kHistAdminMutexName);
   if (HANDLE handle = OpenMutexA(SYNCHRONIZE, FALSE, mutex.c_str())) {
     CloseHandle(handle);
     names.push_back(mutex);
   }
-  const std::string section = platform::PrefixedObjectName(platform::kHistAdminSectionName);
+  const std::string section = platform::ObjectName(platform::kHistAdminSectionName);
   if (HANDLE handle = OpenFileMappingA(FILE_MAP_READ, FALSE, section.c_str())) {
     CloseHandle(handle);
     names.push_back(section);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/testing/name_prefix.h"
 #include "support/child_process.h"
 
 #if defined(_WIN32)

@@ -11,6 +11,7 @@
 
 #include "kestihistadmin.h"
 #include "support/fault_sweep.h"
+#include "support/os_error.h"
 #include "support/region_fixture.h"
 #include "tables/table_helpers.h"
 
@@ -38,18 +39,27 @@ class FlushFailures : public kha::test::RegionTest {
 
   // Runs prepare() unharmed, then act() with its nth flush failing, for
   // n = 1, 2, ... until act() meets no failure. `check(n)` runs after each
-  // failure. Returns the number of failed runs.
+  // failure, which must leave the flush's OS error for the caller. Returns
+  // the number of failed runs.
   int Sweep(
       std::function<void()> prepare, std::function<int32_t()> act,
       std::function<void(int)> check = [](int) {}) {
+    int error = 0;
     return static_cast<int>(
         kha::test::RunFaultSweep(*faults_, {.call = Call::kFlushView,
                                             .promised = {KHA_FLUSH_VIEW_FAILED},
                                             .prepare = std::move(prepare),
-                                            .operation = std::move(act),
+                                            .operation =
+                                                [&] {
+                                                  const auto [result, left] =
+                                                      kha::test::CallKeepingOsError(act);
+                                                  error = left;
+                                                  return result;
+                                                },
                                             .after =
                                                 [&](int n, int32_t, bool met) {
                                                   if (!met) return;
+                                                  EXPECT_EQ(error, kha::platform::kInjectedError);
                                                   kha::test::ExpectConsistentTables();
                                                   check(n);
                                                 },

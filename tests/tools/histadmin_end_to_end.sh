@@ -92,6 +92,34 @@ contains "$out" "The file path for this fileset is already used by some other fi
 run 0 error 7 --json
 contains "$out" '"message": "Unknown error = 7"'
 
+# --- a set-up that the OS refuses ----------------------------------------
+# The section's name is taken by an object the tool may not open: the
+# set-up fails, and the OS's own reason stands beside the library's
+# message. POSIX only (the object is made in /dev/shm by hand); root may
+# open anything, so as root the tool runs as another account.
+if [ ${#emulator[@]} -eq 0 ] && [ -d /dev/shm ]; then
+  squatter=/dev/shm/${KESTIHISTADMIN_NAME_PREFIX}KESTICORE_HISTADMIN
+  as_other=()
+  : >"$squatter"
+  if [ "$(id -u)" -ne 0 ]; then
+    chmod 0000 "$squatter"
+  elif command -v setpriv >/dev/null; then
+    chmod 0600 "$squatter"
+    as_other=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  else
+    echo "skipped the refused set-up: running as root without setpriv"
+    squatter=""
+  fi
+  if [ -n "$squatter" ]; then
+    "${as_other[@]}" "$histadmin" serve --size 1M >/dev/null 2>"$work/stderr"
+    status=$?
+    err=$(cat "$work/stderr")
+    rm -f "$squatter"
+    [ "$status" -eq 1 ] || fail "serve on a squatted name exited $status: $err"
+    contains "$err" "histadmin: cannot set up the HistAdmin region: Failed to CreateFileMapping for the KESTIHISTADMIN shared memory. (Permission denied) (code -2010)" "stderr"
+  fi
+fi
+
 # --- serve ---------------------------------------------------------------
 # Ready once `status` finds the region (an emulator may hold back the
 # server's output until it ends, so that is read at the end).

@@ -8,7 +8,14 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <cerrno>
+#endif
+
 #include "commands.h"
+#include "failure.h"
 #include "output.h"
 #include "settings.h"
 #include "terminal_text.h"
@@ -218,6 +225,44 @@ TEST(OutputTest, FieldsFloatsAndTimes) {
 // A path of the historian's files may start with a slash on every system:
 // such an argument is never taken for an option, also where the command-
 // line library's default would read /name as one (Windows).
+// The text of FailWithCode(code) with `os_error` left by the export.
+std::string FailureText(int32_t code, int os_error) {
+#if defined(_WIN32)
+  SetLastError(static_cast<DWORD>(os_error));
+#else
+  errno = os_error;
+#endif
+  try {
+    FailWithCode(code, "cannot set up the HistAdmin region");
+  } catch (const CommandFailure& failure) {
+    return failure.what();
+  }
+  return "";
+}
+
+TEST(FailureTest, TheOsReasonStandsBesideTheMessageOfAKernelObjectStep) {
+#if defined(_WIN32)
+  const int denied = ERROR_ACCESS_DENIED;
+#else
+  const int denied = EACCES;
+  EXPECT_EQ(FailureText(KHA_CREATE_MAPPING_FAILED, denied),
+            "cannot set up the HistAdmin region: Failed to CreateFileMapping for the "
+            "KESTIHISTADMIN shared memory. (Permission denied) (code -2010)");
+#endif
+  const std::string plain =
+      "cannot set up the HistAdmin region: " + ErrorMessage(KHA_CREATE_MAPPING_FAILED) +
+      " (code -2010)";
+  const std::string with_reason = FailureText(KHA_CREATE_MAPPING_FAILED, denied);
+  EXPECT_NE(with_reason, plain);
+  EXPECT_NE(with_reason.find(ErrorMessage(KHA_CREATE_MAPPING_FAILED) + " ("), std::string::npos);
+  // No OS reason (0), or a code that no kernel-object step gives: the
+  // message alone, whatever errno holds.
+  EXPECT_EQ(FailureText(KHA_CREATE_MAPPING_FAILED, 0), plain);
+  EXPECT_EQ(
+      FailureText(KHA_NAME_TOO_LONG, denied),
+      "cannot set up the HistAdmin region: " + ErrorMessage(KHA_NAME_TOO_LONG) + " (code -2020)");
+}
+
 TEST(CommandLineTest, AnArgumentStartingWithASlashIsAPathOnEverySystem) {
   CLI::App app;
   ConfigureCommandLine(app);

@@ -1,5 +1,6 @@
 // One HistAdmin region used at once by a 32-bit and a 64-bit process,
-// both through kestihistadmin.dll of their own word size.
+// both through the library's DLL of their own word size (its test build,
+// kestihistadmin_test.dll, on kernel objects of the test's own).
 //
 //   word_size_peer lead PEER_COMMAND   sets the region up, writes a tuning
 //       block, a repository and a file set, runs PEER_COMMAND (the other

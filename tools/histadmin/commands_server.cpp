@@ -51,8 +51,9 @@ void Serve(const ServeOptions& options) {
   std::signal(SIGTERM, RequestStop);
 
   if (const int32_t setup = SetupAndAttachToKestiHistAdminSharedMemory(size); setup != 0) {
+    const int os_error = LastOsError();  // before the report below makes calls of its own
     ReportRegionObstacles(size);
-    FailWithCode(setup, "cannot set up the HistAdmin region");
+    FailWithCode(setup, "cannot set up the HistAdmin region", os_error);
   }
   std::string loaded = "empty";
   int32_t code = 0;

@@ -25,14 +25,26 @@ class CommandFailure : public std::runtime_error {
 // The library's message for a result code.
 std::string ErrorMessage(int32_t code);
 
-// Exit 1 with "WHAT: MESSAGE (code CODE)".
+// Exit 1 with "WHAT: MESSAGE (code CODE)"; for the code of a failed
+// kernel-object step, with the OS's reason that the export left in errno
+// (the thread's last error on Windows): "WHAT: MESSAGE (REASON) (code
+// CODE)". Called straight after the export returned.
 [[noreturn]] void FailWithCode(int32_t code, const std::string& what);
+// The same with the OS error saved straight after the export returned.
+[[noreturn]] void FailWithCode(int32_t code, const std::string& what, int os_error);
 // Exit 1 with `message`.
 [[noreturn]] void Fail(const std::string& message);
 // Exit 2 with `message`.
 [[noreturn]] void FailUsage(const std::string& message);
 
-// FailWithCode unless `code` is 0.
+// The OS error that the export just returned from left for its caller
+// (errno; the thread's last error on Windows).
+int LastOsError();
+// True for the OS's "no object of that name" (ENOENT, ERROR_FILE_NOT_FOUND).
+bool NamesNoObject(int os_error);
+
+// FailWithCode unless `code` is 0 (nothing in between touches the OS
+// error).
 inline void Check(int32_t code, const std::string& what) {
   if (code != 0) FailWithCode(code, what);
 }

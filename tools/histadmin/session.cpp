@@ -9,12 +9,17 @@ namespace kha::histadmin {
 Attachment::Attachment() {
   const int32_t code = AttachToKestiHistAdminSharedMemory();
   if (code == 0) return;
+  const int os_error = LastOsError();  // before the report below makes calls of its own
   // A name taken by another account looks like no region at all.
-  if (ReportRegionObstacles()) FailWithCode(code, "cannot attach to the HistAdmin region");
-  if (code == KHA_OPEN_MUTEX_FAILED || code == KHA_OPEN_MAPPING_FAILED) {
+  if (ReportRegionObstacles()) {
+    FailWithCode(code, "cannot attach to the HistAdmin region", os_error);
+  }
+  // Any other reason (no access, say) is reported with the code.
+  if ((code == KHA_OPEN_MUTEX_FAILED || code == KHA_OPEN_MAPPING_FAILED) &&
+      NamesNoObject(os_error)) {
     Fail("no HistAdmin region is running: start `histadmin serve`");
   }
-  Check(code, "cannot attach to the HistAdmin region");
+  FailWithCode(code, "cannot attach to the HistAdmin region", os_error);
 }
 
 Attachment::~Attachment() { (void)DetachFromKestiHistAdminSharedMemory(); }
