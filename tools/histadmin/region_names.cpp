@@ -1,9 +1,12 @@
 #include "region_names.h"
 
-#include <cstdlib>
 #include <string_view>
 
-#include "platform/platform.h"
+#if defined(KHA_TEST_OBJECT_NAMES)
+#include <cstdlib>
+
+#include "platform/testing/name_prefix.h"
+#endif
 
 namespace kha::histadmin {
 
@@ -13,8 +16,13 @@ std::string RegionObjectName(const char* windows_name) {
   if (bare.substr(0, kGlobalNamespace.size()) == kGlobalNamespace) {
     bare.remove_prefix(kGlobalNamespace.size());
   }
-  const char* prefix = std::getenv(platform::kNamePrefixVariable);
-  return std::string(prefix != nullptr ? prefix : "") + std::string(bare);
+#if defined(KHA_TEST_OBJECT_NAMES)
+  // The tool as the tests run it, on the library's test build.
+  if (const char* prefix = std::getenv(platform::kNamePrefixVariable)) {
+    return std::string(prefix) + std::string(bare);
+  }
+#endif
+  return std::string(bare);
 }
 
 }  // namespace kha::histadmin

@@ -1,6 +1,6 @@
-// The names of the region's kernel objects as this machine spells them:
-// with the test prefix (see kNamePrefixVariable) and without the
-// "Global\" namespace, e.g. "KESTICORE_HISTADMIN_MUTEX". The POSIX
+// The names of the region's kernel objects as this machine spells them,
+// without the "Global\" namespace, e.g. "KESTICORE_HISTADMIN_MUTEX" (in
+// the tool as the tests run it, with each test's own prefix). The POSIX
 // backend keeps each as a file of that name under /dev/shm.
 #pragma once
 
