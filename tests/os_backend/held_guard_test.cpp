@@ -60,16 +60,14 @@ TEST(HeldGuard, CreateGivesUpOnAnObjectAnotherHoldsExclusively) {
   using kha::platform::OsPlatform;
   const std::string path =
       "/dev/shm/" + kha::platform::ObjectNameWithoutNamespace(
-                        kha::platform::PrefixedObjectName(kha::platform::kHistAdminMutexName));
+                        kha::platform::ObjectName(kha::platform::kHistAdminMutexName));
   {
     HeldLock object(path);
     ASSERT_TRUE(object.held());
-    kha::platform::SecurityDescriptor* sd = OsPlatform().AllocateSecurityDescriptor();
-    ASSERT_TRUE(OsPlatform().InitializeSecurityDescriptor(sd) && OsPlatform().SetNullDacl(sd));
-    errno = 0;
-    EXPECT_EQ(OsPlatform().CreateMutex(kha::platform::kHistAdminMutexName, sd), nullptr);
-    EXPECT_EQ(errno, EWOULDBLOCK);
-    OsPlatform().FreeSecurityDescriptor(sd);
+    const auto created = OsPlatform().CreateMutex(kha::platform::kHistAdminMutexName);
+    ASSERT_FALSE(created.ok());
+    EXPECT_EQ(created.failure().step, kha::platform::Step::kCreateMutex);
+    EXPECT_EQ(created.failure().error, EWOULDBLOCK);
     object.Release();
   }
   ::unlink(path.c_str());
