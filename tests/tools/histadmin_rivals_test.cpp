@@ -14,6 +14,7 @@
 
 #include "kestihistadmin.h"
 #include "platform/platform.h"
+#include "platform/testing/name_prefix.h"
 #include "support/spawned_program.h"
 #include "support/temporary_directory.h"
 
