@@ -61,23 +61,36 @@ bool Busy(int error) { return error == EAGAIN || error == EACCES; }
 constexpr std::chrono::microseconds kHandOffAfter{1000};
 constexpr timespec kRetryPause{0, 50'000};
 
+// The head of a line: tries `attempt` (0, kBusy or an errno value) for
+// kHandOffAfter, then calls `raise` (the head is owed the next turn) and
+// waits with `wait`. 0 or an errno value.
+constexpr int kBusy = EBUSY;
+
+template <typename Attempt, typename Raise, typename Wait>
+int TakeAsHead(Attempt&& attempt, Raise&& raise, Wait&& wait) {
+  const auto owed_at = std::chrono::steady_clock::now() + kHandOffAfter;
+  for (;;) {
+    if (const int result = attempt(); result != kBusy) return result;
+    if (std::chrono::steady_clock::now() >= owed_at) {
+      raise();
+      return wait();
+    }
+    ::nanosleep(&kRetryPause, nullptr);
+  }
+}
+
 // Waits in line at the gate, then for the lock itself. 0 or an errno value.
 int WaitInLine(MutexObject* mutex) {
   const int fd = mutex->object.fd;
   SharedMutexBlock* block = mutex->block;
   if (const int gate = LockByte(fd, kGateByte, F_WRLCK, true); gate != 0) return gate;
-  const auto owed_at = std::chrono::steady_clock::now() + kHandOffAfter;
-  int result;
-  for (;;) {
-    result = LockByte(fd, kLockByte, F_WRLCK, false);
-    if (!Busy(result)) break;
-    if (std::chrono::steady_clock::now() >= owed_at) {
-      StoreHint(block->hand_off, 1);
-      result = LockByte(fd, kLockByte, F_WRLCK, true);
-      break;
-    }
-    ::nanosleep(&kRetryPause, nullptr);
-  }
+  const int result = TakeAsHead(
+      [fd] {
+        const int attempt = LockByte(fd, kLockByte, F_WRLCK, false);
+        return Busy(attempt) ? kBusy : attempt;
+      },
+      [block] { StoreHint(block->hand_off, 1); },
+      [fd] { return LockByte(fd, kLockByte, F_WRLCK, true); });
   // Whoever heads the line lowers the flag once it has the lock, also a
   // flag left raised by a head that died waiting.
   if (result == 0 && LoadHint(block->hand_off) != 0) StoreHint(block->hand_off, 0);
@@ -85,27 +98,18 @@ int WaitInLine(MutexObject* mutex) {
   return result;
 }
 
-// `local` for the calling thread, in the line of this process's threads
-// (as WaitInLine, with private mutexes that can wait until a deadline).
-// 0 or an errno value.
+// `local` for the calling thread, in the line of this process's threads,
+// as WaitInLine for processes. 0 or an errno value.
 int TakeLocal(MutexObject* mutex) {
   if (!mutex->local_hand_off.load(std::memory_order_acquire)) {
     const int result = pthread_mutex_trylock(&mutex->local);
     if (result != EBUSY) return result;
   }
   if (const int gate = pthread_mutex_lock(&mutex->local_gate); gate != 0) return gate;
-  timespec owed_at{};
-  clock_gettime(CLOCK_MONOTONIC, &owed_at);
-  owed_at.tv_nsec += std::chrono::nanoseconds(kHandOffAfter).count();
-  if (owed_at.tv_nsec >= 1'000'000'000) {
-    owed_at.tv_nsec -= 1'000'000'000;
-    ++owed_at.tv_sec;
-  }
-  int result = pthread_mutex_clocklock(&mutex->local, CLOCK_MONOTONIC, &owed_at);
-  if (result == ETIMEDOUT) {
-    mutex->local_hand_off.store(true, std::memory_order_release);
-    result = pthread_mutex_lock(&mutex->local);
-  }
+  const int result =
+      TakeAsHead([mutex] { return pthread_mutex_trylock(&mutex->local); },
+                 [mutex] { mutex->local_hand_off.store(true, std::memory_order_release); },
+                 [mutex] { return pthread_mutex_lock(&mutex->local); });
   if (result == 0) mutex->local_hand_off.store(false, std::memory_order_release);
   pthread_mutex_unlock(&mutex->local_gate);
   return result;
