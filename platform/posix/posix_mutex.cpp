@@ -265,7 +265,10 @@ LockOutcome LockSharedMutex(MutexObject* mutex) {
 }
 
 bool UnlockSharedMutex(MutexObject* mutex) {
-  if (mutex->holder.load(std::memory_order_relaxed) != ThreadToken()) return false;
+  if (mutex->holder.load(std::memory_order_relaxed) != ThreadToken()) {
+    errno = EPERM;  // what pthread_mutex_unlock says of a mutex another thread owns
+    return false;
+  }
   if (--mutex->depth > 0) return true;
   return GiveUpHold(mutex, false);
 }

@@ -78,6 +78,7 @@ inline constexpr off_t kGateByte = 1;
 void RegisterBackendForkHandlers();
 
 MutexObject* AcquireMutex(const char* windows_name, Disposition disposition, mode_t mode);
+// kFailed / false with errno set (EPERM: the thread holds no hold).
 LockOutcome LockSharedMutex(MutexObject* mutex);
 bool UnlockSharedMutex(MutexObject* mutex);
 void ReleaseMutex(MutexObject* mutex);

@@ -28,16 +28,13 @@ class PosixPlatform final : public Platform {
                     Step::kOpenMutex);
   }
   OsResult<LockOutcome> LockMutex(MutexObject* mutex) override {
-    // kFailed comes with errno set; a mutex that its last owner's death
-    // left unusable is such a failure too.
+    // kFailed comes with errno set.
     const LockOutcome outcome = posix::LockSharedMutex(mutex);
     if (outcome == LockOutcome::kFailed) return FailureAt(Step::kLockMutex);
     return outcome;
   }
   OsResult<void> UnlockMutex(MutexObject* mutex) override {
-    // Refused only when the calling thread holds no hold of it: what
-    // pthread_mutex_unlock says of a mutex that another thread owns.
-    errno = EPERM;
+    // Refused with EPERM when the calling thread holds no hold of it.
     if (!posix::UnlockSharedMutex(mutex)) return FailureAt(Step::kUnlockMutex);
     return {};
   }
