@@ -14,6 +14,9 @@ namespace {
 // Only the synchronize right: enough to wait on and release the mutex.
 constexpr DWORD kMutexAccess = 0x00100000;
 
+// How long a taker of an abandoned mutex waits before it goes on.
+constexpr DWORD kSettleAfterAbandonedMs = 50;
+
 }  // namespace
 
 OsResult<MutexObject*> CreateNamedMutex(const char* name) {
@@ -40,6 +43,17 @@ OsResult<LockOutcome> LockNamedMutex(MutexObject* mutex) {
       return LockOutcome::kTaken;
     case WAIT_ABANDONED:
       // The owner ended while holding it; the wait has made us the owner.
+      // The caller rolls back the owner's unfinished operation at once,
+      // so the owner must have stopped storing into the region by then.
+      // Windows abandons a mutex only when the owning thread has stopped.
+      // Wine does it earlier: when a process is terminated, its server
+      // marks the threads dead and hands their mutexes on first, and
+      // signals the threads' Unix process to stop only after that, so
+      // the dead owner can go on storing for a moment (longer when the
+      // woken taker has pushed the server off its processor). The pause
+      // lets it stop; a dead owner is rare, and the pause costs nothing
+      // else.
+      ::Sleep(kSettleAfterAbandonedMs);
       return LockOutcome::kAbandoned;
     default:
       return FailureAt(Step::kLockMutex);

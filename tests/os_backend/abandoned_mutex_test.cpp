@@ -1,12 +1,13 @@
 // A process that ends while it holds the HistAdmin mutex: the next waiter
-// takes the mutex over and finds the region as that process left it (the
-// tables repaired where a change was left half written; see
-// tests/reliability).
+// takes the mutex over, and a dead holder stores nothing once it has (the
+// undo of its unfinished operation is tried in tests/reliability).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kestihistadmin.h"
@@ -20,6 +21,57 @@ using kha::platform::LockOutcome;
 using kha::platform::OsPlatform;
 
 constexpr uint16_t kChildReposCount = 1;
+
+// A section of the test's own for a holder that stores without end.
+// Words: 0 the holder holds the mutex, 1 the holder's count, 2 the next
+// owner is about to wait.
+constexpr char kCounterName[] = "Global\\KESTICORE_HISTADMIN_TEST_COUNTER";
+
+volatile uint32_t* MapCounter() {
+  const auto section = OsPlatform().OpenSection(kCounterName);
+  if (!section.ok()) return nullptr;
+  const auto view = OsPlatform().MapView(section.value());
+  return view.ok() ? static_cast<volatile uint32_t*>(view.value().address) : nullptr;
+}
+
+// Child: takes the mutex and counts in the section until it is killed,
+// as a holder in the middle of its stores would.
+int CountWhileHolding(const std::vector<std::string>&) {
+  kha::test::DieWithParent();
+  const auto mutex = OsPlatform().OpenMutex(kha::platform::kHistAdminMutexName);
+  volatile uint32_t* words = MapCounter();
+  if (!mutex.ok() || words == nullptr || !OsPlatform().LockMutex(mutex.value()).ok()) return 2;
+  words[0] = 1;
+  for (;;) words[1] = words[1] + 1;
+}
+KHA_CHILD_ROLE("count-while-holding", CountWhileHolding);
+
+// Child: waits for the mutex, takes it over and watches the count for a
+// while, busy, as a taker rolling back the dead holder's work would be.
+// 0 when the count stood still.
+int WatchAfterTakeover(const std::vector<std::string>&) {
+  kha::test::DieWithParent();
+  const auto mutex = OsPlatform().OpenMutex(kha::platform::kHistAdminMutexName);
+  volatile uint32_t* words = MapCounter();
+  if (!mutex.ok() || words == nullptr) return 2;
+  words[2] = 1;
+  const auto locked = OsPlatform().LockMutex(mutex.value());
+  if (!locked.ok() || locked.value() != LockOutcome::kAbandoned) return 3;
+  const uint32_t seen = words[1];
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+  bool still = true;
+  while (still && std::chrono::steady_clock::now() < until) still = words[1] == seen;
+  (void)OsPlatform().UnlockMutex(mutex.value());
+  return still ? 0 : 1;
+}
+KHA_CHILD_ROLE("watch-after-takeover", WatchAfterTakeover);
+
+bool WaitForWord(volatile uint32_t* words, int index) {
+  for (int i = 0; i < 10000 && words[index] == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return words[index] != 0;
+}
 
 // Child: takes the mutex through the backend and ends at once, holding it
 // (no release, no close, no clean-up of any kind).
@@ -59,6 +111,32 @@ TEST(AbandonedMutex, BackendReportsItAndHandsItOver) {
   EXPECT_EQ(taken.value(), LockOutcome::kTaken);
   EXPECT_TRUE(OsPlatform().UnlockMutex(mutex).ok());
   OsPlatform().CloseMutex(mutex);
+}
+
+// The next owner of the mutex must be able to undo what a killed holder
+// stored: the holder's stores must have ended when the mutex is handed on
+// (Wine hands it on before it stops the holder's threads).
+TEST(AbandonedMutex, AKilledHolderStoresNothingOnceTheNextOwnerHasTheMutex) {
+  const auto mutex = OsPlatform().CreateMutex(kha::platform::kHistAdminMutexName);
+  const auto section = OsPlatform().CreateSection(kCounterName, 4096);
+  ASSERT_TRUE(mutex.ok() && section.ok());
+  const auto view = OsPlatform().MapView(section.value());
+  ASSERT_TRUE(view.ok());
+  auto* words = static_cast<volatile uint32_t*>(view.value().address);
+  for (int round = 0; round < 8; ++round) {
+    for (int i = 0; i < 3; ++i) words[i] = 0;
+    kha::test::Child holder("count-while-holding");
+    ASSERT_TRUE(WaitForWord(words, 0)) << "the holder never took the mutex";
+    kha::test::Child next("watch-after-takeover");
+    ASSERT_TRUE(WaitForWord(words, 2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // into its wait
+    holder.Kill();
+    EXPECT_EQ(next.Wait(), 0) << "round " << round << ": 1 is a store after the takeover";
+    EXPECT_EQ(holder.Wait(), kha::test::kKilledExitCode);
+  }
+  EXPECT_TRUE(OsPlatform().UnmapView(view.value()).ok());
+  OsPlatform().CloseSection(section.value());
+  OsPlatform().CloseMutex(mutex.value());
 }
 
 class AbandonedRegionMutex : public kha::test::RegionTest {};
