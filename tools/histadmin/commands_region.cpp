@@ -3,9 +3,12 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "commands.h"
 #include "failure.h"
+#include "interrupted_transfer.h"
 #include "load_report.h"
 #include "output.h"
 #include "region_access.h"
@@ -21,6 +24,7 @@ void Status(bool json) {
   const KestiHistAdminTuningData tuning = ReadTuning();
   const int16_t to_save = GetKestiHistAdminNumberOfRepositoriesToSave();
   const uint32_t free_space = FreeSpaceOf(header);
+  const std::string interrupted = InterruptedTransfer();
   if (json) {
     PrintJson({{"RegionSize", +header.RegionSize},
                {"ReposHighWater", +header.ReposHighWater},
@@ -30,10 +34,12 @@ void Status(bool json) {
                {"FreeSpace", free_space},
                {"RepositoriesToSave", to_save},
                {"ConfigFilePath", FieldText(tuning.ConfigFilePath)},
-               {"TuneFilePath", FieldText(tuning.TuneFilePath)}});
+               {"TuneFilePath", FieldText(tuning.TuneFilePath)},
+               {"Interrupted", interrupted.empty() ? nlohmann::ordered_json(nullptr)
+                                                   : nlohmann::ordered_json(interrupted)}});
     return;
   }
-  PrintFields({
+  std::vector<std::pair<std::string, std::string>> fields{
       {"region size", std::to_string(header.RegionSize) + " bytes"},
       {"repositories", std::to_string(header.NumberRepos) + " in use, " +
                            std::to_string(header.ReposHighWater) + " slots (high-water mark)"},
@@ -46,7 +52,14 @@ void Status(bool json) {
       {"to be saved", std::to_string(to_save) + " repositories"},
       {"config.dat", FieldText(tuning.ConfigFilePath)},
       {"tune.dat", FieldText(tuning.TuneFilePath)},
-  });
+  };
+  if (!interrupted.empty()) {
+    fields.emplace_back("interrupted", "histadmin " + interrupted +
+                                           " (or the same library call) did not finish: "
+                                           "whoever ran it ended half way; what it had done "
+                                           "stays, run it again to complete it");
+  }
+  PrintFields(fields);
 }
 
 void Dump(bool json) {

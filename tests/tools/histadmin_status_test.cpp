@@ -1,0 +1,58 @@
+// histadmin status tells an operator that a load or save died half way
+// (its process ended while it held the mutex): the journal's record of it
+// is shown until a run of the same kind ends.
+#include <gtest/gtest.h>
+
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kestihistadmin.h"
+#include "region/journal.h"
+#include "support/region_fixture.h"
+#include "support/spawned_program.h"
+
+namespace {
+
+using kha::test::SpawnedProgram;
+
+std::string Histadmin(const std::vector<std::string>& arguments) {
+  std::vector<std::string> command{KHA_HISTADMIN_PATH};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  SpawnedProgram program(command);
+  std::string said = program.ReadToEnd();
+  EXPECT_EQ(program.Wait(), 0) << said;
+  return said;
+}
+
+class HistadminStatus : public kha::test::RegionTest {};
+
+TEST_F(HistadminStatus, ShowsALoadWhoseProcessEndedHalfWayUntilOneFinishes) {
+  EXPECT_EQ(Histadmin({"status"}).find("interrupted"), std::string::npos);
+  EXPECT_NE(Histadmin({"status", "--json"}).find("\"Interrupted\": null"), std::string::npos);
+
+  // A thread that ends in the middle of a load, holding the mutex; the
+  // next taker rolls it back and records the load as interrupted.
+  std::thread([] {
+    LockHistAdminMutex();
+    alignas(kha::TransferMark) static unsigned char storage[sizeof(kha::TransferMark)];
+    new (storage) kha::TransferMark(kha::TransferKind::kLoadFromConfig);
+  }).join();
+  LockHistAdminMutex();
+  UnlockHistAdminMutex();
+
+  const std::string said = Histadmin({"status"});
+  EXPECT_NE(said.find("histadmin load config (or the same library call) did not finish"),
+            std::string::npos)
+      << said;
+  EXPECT_NE(Histadmin({"status", "--json"}).find("\"Interrupted\": \"load config\""),
+            std::string::npos);
+
+  LockHistAdminMutex();
+  { const kha::TransferMark finished(kha::TransferKind::kLoadFromConfig); }
+  UnlockHistAdminMutex();
+  EXPECT_EQ(Histadmin({"status"}).find("interrupted"), std::string::npos);
+}
+
+}  // namespace
