@@ -444,9 +444,11 @@ KESTIHISTADMIN_API int32_t KHA_CALL GetKestiHistAdminHeader(uint32_t* RegionSize
                                                             uint16_t* NumberFileSets);
 
 /* Writes the header fields, skipping RegionSize 0xFFFFFFFF and 16-bit
- * values of -1, then flushes. Errors: -2004; -2022 (values that would
- * place either table outside the mapped view or the tables over each
- * other: nothing written); flush codes. */
+ * values of -1, then flushes. No high-water mark or count is checked:
+ * keeping the tables apart and inside the region is the caller's duty
+ * (where they are not, operations still touch nothing outside the view).
+ * Errors: -2004; -2022 (a RegionSize below 692 bytes or larger than the
+ * mapped view: nothing written); flush codes. */
 KESTIHISTADMIN_API int32_t KHA_CALL PutKestiHistAdminHeader(uint32_t RegionSize,
                                                             int16_t ReposHighWater,
                                                             int16_t NumberRepos,

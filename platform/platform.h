@@ -122,6 +122,19 @@ class Platform {
   virtual void CloseSection(SectionObject* section) = 0;
 };
 
+// For the backends: runs a create or an open and turns an allocation it
+// cannot make (the object's name, its record) into a failure of `step`
+// with `error`, the OS's own "not enough memory", so that nothing is
+// thrown at the core.
+template <typename T, typename Acquire>
+OsResult<T> AcquiringWithoutThrow(Step step, int error, Acquire&& acquire) noexcept {
+  try {
+    return acquire();
+  } catch (...) {
+    return OsFailure{step, error};
+  }
+}
+
 // The backend of this OS.
 Platform& OsPlatform();
 

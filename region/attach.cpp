@@ -46,19 +46,31 @@ void EndMutexUse(ProcessState& process) {
   }
 }
 
+// Releases the HistAdmin mutex and ends this call's use of its handle,
+// however the call leaves (an allocation inside may throw).
+class MutexUseEnd {
+ public:
+  explicit MutexUseEnd(ProcessState& process) : process_(process) {}
+  ~MutexUseEnd() {
+    ReleaseHistAdminMutex();
+    EndMutexUse(process_);
+  }
+  MutexUseEnd(const MutexUseEnd&) = delete;
+  MutexUseEnd& operator=(const MutexUseEnd&) = delete;
+
+ private:
+  ProcessState& process_;
+};
+
 // Runs `work` with the HistAdmin mutex and the lifecycle mutex held, between
 // BeginMutexUse and EndMutexUse; `refused` when the wait for the mutex
-// failed.
+// failed (the refused hold is let go of all the same).
 template <typename Work>
 int32_t UnderHistAdminMutex(ProcessState& process, int32_t refused, Work&& work) {
-  int32_t result = refused;
-  if (TakeHistAdminMutex()) {
-    std::lock_guard<std::mutex> serial(LifecycleMutex());
-    result = work();
-  }
-  ReleaseHistAdminMutex();
-  EndMutexUse(process);
-  return result;
+  const MutexUseEnd end(process);
+  if (!TakeHistAdminMutex()) return refused;
+  std::lock_guard<std::mutex> serial(LifecycleMutex());
+  return work();
 }
 
 // Maps the view and the journal beside it. The mutex was taken before

@@ -6,7 +6,6 @@
 #include "kestihistadmin.h"
 #include "region/journal.h"
 #include "region/layout.h"
-#include "region/layout_rules.h"
 #include "region/lifecycle.h"
 #include "region/process_state.h"
 #include "region/region_view.h"
@@ -18,13 +17,14 @@ namespace {
 constexpr uint32_t kKeepRegionSize = 0xFFFFFFFFu;
 constexpr int16_t kKeepField = -1;
 
-// A header keeps both tables inside the view: the repository table ends
-// at RegionSize, which the view covers, and the file-set table may not run
-// into it. Counts place nothing and are not judged.
-bool KeepsTablesInView(uint32_t region_size, int16_t repos_high_water, int16_t fs_high_water) {
-  const auto view_length = static_cast<int64_t>(HistAdminProcess().view_length.load());
-  return region_size >= kFileSetTableOffset && region_size <= view_length &&
-         TablesLieApart(region_size, repos_high_water, fs_high_water);
+// A region size the region can have: it holds the header and the tuning
+// block, and the view holds it. The high-water marks and counts are the
+// caller's to set to anything; where they put the tables over each other
+// or beyond the view, every operation still finds only records inside the
+// view (TableGeometry), and nothing repairs what the caller shaped.
+bool ViewHoldsRegionOf(uint32_t region_size) {
+  const auto view_length = static_cast<uint64_t>(HistAdminProcess().view_length.load());
+  return region_size >= kFileSetTableOffset && region_size <= view_length;
 }
 
 }  // namespace
@@ -52,9 +52,7 @@ int32_t PutHeader(uint32_t region_size, int16_t repos_high_water, int16_t number
   if (number_repos != kKeepField) next.NumberRepos = static_cast<uint16_t>(number_repos);
   if (fs_high_water != kKeepField) next.FSHighWater = fs_high_water;
   if (number_file_sets != kKeepField) next.NumberFileSets = static_cast<uint16_t>(number_file_sets);
-  if (!KeepsTablesInView(next.RegionSize, next.ReposHighWater, next.FSHighWater)) {
-    return KHA_NO_SPACE;
-  }
+  if (region_size != kKeepRegionSize && !ViewHoldsRegionOf(region_size)) return KHA_NO_SPACE;
   const JournalUnit unit;
   if (!SaveHeaderForUndo(*header)) return kUnitRefused;
   *header = next;

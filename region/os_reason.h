@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "kestihistadmin.h"
 #include "platform/platform.h"
 
 namespace kha {
@@ -37,11 +38,19 @@ class OsReasonScope {
 };
 
 // Runs `operation` (the whole export, its lock included) and passes on
-// the OS reason of its failure.
+// the OS reason of its failure. Nothing is thrown across the interface:
+// what can throw inside is an allocation (an object's name, a load's
+// index) or a process-local mutex, both the machine running short of
+// memory, which the export reports as -2005; the lock is released by the
+// guards on the way out.
 template <typename Operation>
-int32_t PassingOnOsReason(Operation&& operation) {
+int32_t PassingOnOsReason(Operation&& operation) noexcept {
   const OsReasonScope scope;
-  return scope.Leave(operation());
+  try {
+    return scope.Leave(operation());
+  } catch (...) {
+    return scope.Leave(KHA_NO_MEMORY);
+  }
 }
 
 }  // namespace kha

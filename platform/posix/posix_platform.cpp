@@ -17,15 +17,29 @@ constexpr mode_t kEveryAccount = 0666;
 // The failure of `step`, with the reason that errno gives.
 OsFailure FailureAt(Step step) { return {step, errno}; }
 
+// A create or an open (an Acquire call, which returns null with errno
+// set): the object, or the failure of `step` with errno; an allocation it
+// cannot make fails it with ENOMEM.
+template <typename Object, typename Acquire>
+OsResult<Object*> AcquiredAt(Step step, Acquire&& acquire) {
+  return AcquiringWithoutThrow<Object*>(step, ENOMEM, [&]() -> OsResult<Object*> {
+    Object* object = acquire();
+    if (object == nullptr) return FailureAt(step);
+    return object;
+  });
+}
+
 class PosixPlatform final : public Platform {
  public:
   OsResult<MutexObject*> CreateMutex(const char* name) override {
-    return Acquired(posix::AcquireMutex(name, posix::Disposition::kCreateOrOpen, kEveryAccount),
-                    Step::kCreateMutex);
+    return AcquiredAt<MutexObject>(Step::kCreateMutex, [&] {
+      return posix::AcquireMutex(name, posix::Disposition::kCreateOrOpen, kEveryAccount);
+    });
   }
   OsResult<MutexObject*> OpenMutex(const char* name) override {
-    return Acquired(posix::AcquireMutex(name, posix::Disposition::kOpenExisting, kEveryAccount),
-                    Step::kOpenMutex);
+    return AcquiredAt<MutexObject>(Step::kOpenMutex, [&] {
+      return posix::AcquireMutex(name, posix::Disposition::kOpenExisting, kEveryAccount);
+    });
   }
   OsResult<LockOutcome> LockMutex(MutexObject* mutex) override {
     // kFailed comes with errno set.
@@ -41,14 +55,14 @@ class PosixPlatform final : public Platform {
   void CloseMutex(MutexObject* mutex) override { posix::ReleaseMutex(mutex); }
 
   OsResult<SectionObject*> CreateSection(const char* name, uint32_t size) override {
-    return Acquired(
-        posix::AcquireSection(name, posix::Disposition::kCreateOrOpen, size, kEveryAccount),
-        Step::kCreateSection);
+    return AcquiredAt<SectionObject>(Step::kCreateSection, [&] {
+      return posix::AcquireSection(name, posix::Disposition::kCreateOrOpen, size, kEveryAccount);
+    });
   }
   OsResult<SectionObject*> OpenSection(const char* name) override {
-    return Acquired(
-        posix::AcquireSection(name, posix::Disposition::kOpenExisting, 0, kEveryAccount),
-        Step::kOpenSection);
+    return AcquiredAt<SectionObject>(Step::kOpenSection, [&] {
+      return posix::AcquireSection(name, posix::Disposition::kOpenExisting, 0, kEveryAccount);
+    });
   }
   OsResult<uint64_t> SectionSize(SectionObject* section) override {
     return static_cast<uint64_t>(section->object.size);
@@ -74,14 +88,6 @@ class PosixPlatform final : public Platform {
     return {};
   }
   void CloseSection(SectionObject* section) override { posix::ReleaseSection(section); }
-
- private:
-  // A handle from an Acquire call, which returns null with errno set.
-  template <typename Object>
-  static OsResult<Object*> Acquired(Object* object, Step step) {
-    if (object == nullptr) return FailureAt(step);
-    return object;
-  }
 };
 
 }  // namespace

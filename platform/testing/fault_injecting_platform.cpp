@@ -1,5 +1,7 @@
 #include "platform/testing/fault_injecting_platform.h"
 
+#include <new>
+
 namespace kha::platform {
 namespace {
 std::size_t At(Call call) { return static_cast<std::size_t>(call); }
@@ -53,10 +55,16 @@ void FaultInjectingPlatform::FailNthOfAny(int nth) {
   fail_any_at_ = any_calls_.load() + nth;
 }
 
+void FaultInjectingPlatform::ThrowNthOfAny(int nth) {
+  FailNthOfAny(nth);
+  throw_any_ = true;
+}
+
 void FaultInjectingPlatform::Reset() {
   for (auto& at : fail_at_) at = 0;
   for (auto& always : fail_always_) always = false;
   fail_any_at_ = 0;
+  throw_any_ = false;
 }
 
 int FaultInjectingPlatform::Calls(Call call) const { return calls_[At(call)].load(); }
@@ -67,6 +75,7 @@ bool FaultInjectingPlatform::ShouldFail(Call call, OsFailure* failure) {
   const int nth = ++calls_[At(call)];
   const int any = ++any_calls_;
   if (!fail_always_[At(call)] && fail_at_[At(call)] != nth && fail_any_at_ != any) return false;
+  if (fail_any_at_ == any && throw_any_) throw std::bad_alloc();
   *failure = failure_[At(call)];
   return true;
 }

@@ -46,6 +46,9 @@ class FaultInjectingPlatform final : public Platform {
   void FailAlways(Call call);
   // The `nth` next call of any kind fails, once (for sweeps).
   void FailNthOfAny(int nth);
+  // The same, but the call throws std::bad_alloc, as an allocation inside
+  // the backend (an object's name, say) would.
+  void ThrowNthOfAny(int nth);
   void Reset();
 
   int Calls(Call call) const;
@@ -82,6 +85,7 @@ class FaultInjectingPlatform final : public Platform {
   std::array<OsFailure, kCalls> failure_{};
   std::atomic<int> any_calls_{0};
   std::atomic<int> fail_any_at_{0};
+  std::atomic<bool> throw_any_{false};
   std::atomic<int> open_mutexes_{0};
   std::atomic<int> open_sections_{0};
   std::atomic<int> mapped_views_{0};

@@ -12,11 +12,15 @@ namespace {
 
 class Win32Platform final : public Platform {
  public:
+  // A create or an open whose name cannot be allocated fails with
+  // ERROR_NOT_ENOUGH_MEMORY.
   OsResult<MutexObject*> CreateMutex(const char* name) override {
-    return win32::CreateNamedMutex(name);
+    return AcquiringWithoutThrow<MutexObject*>(Step::kCreateMutex, ERROR_NOT_ENOUGH_MEMORY,
+                                               [&] { return win32::CreateNamedMutex(name); });
   }
   OsResult<MutexObject*> OpenMutex(const char* name) override {
-    return win32::OpenNamedMutex(name);
+    return AcquiringWithoutThrow<MutexObject*>(Step::kOpenMutex, ERROR_NOT_ENOUGH_MEMORY,
+                                               [&] { return win32::OpenNamedMutex(name); });
   }
   OsResult<LockOutcome> LockMutex(MutexObject* mutex) override {
     return win32::LockNamedMutex(mutex);
@@ -25,10 +29,13 @@ class Win32Platform final : public Platform {
   void CloseMutex(MutexObject* mutex) override { win32::CloseNamedMutex(mutex); }
 
   OsResult<SectionObject*> CreateSection(const char* name, uint32_t size) override {
-    return win32::CreateNamedSection(name, size);
+    return AcquiringWithoutThrow<SectionObject*>(
+        Step::kCreateSection, ERROR_NOT_ENOUGH_MEMORY,
+        [&] { return win32::CreateNamedSection(name, size); });
   }
   OsResult<SectionObject*> OpenSection(const char* name) override {
-    return win32::OpenNamedSection(name);
+    return AcquiringWithoutThrow<SectionObject*>(Step::kOpenSection, ERROR_NOT_ENOUGH_MEMORY,
+                                                 [&] { return win32::OpenNamedSection(name); });
   }
   OsResult<uint64_t> SectionSize(SectionObject* section) override {
     return win32::MappedSectionSize(section);

@@ -84,17 +84,33 @@ TEST_F(HeaderAndTuning, PutSkipsSentinelsAndWritesTheRest) {
   EXPECT_EQ(nfs, 2);
 }
 
-TEST_F(HeaderAndTuning, PutRefusesTablesOutsideTheView) {
+TEST_F(HeaderAndTuning, PutRefusesOnlyARegionSizeTheViewCannotHold) {
   EXPECT_EQ(PutKestiHistAdminHeader(kDefaultRegionSize * 2, -1, -1, -1, -1), KHA_NO_SPACE);
-  EXPECT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, 32767, -1, -1, -1), KHA_NO_SPACE);
-  EXPECT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, -1, -1, 32767, -1), KHA_NO_SPACE);
   EXPECT_EQ(PutKestiHistAdminHeader(100, -1, -1, -1, -1), KHA_NO_SPACE);
+  // Marks and counts are the caller's to set, even to tables that run
+  // over each other and out of the view, and a negative mark.
+  EXPECT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, 32767, -2, 32767, 5), KHA_OK);
   uint32_t size = 0;
-  uint16_t rhw = 1, fhw = 1;
-  ASSERT_EQ(GetKestiHistAdminHeader(&size, &rhw, nullptr, &fhw, nullptr), KHA_OK);
+  uint16_t rhw = 0, nr = 0, fhw = 0, nfs = 0;
+  ASSERT_EQ(GetKestiHistAdminHeader(&size, &rhw, &nr, &fhw, &nfs), KHA_OK);
   EXPECT_EQ(size, kDefaultRegionSize);
-  EXPECT_EQ(rhw, 0);
-  EXPECT_EQ(fhw, 0);
+  EXPECT_EQ(rhw, 32767);
+  EXPECT_EQ(nr, 0xFFFE);
+  EXPECT_EQ(fhw, 32767);
+  EXPECT_EQ(nfs, 5);
+  // Nothing repairs it, and every operation on it stays inside the view
+  // (the sanitizer builds would see a stray access).
+  uint16_t slot = 0, number = 0;
+  EXPECT_EQ(AddKestiHistAdminOneRepository("Shaped", 1, &slot, &number), KHA_OK);
+  EXPECT_EQ(slot, 1);
+  PrintKestiHistAdminAllRepository();
+  ASSERT_EQ(GetKestiHistAdminHeader(nullptr, &rhw, &nr, &fhw, nullptr), KHA_OK);
+  EXPECT_EQ(rhw, 32767);
+  EXPECT_EQ(nr, 0xFFFF);
+  EXPECT_EQ(fhw, 32767);
+  EXPECT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, -5, -1, -1, -1), KHA_OK);
+  ASSERT_EQ(GetKestiHistAdminHeader(nullptr, &rhw, nullptr, nullptr, nullptr), KHA_OK);
+  EXPECT_EQ(rhw, 0xFFFB);
 }
 
 TEST_F(HeaderAndTuning, TuningRoundTripsAllBytes) {
