@@ -15,14 +15,14 @@
 namespace kha {
 namespace {
 
-// The path in effect after the load: the one read from the files when it
-// names the same place as the current one, else the current one.
-void ChoosePathInEffect(const char* read, const char* current_field, char* chosen_field) {
+// The path in effect after the load: the one read from the files (whose
+// converted form is `read_local`) when it names the same place as the
+// current one, else the current one.
+void ChoosePathInEffect(const char* read, const char* read_local, const char* current_field,
+                        char* chosen_field) {
   char current[kPathFieldSize];
   CopyPathField(current, current_field);
-  char read_local[kPathFieldSize];
   char current_local[kPathFieldSize];
-  ConvertPathForComparison(read, read_local);
   ConvertPathForComparison(current, current_local);
   CopyPathField(chosen_field, PathEquals(read_local, current_local) ? read : current);
 }
@@ -46,11 +46,18 @@ int32_t LoadRepositoryHeaderFromConfig(int32_t repository_index, uint16_t reposi
   if (GetRepositoryList(MARN_SOURCE_CONFIG, repository_index, &list) != 0) {
     return KHA_CONFIG_REPOSITORY_HEADER_FAILED;
   }
+  // Each path fixed and converted in turn, as the historian's libraries
+  // see the calls; the converted forms serve only for the comparisons.
+  char file_local[kPathFieldSize];
+  char backup_local[kPathFieldSize];
   FixHistoryPath(list.file_path);
+  ConvertPathForComparison(list.file_path, file_local);
   FixHistoryPath(list.backup_file_path);
+  ConvertPathForComparison(list.backup_file_path, backup_local);
   StoreSettingsAsPending(list, &record);  // the file-set count is not stored by the update
-  ChoosePathInEffect(list.file_path, current.FilePath, record.FilePath);
-  ChoosePathInEffect(list.backup_file_path, current.BackupFilePath, record.BackupFilePath);
+  ChoosePathInEffect(list.file_path, file_local, current.FilePath, record.FilePath);
+  ChoosePathInEffect(list.backup_file_path, backup_local, current.BackupFilePath,
+                     record.BackupFilePath);
 
   *globals = GlobalFileSetValuesOf(list);
   return UpdateOneRepositoryHeader(KHA_UPDATE_KEEP_IN_EFFECT, repository_slot, &record);

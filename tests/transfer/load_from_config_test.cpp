@@ -1,6 +1,8 @@
 // The load from the configuration files, against the scripted double.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "transfer/transfer_fixture.h"
 
 namespace kha::test {
@@ -76,6 +78,25 @@ TEST_F(LoadFromConfigTest, FilesNamingExactlyTheRegionConfirmEverythingIntoThePe
   EXPECT_EQ(lines[5], "marn_get_number_arcs(1 0)");
   EXPECT_EQ(historian().Lines("marn_get_rep_data")[1], "marn_get_rep_data(1 1 null)");
   EXPECT_EQ(historian().Lines("marn_get_arc_data")[2], "marn_get_arc_data(1 1 0)");
+}
+
+// Each path of a repository fixed and then converted, file path first, then
+// the two paths in effect converted for the comparison.
+TEST_F(LoadFromConfigTest, CallsTheLibrariesForARepositoryInOrderWithSourceOne) {
+  historian().files.repositories = {Repo("Alpha", {})};
+  ASSERT_EQ(LoadFromConfigIntoKestiHistAdmin(), KHA_OK);
+  const std::vector<std::string> lines = historian().Lines();
+  const auto header = std::find(lines.begin(), lines.end(), "marn_get_rep_data(1 0 null)");
+  ASSERT_NE(header, lines.end());
+  EXPECT_EQ(std::vector<std::string>(header + 1, lines.end()),
+            (std::vector<std::string>{
+                "fixHistoryFilePath(D:/hist/Alpha 13 1)",
+                "ConvertUNC2LocalPath(D:\\hist\\Alpha)",
+                "fixHistoryFilePath(E:/backup/Alpha 15 1)",
+                "ConvertUNC2LocalPath(E:\\backup\\Alpha)",
+                "ConvertUNC2LocalPath()",
+                "ConvertUNC2LocalPath()",
+            }));
 }
 
 TEST_F(LoadFromConfigTest, FileSetPathsMatchIgnoringCaseAndThroughNetworkPaths) {
