@@ -10,6 +10,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -31,11 +32,17 @@ bool ReadJournalHeader(JournalHeader* header) {
   ::CloseHandle(section);
   return view != nullptr;
 #else
-  const int fd = ::open(("/dev/shm/" + name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  // Whatever another account left under the name: never a wait on a FIFO
+  // or a device, only a plain file is read.
+  const int fd =
+      ::open(("/dev/shm/" + name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
-  const ssize_t read = ::pread(fd, header, sizeof(JournalHeader), 0);
+  struct stat status {};
+  const bool read =
+      ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+      ::pread(fd, header, sizeof(JournalHeader), 0) == static_cast<ssize_t>(sizeof(JournalHeader));
   ::close(fd);
-  return read == static_cast<ssize_t>(sizeof(JournalHeader));
+  return read;
 #endif
 }
 
