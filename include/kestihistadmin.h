@@ -21,7 +21,10 @@
  * - A process that is not attached gets KHA_NOT_MAPPED (-2004) from every
  *   operation that has a result code, 0 from those returning a count or a
  *   flag, and nothing at all happens to any region.
- * - Each function below lists every code it returns besides 0.
+ * - Each function below lists every code it returns besides 0; set-up,
+ *   attach, detach, the operations that change the region, the loads and
+ *   the save may also return KHA_NO_MEMORY (-2005) when the process runs
+ *   out of memory. Nothing is ever thrown across this interface.
  * - The reason of the operating system: when set-up, attach, detach or an
  *   operation that changes the region (and so ends with a flush) fails at
  *   a kernel-object step (-2005 to -2014), the function leaves the OS

@@ -45,6 +45,11 @@ class JournalUnit {
   // `result`, or kUnitRefused when a save of this unit was refused (an
   // operation that goes on after an inner refusal must not report success).
   int32_t Result(int32_t result) const;
+
+ private:
+  // Exceptions in flight when the unit opened: an operation left by one
+  // more is rolled back, not kept half done.
+  int exceptions_;
 };
 
 // Records the region's bytes [address, address + length) before the first
@@ -73,8 +78,9 @@ template <typename Block>
 [[nodiscard]] bool SaveHeaderForUndo(const RegionHeader& header);
 
 // Marks the load or save that runs for the whole of this hold, so that a
-// taker after its holder's death can tell that it was interrupted. On an
-// unfinished earlier run of the same kind the mark is cleared at the end.
+// taker after its holder's death can tell that it was interrupted. The
+// record of an unfinished earlier run of the same kind is cleared at the
+// end of one that returns 0.
 class TransferMark {
  public:
   explicit TransferMark(TransferKind kind) noexcept;
@@ -82,8 +88,15 @@ class TransferMark {
   TransferMark(const TransferMark&) = delete;
   TransferMark& operator=(const TransferMark&) = delete;
 
+  // Returns `result`, noting whether the run got through (0).
+  int32_t Ended(int32_t result) noexcept {
+    got_through_ = result == KHA_OK;
+    return result;
+  }
+
  private:
   TransferKind kind_;
+  bool got_through_ = false;
 };
 
 // Called by the lock (locking.cpp) for every take and release of this

@@ -2,6 +2,7 @@
 // before each store and the close at the end of a unit.
 #include <atomic>
 #include <cstring>
+#include <exception>
 
 #include "region/journal.h"
 #include "region/process_state.h"
@@ -87,12 +88,17 @@ bool Refuse() {
 
 }  // namespace
 
-JournalUnit::JournalUnit() noexcept {
+JournalUnit::JournalUnit() noexcept : exceptions_(std::uncaught_exceptions()) {
   if (current.depth++ == 0) current.refused = false;
 }
 
 JournalUnit::~JournalUnit() {
-  if (--current.depth == 0) CloseUnit();
+  if (--current.depth != 0) return;
+  if (std::uncaught_exceptions() > exceptions_) {
+    (void)Refuse();  // left half way by an exception: all of it goes
+  } else {
+    CloseUnit();
+  }
 }
 
 int32_t JournalUnit::Result(int32_t result) const {
@@ -204,8 +210,8 @@ TransferMark::~TransferMark() {
   current.transfer = 0;
   JournalHeader* header = UsableJournal();
   if (header == nullptr) return;
-  if (LoadJournalWord(*header, offsetof(JournalHeader, Interrupted)) ==
-      static_cast<uint32_t>(kind_)) {
+  if (got_through_ && LoadJournalWord(*header, offsetof(JournalHeader, Interrupted)) ==
+                          static_cast<uint32_t>(kind_)) {
     StoreJournalWord(*header, offsetof(JournalHeader, Interrupted), 0);
   }
   const uint32_t state = LoadJournalWord(*header, kJournalStateOffset);

@@ -39,10 +39,11 @@ class OsReasonScope {
 
 // Runs `operation` (the whole export, its lock included) and passes on
 // the OS reason of its failure. Nothing is thrown across the interface:
-// what can throw inside is an allocation (an object's name, a load's
-// index) or a process-local mutex, both the machine running short of
-// memory, which the export reports as -2005; the lock is released by the
-// guards on the way out.
+// the backends and the loads turn their own allocation failures into
+// result codes, so what could still throw here (a process-local mutex,
+// an allocation of a library it calls) is the machine running short,
+// which the export reports as -2005; the guards release the lock and a
+// unit left by an exception is rolled back on the way out.
 template <typename Operation>
 int32_t PassingOnOsReason(Operation&& operation) noexcept {
   const OsReasonScope scope;

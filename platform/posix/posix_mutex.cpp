@@ -12,6 +12,7 @@
 #include <chrono>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "platform/posix/handle_list.h"
 #include "platform/posix/posix_objects.h"
@@ -202,13 +203,15 @@ bool InitialiseMutexBlock(void* memory) {
 
 MutexObject* AcquireMutex(const char* windows_name, Disposition disposition, mode_t mode) {
   RegisterBackendForkHandlers();
+  // The name first: its allocation may throw, and nothing is held yet.
+  const std::string name = PosixObjectName(windows_name);
   auto* mutex = new (std::nothrow) MutexObject();
   if (mutex == nullptr) {
     errno = ENOMEM;
     return nullptr;
   }
-  if (!AcquireSharedObject(PosixObjectName(windows_name), disposition, sizeof(SharedMutexBlock),
-                           mode, InitialiseMutexBlock, &mutex->object)) {
+  if (!AcquireSharedObject(name, disposition, sizeof(SharedMutexBlock), mode, InitialiseMutexBlock,
+                           &mutex->object)) {
     const int saved = errno;
     delete mutex;
     errno = saved;

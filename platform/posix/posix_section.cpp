@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <new>
+#include <string>
 
 #include "platform/posix/posix_objects.h"
 
@@ -10,14 +11,15 @@ namespace kha::platform::posix {
 
 SectionObject* AcquireSection(const char* windows_name, Disposition disposition, uint32_t size,
                               mode_t mode) {
+  // The name first: its allocation may throw, and nothing is held yet.
+  const std::string name = PosixObjectName(windows_name);
   auto* section = new (std::nothrow) SectionObject();
   if (section == nullptr) {
     errno = ENOMEM;
     return nullptr;
   }
   // A new section reads as all zeros, as a fresh page-file section does.
-  if (!AcquireSharedObject(PosixObjectName(windows_name), disposition, size, mode, nullptr,
-                           &section->object)) {
+  if (!AcquireSharedObject(name, disposition, size, mode, nullptr, &section->object)) {
     delete section;
     return nullptr;
   }

@@ -175,6 +175,8 @@ std::string PosixObjectName(const char* windows_name) {
 bool AcquireSharedObject(const std::string& name, Disposition disposition, std::size_t size,
                          unsigned mode, const std::function<bool(void*)>& initialise,
                          SharedObject* object) {
+  // The one allocation, before anything is held (it may throw).
+  object->name = name;
   const int64_t deadline = MonotonicNanoseconds() + kWaitLimitNanoseconds;
   DirectoryGuard guard(deadline);
   if (!guard.Held()) return false;
@@ -203,7 +205,6 @@ bool AcquireSharedObject(const std::string& name, Disposition disposition, std::
     return false;
   }
   object->fd = fd;
-  object->name = name;
   object->size = static_cast<std::size_t>(status.st_size);
   object->own_share = true;
   g_objects.Add(object);

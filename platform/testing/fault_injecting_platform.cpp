@@ -52,12 +52,13 @@ void FaultInjectingPlatform::FailNthOfAny(int nth) {
   for (std::size_t at = 0; at < kCalls; ++at) {
     failure_[at] = {StepOf(static_cast<Call>(at)), kInjectedError};
   }
+  throw_any_ = false;
   fail_any_at_ = any_calls_.load() + nth;
 }
 
 void FaultInjectingPlatform::ThrowNthOfAny(int nth) {
-  FailNthOfAny(nth);
   throw_any_ = true;
+  fail_any_at_ = any_calls_.load() + nth;
 }
 
 void FaultInjectingPlatform::Reset() {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "kestihistadmin.h"
@@ -35,6 +36,24 @@ class Journal : public test::RegionTest {
  protected:
   uint32_t RegionSize() const override { return 40000; }
 };
+
+// An operation that an exception leaves half way is rolled back as it
+// goes, never kept half done (the export then returns -2005).
+TEST_F(Journal, AUnitLeftByAnExceptionIsRolledBack) {
+  LockHistAdminMutex();
+  const std::vector<std::byte> before = RegionBytes();
+  try {
+    const JournalUnit unit;
+    RegionHeader* header = HistAdminHeader();
+    ASSERT_TRUE(SaveHeaderForUndo(*header));
+    header->NumberRepos = 7;
+    throw std::bad_alloc();
+  } catch (const std::bad_alloc&) {
+  }
+  EXPECT_EQ(RegionBytes(), before);
+  EXPECT_EQ(JournalState(), 0u);
+  UnlockHistAdminMutex();
+}
 
 TEST_F(Journal, ReplayPutsBackTheOldestBytesNewestFirstAndCanBeRepeated) {
   std::vector<std::byte> tuning(sizeof(TuningData));
