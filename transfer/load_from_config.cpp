@@ -21,13 +21,15 @@
 namespace kha {
 
 int32_t LoadFromConfig() {
-  const TransferMark mark(TransferKind::kLoadFromConfig);
+  TransferMark mark(TransferKind::kLoadFromConfig);
   // The whole load is one hold and writes the region only through the
   // library: its adds may search for free slots from where the last ended.
   const FreeSlotHintScope hints;
-  if (marn_read_hist_config() != 0) return KHA_CONFIG_READ_FAILED;
-  if (const int32_t result = LoadTuningFromMarn(); result != KHA_OK) return result;
-  return LoadRepositoriesFromConfig();
+  return mark.Ended([]() -> int32_t {
+    if (marn_read_hist_config() != 0) return KHA_CONFIG_READ_FAILED;
+    if (const int32_t result = LoadTuningFromMarn(); result != KHA_OK) return result;
+    return LoadRepositoriesFromConfig();
+  }());
 }
 
 int32_t LoadRepositoriesFromConfig() {

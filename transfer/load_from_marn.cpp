@@ -21,23 +21,25 @@ int32_t LoadFromMarn() {
   // Each step below is a change of its own; a holder that dies between
   // two leaves the region whole after the last one, and the mark tells
   // the next taker that the load did not finish.
-  const TransferMark mark(TransferKind::kLoadFromMarn);
+  TransferMark mark(TransferKind::kLoadFromMarn);
   // The whole load is one hold and writes the region only through the
   // library: its adds may search for free slots from where the last ended.
   const FreeSlotHintScope hints;
-  if (const int32_t result = LoadTuningFromMarn(); result != KHA_OK) return result;
+  return mark.Ended([]() -> int32_t {
+    if (const int32_t result = LoadTuningFromMarn(); result != KHA_OK) return result;
 
-  // Both tables are emptied at once by setting the header's counts back;
-  // the old records stay in the region's bytes until slots are reused.
-  uint32_t region_size = 0;
-  if (const int32_t result = GetHeader(&region_size, nullptr, nullptr, nullptr, nullptr);
-      result != KHA_OK) {
-    return result;
-  }
-  if (const int32_t result = PutHeader(region_size, 0, 0, 0, 0); result != KHA_OK) {
-    return result;
-  }
-  return LoadRepositoriesFromMarn();
+    // Both tables are emptied at once by setting the header's counts back;
+    // the old records stay in the region's bytes until slots are reused.
+    uint32_t region_size = 0;
+    if (const int32_t result = GetHeader(&region_size, nullptr, nullptr, nullptr, nullptr);
+        result != KHA_OK) {
+      return result;
+    }
+    if (const int32_t result = PutHeader(region_size, 0, 0, 0, 0); result != KHA_OK) {
+      return result;
+    }
+    return LoadRepositoriesFromMarn();
+  }());
 }
 
 int32_t LoadRepositoriesFromMarn() {

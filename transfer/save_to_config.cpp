@@ -20,14 +20,16 @@
 namespace kha {
 
 int32_t SaveToConfig() {
-  const TransferMark mark(TransferKind::kSaveToConfig);
-  TuningData tuning;
-  std::memset(&tuning, 0, sizeof(tuning));
-  if (const int32_t result = GetTuningData(&tuning); result != KHA_OK) return result;
-  if (SaveTuningToMarn(tuning) != KHA_OK) return KHA_SAVE_TUNING_FAILED;
-  if (const int32_t result = SaveRepositoriesToMarn(); result != KHA_OK) return result;
-  if (marn_write_hist_config() != 0) return KHA_WRITE_CONFIG_FAILED;
-  return KHA_OK;
+  TransferMark mark(TransferKind::kSaveToConfig);
+  return mark.Ended([]() -> int32_t {
+    TuningData tuning;
+    std::memset(&tuning, 0, sizeof(tuning));
+    if (const int32_t result = GetTuningData(&tuning); result != KHA_OK) return result;
+    if (SaveTuningToMarn(tuning) != KHA_OK) return KHA_SAVE_TUNING_FAILED;
+    if (const int32_t result = SaveRepositoriesToMarn(); result != KHA_OK) return result;
+    if (marn_write_hist_config() != 0) return KHA_WRITE_CONFIG_FAILED;
+    return KHA_OK;
+  }());
 }
 
 int32_t SaveTuningToMarn(const TuningData& tuning) {

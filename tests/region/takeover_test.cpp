@@ -164,8 +164,15 @@ TEST_F(Takeover, ALoadWhoseHolderDiedIsRecordedAsInterrupted) {
             static_cast<uint32_t>(TransferKind::kLoadFromConfig));
   EXPECT_EQ(JournalWord(kJournalStateOffset), 0u);
   {
-    // The same load run to its end clears the record.
-    const TransferMark finished(TransferKind::kLoadFromConfig);
+    // The same load failing keeps the record; run to its end, it clears it.
+    TransferMark failed(TransferKind::kLoadFromConfig);
+    (void)failed.Ended(KHA_CONFIG_READ_FAILED);
+  }
+  EXPECT_EQ(JournalWord(offsetof(JournalHeader, Interrupted)),
+            static_cast<uint32_t>(TransferKind::kLoadFromConfig));
+  {
+    TransferMark finished(TransferKind::kLoadFromConfig);
+    (void)finished.Ended(KHA_OK);
   }
   EXPECT_EQ(JournalWord(offsetof(JournalHeader, Interrupted)), 0u);
   UnlockHistAdminMutex();

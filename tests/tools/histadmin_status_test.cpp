@@ -50,7 +50,10 @@ TEST_F(HistadminStatus, ShowsALoadWhoseProcessEndedHalfWayUntilOneFinishes) {
             std::string::npos);
 
   LockHistAdminMutex();
-  { const kha::TransferMark finished(kha::TransferKind::kLoadFromConfig); }
+  {
+    kha::TransferMark finished(kha::TransferKind::kLoadFromConfig);
+    (void)finished.Ended(KHA_OK);
+  }
   UnlockHistAdminMutex();
   EXPECT_EQ(Histadmin({"status"}).find("interrupted"), std::string::npos);
 }

@@ -1,7 +1,7 @@
 // The load or save that the undo journal beside the region records as
 // interrupted: a process died while it ran one, the operations it had
 // finished stay, and running it again completes it. The journal keeps the
-// record until a run of the same kind ends.
+// record until a run of the same kind returns 0.
 #pragma once
 
 #include <string>
