@@ -6,10 +6,11 @@
 // same way. Then, from a region rebuilt to the same bytes, the operation
 // runs again in a new child for each crash point: on each store and right
 // after it, on and after each change of the journal's state, and in the
-// stretch after the last store (flush, release). The child is stopped
-// there on a hardware breakpoint (the traced instruction's address and
-// how often it had started before), the region is checked to be as
-// traced, and the child is killed (SIGKILL). The parent is the next taker
+// stretch after the last store (flush, release). The child is run to the
+// traced instruction's address on a software breakpoint that counts how
+// often the instruction had started before, single-stepped from there
+// along the traced addresses, the region is checked to be as traced, and
+// the child is killed (SIGKILL). The parent is the next taker
 // of the mutex and must see exactly the state from before the operation
 // or exactly the one after it: header, tuning block, every slot of both
 // tables, every byte of the region.
@@ -22,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstring>
@@ -101,15 +103,38 @@ class Traced {
     return ::ptrace(PTRACE_GETREGS, pid_, nullptr, &registers) == 0 ? registers.rip : 0;
   }
   // Runs on until the instruction at `address` is about to start for the
-  // (starts + 1)-th time, on a hardware breakpoint. False when the
-  // operation ended first.
+  // (starts + 1)-th time. False when the operation ended first.
+  //
+  // A software breakpoint (int3 written over the instruction's first
+  // byte) counts the arrivals: each start of the instruction executes it
+  // once, exactly as single-stepping saw each start in the traced run. A
+  // hardware breakpoint is not used: some hosts of our kind do not pass
+  // debug-register breakpoints to a guest at all, and on others the
+  // kernel may drop hits of a breakpoint (it is a perf event, and those
+  // are throttled), so that arrivals were miscounted.
   bool RunToStart(uint64_t address, int64_t starts) {
-    if (!SetDebugRegister(0, address) || !SetDebugRegister(7, 1)) return false;  // DR0, execute
-    for (int64_t hits = 0; hits <= starts; ++hits) {
-      if (::ptrace(PTRACE_CONT, pid_, nullptr, nullptr) != 0 || !Wait()) return false;
-      if (!WIFSTOPPED(status_) || WSTOPSIG(status_) != SIGTRAP) return false;
+    errno = 0;
+    const long original =
+        ::ptrace(PTRACE_PEEKTEXT, pid_, reinterpret_cast<void*>(address), nullptr);
+    if (errno != 0) return false;
+    const long trap = (original & ~0xffL) | 0xcc;
+    for (int64_t arrivals = 0;; ++arrivals) {
+      if (!PokeText(address, trap) || ::ptrace(PTRACE_CONT, pid_, nullptr, nullptr) != 0 ||
+          !Wait() || !WIFSTOPPED(status_) || WSTOPSIG(status_) != SIGTRAP) {
+        return false;
+      }
+      // Stopped after the int3: back in front of the instruction, whole.
+      if (NextInstruction() != address + 1 || !PokeText(address, original) ||
+          !SetNextInstruction(address)) {
+        return false;
+      }
+      if (arrivals == starts) return true;
+      // Over the instruction, every round of a repeated string one
+      // included, before the breakpoint goes back.
+      do {
+        if (StepOne() != Step::kStepped) return false;
+      } while (NextInstruction() == address);
     }
-    return SetDebugRegister(7, 0);
   }
   void Kill() {
     ::kill(pid_, SIGKILL);
@@ -127,10 +152,15 @@ class Traced {
   }
 
  private:
-  bool SetDebugRegister(int index, uint64_t value) {
-    const std::size_t offset = offsetof(struct user, u_debugreg) + index * sizeof(long);
-    return ::ptrace(PTRACE_POKEUSER, pid_, reinterpret_cast<void*>(offset),
-                    reinterpret_cast<void*>(value)) == 0;
+  bool PokeText(uint64_t address, long word) {
+    return ::ptrace(PTRACE_POKETEXT, pid_, reinterpret_cast<void*>(address),
+                    reinterpret_cast<void*>(word)) == 0;
+  }
+  bool SetNextInstruction(uint64_t address) {
+    user_regs_struct registers{};
+    if (::ptrace(PTRACE_GETREGS, pid_, nullptr, &registers) != 0) return false;
+    registers.rip = address;
+    return ::ptrace(PTRACE_SETREGS, pid_, nullptr, &registers) == 0;
   }
   bool Wait() {
     if (::waitpid(pid_, &status_, 0) != pid_) return alive_ = false;
@@ -247,7 +277,10 @@ bool KillAt(Traced& child, const Trace& trace, CrashPoint point) {
   const Trace::Step& start = trace.steps[static_cast<std::size_t>(anchor - 1)];
   if (!child.Started() || !child.RunToStart(start.address, start.starts)) return false;
   for (int64_t step = anchor; step < point.step; ++step) {
-    if (child.StepOne() != Traced::Step::kStepped) return false;
+    if (child.StepOne() != Traced::Step::kStepped ||
+        child.NextInstruction() != trace.steps[static_cast<std::size_t>(step)].address) {
+      return false;
+    }
   }
   const bool as_traced =
       std::memcmp(RegionBytes(), trace.regions[static_cast<std::size_t>(point.stores)].data(),
