@@ -122,6 +122,16 @@ int OpenOrCreate(const std::string& name, bool create, unsigned mode) {
   }
 }
 
+// Whether the object belongs to this process's account or to root: EPERM
+// when it does not.
+bool OursOrRoots(int fd) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return false;
+  if (status.st_uid == ::geteuid() || status.st_uid == 0) return true;
+  errno = EPERM;
+  return false;
+}
+
 constinit HandleList<SharedObject> g_objects;
 
 // A new open file description of the object behind `fd`, or -1. Through
@@ -168,6 +178,10 @@ void AfterForkOfObjectsInChild() {
   g_objects.Mutex().unlock();
 }
 
+int OpenAnotherDescription(const SharedObject& object) {
+  return OpenAfresh(object.fd, object.name);
+}
+
 std::string PosixObjectName(const char* windows_name) {
   return "/" + ObjectNameWithoutNamespace(ObjectName(windows_name));
 }
@@ -183,6 +197,12 @@ bool AcquireSharedObject(const std::string& name, Disposition disposition, std::
   const bool create = disposition == Disposition::kCreateOrOpen;
   const int fd = OpenOrCreate(name, create, mode);
   if (fd < 0) return false;
+  if (create && !OursOrRoots(fd)) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return false;
+  }
 
   if (FlockRetrying(fd, LOCK_EX | LOCK_NB) == 0) {
     // Nobody holds it: it is new, or every holder died without closing.

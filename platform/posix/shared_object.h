@@ -43,9 +43,14 @@ enum class Disposition { kCreateOrOpen, kOpenExisting };
 // Creates or opens the object `name` (a POSIX name, "/..."). A new object
 // gets `size` zero bytes and permission bits `mode` (whatever the umask),
 // then `initialise` runs on a temporary mapping of it; an existing one
-// keeps its size and contents. Returns false (errno set) on failure,
-// with nothing held; EWOULDBLOCK when the guard or the object's lock was
-// held by another for the whole wait.
+// keeps its size and contents. A create refuses an existing object that
+// belongs to an account other than this process's or root's (EPERM): the
+// server side sets its objects up and fills them, and an account that had
+// made them beforehand could remove their names under it later, so that
+// the next set-up made a second mutex beside the first. An open takes
+// whatever the server made. Returns false (errno set) on failure, with
+// nothing held; EWOULDBLOCK when the guard or the object's lock was held
+// by another for the whole wait.
 bool AcquireSharedObject(const std::string& name, Disposition disposition, std::size_t size,
                          unsigned mode, const std::function<bool(void*)>& initialise,
                          SharedObject* object);
@@ -66,6 +71,11 @@ void ReleaseSharedObject(SharedObject* object);
 void BeforeForkOfObjects();
 void AfterForkOfObjectsInParent();
 void AfterForkOfObjectsInChild();
+
+// Another open file description of the object `object` has open, for
+// the kernel locks that must not be shared with a description a child of
+// fork inherited: a new descriptor (close-on-exec), or -1 with errno set.
+int OpenAnotherDescription(const SharedObject& object);
 
 // "Global\\NAME" (after the test prefix) -> "/NAME".
 std::string PosixObjectName(const char* windows_name);

@@ -56,7 +56,9 @@ TEST(HeldGuard, SetupAndAttachGiveUpWhileAnotherHoldsTheGuard) {
   EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
 }
 
-TEST(HeldGuard, CreateGivesUpOnAnObjectAnotherHoldsExclusively) {
+// An open (which takes objects of any account, as an attach must take the
+// server's) waits for the object's lock only so long.
+TEST(HeldGuard, OpenGivesUpOnAnObjectAnotherHoldsExclusively) {
   using kha::platform::OsPlatform;
   const std::string path =
       "/dev/shm/" + kha::platform::ObjectNameWithoutNamespace(
@@ -64,10 +66,10 @@ TEST(HeldGuard, CreateGivesUpOnAnObjectAnotherHoldsExclusively) {
   {
     HeldLock object(path);
     ASSERT_TRUE(object.held());
-    const auto created = OsPlatform().CreateMutex(kha::platform::kHistAdminMutexName);
-    ASSERT_FALSE(created.ok());
-    EXPECT_EQ(created.failure().step, kha::platform::Step::kCreateMutex);
-    EXPECT_EQ(created.failure().error, EWOULDBLOCK);
+    const auto opened = OsPlatform().OpenMutex(kha::platform::kHistAdminMutexName);
+    ASSERT_FALSE(opened.ok());
+    EXPECT_EQ(opened.failure().step, kha::platform::Step::kOpenMutex);
+    EXPECT_EQ(opened.failure().error, EWOULDBLOCK);
     object.Release();
   }
   ::unlink(path.c_str());

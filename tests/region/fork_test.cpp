@@ -2,12 +2,16 @@
 // parent's hold of the mutex like any other process and cannot release
 // it, whatever depth the forking thread held it at.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <vector>
 
 #include "kestihistadmin.h"
 #include "support/child_process.h"
 #include "support/forked_probe.h"
+#include "support/free_seats.h"
 #include "support/region_fixture.h"
 
 namespace {
@@ -42,6 +46,55 @@ TEST_F(Fork, ChildWaitsForTheForkingThreadsHoldAndCannotReleaseIt) {
       EXPECT_TRUE(releaser.Returns(10000)) << "depth " << depth;
     }
   }
+}
+
+// A child of fork takes a seat of its own at the mutex. At the open-file
+// limit it still gets one (it gives its parent's back first), so it waits
+// for its parent's hold; a child that gets none (here every seat is
+// taken) has no handle: its calls are refused, never run inside its
+// parent's hold, until a seat is free.
+TEST_F(Fork, AChildWithoutRoomForAHandleOfItsOwnNeverRunsInsideItsParentsHold) {
+  LockHistAdminMutex();
+  {
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit low{64, limit.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> fillers;
+    for (int fd; (fd = ::dup(0)) >= 0;) fillers.push_back(fd);
+    ASSERT_GE(fillers.size(), 2u);
+    ::close(fillers.back());  // room for the probe's pipe
+    fillers.pop_back();
+    ::close(fillers.back());
+    fillers.pop_back();
+    ForkedProbe at_the_limit;
+    for (const int fd : fillers) ::close(fd);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    ASSERT_TRUE(at_the_limit.Started());
+    EXPECT_TRUE(at_the_limit.StillWaitingAfter(300));
+    UnlockHistAdminMutex();
+    EXPECT_TRUE(at_the_limit.Returns(10000));
+    LockHistAdminMutex();
+  }
+  const int seats = kha::test::TakeEveryFreeSeat();
+  ASSERT_GE(seats, 0);
+  int go[2];
+  ASSERT_EQ(::pipe(go), 0);
+  ForkedProbe seatless([&] {
+    ::close(go[1]);
+    const bool refused =
+        GetKestiHistAdminHeader(nullptr, nullptr, nullptr, nullptr, nullptr) == KHA_NOT_MAPPED;
+    ::close(seats);  // its share of the seats; with the parent's gone too (go), they are free
+    char byte = 0;
+    if (!refused || ::read(go[0], &byte, 1) != 1) ::_exit(5);
+  });
+  ::close(go[0]);
+  ::close(seats);
+  ASSERT_EQ(::write(go[1], "g", 1), 1);
+  ::close(go[1]);
+  EXPECT_TRUE(seatless.StillWaitingAfter(300)) << "refused, or ran inside the parent's hold";
+  UnlockHistAdminMutex();
+  EXPECT_TRUE(seatless.Returns(10000));
 }
 
 // A child's shares of the objects' lifetime are its own: when it detaches

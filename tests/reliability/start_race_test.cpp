@@ -43,10 +43,10 @@ constexpr int kSplit = 30;
 constexpr int kNoGo = 40;
 constexpr int kUnexpectedResult = 50;
 
+// The handle is mapped and has its seat, the mutex's token of its life.
 bool MutexInitialised() {
   const platform::MutexObject* mutex = HistAdminProcess().mutex.load();
-  return mutex != nullptr && mutex->block != nullptr &&
-         __atomic_load_n(&mutex->block->ready, __ATOMIC_ACQUIRE) == platform::posix::kMutexReady;
+  return mutex != nullptr && mutex->block != nullptr && mutex->self.load() != 0;
 }
 
 // Child: setup|attach self-kill-microseconds(-1: none) board-directory go-file.

@@ -49,6 +49,8 @@ class ForkedProbe {
   bool StillWaitingAfter(int while_ms) { return Next(10000) == 'a' && Next(while_ms) == 0; }
   // True when the probe returns within `within_ms` and the child ends with 0.
   bool Returns(int within_ms) { return Next(within_ms) == 'b' && Wait() == 0; }
+  // True when the probe returns within `within_ms` with a failure.
+  bool IsRefused(int within_ms) { return Next(within_ms) == 'b' && Wait() == 1; }
 
  private:
   void Report(char what) {
