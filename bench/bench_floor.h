@@ -1,7 +1,8 @@
-// The machine's floor for the operations of the comparison: a bare kernel
-// lock of the kind the HistAdmin mutex is, a bare robust, recursive,
-// process-shared pthread mutex for reference, and a shared mapping of the
-// same size as a region, with nothing of the library in between.
+// The machine's floor for the operations of the comparison: a bare robust,
+// recursive, process-shared pthread mutex (the cheapest lock between
+// processes there is), a shared mapping of the same size as a region, and,
+// for reference, a bare kernel file lock; nothing of the library in
+// between.
 #pragma once
 
 #include <fcntl.h>
@@ -55,12 +56,10 @@ class BareMutex {
   pthread_mutex_t* mutex_ = nullptr;
 };
 
-// An open-file-description lock on byte 0 of a file in /dev/shm: what the
-// HistAdmin mutex costs the kernel, with nothing of the library in
-// between. (The HistAdmin mutex is such a lock, because every account may
-// write the mutex object and a lock kept in its bytes could be forged.) A
-// forked child opens the file again: a description shared with the parent
-// would share its lock too.
+// An open-file-description lock on byte 0 of a file in /dev/shm, taken
+// and let go with a system call each: what a lock kept by the kernel
+// costs. A forked child opens the file again: a description shared with
+// the parent would share its lock too.
 class BareKernelLock {
  public:
   BareKernelLock() {

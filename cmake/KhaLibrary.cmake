@@ -35,6 +35,7 @@ function(kha_shared_library target)
   endif()
   target_link_libraries(${target} PRIVATE $<TARGET_PROPERTY:kha_core,INTERFACE_LINK_LIBRARIES>)
   kha_export_only(${target} ${KHA_EXPORTS_FILE} VERSION_NODE KESTIHISTADMIN_1)
+  kha_lto_link(${target})
 endfunction()
 
 if(WIN32)

@@ -12,4 +12,5 @@ function(kha_library_objects target)
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
   kha_set_warnings(${target})
+  kha_lto_objects(${target})
 endfunction()

@@ -107,6 +107,11 @@ class Platform {
   // Lets go of one hold of the calling thread; a failure when it holds none.
   virtual OsResult<void> UnlockMutex(MutexObject* mutex) = 0;
   virtual void CloseMutex(MutexObject* mutex) = 0;
+  // Who holds the mutex, as far as the mutex's own shared bytes say, for
+  // people (another account may have written them): the id of the
+  // process, 0 when they say nobody holds it, -1 when the backend cannot
+  // tell (a Windows mutex names no owner).
+  virtual int64_t HolderProcessHint(MutexObject* mutex) = 0;
 
   // As for the mutex; a section that already exists keeps its size,
   // whatever `size` asks for.
@@ -150,6 +155,15 @@ void LeaveOsError(int error);
 // backend's own (a child holds none of its parent's holds) come first.
 // Nothing happens on a system without fork.
 void RunAroundFork(void (*prepare)(), void (*parent)(), void (*child)());
+
+// A barrier across every thread of this process, for a rare writer that
+// must see what the other threads stored before it (with only compiler
+// barriers of their own): ProcessBarrier returns once every thread has
+// passed a full memory barrier. StartProcessBarriers is called once
+// before the first; false when the OS offers no such barrier, and
+// ProcessBarrier false when it failed.
+bool StartProcessBarriers();
+bool ProcessBarrier();
 
 namespace detail {
 // The installed platform; null until first use, then the OS backend

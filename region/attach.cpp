@@ -22,6 +22,7 @@
 #include "region/layout.h"
 #include "region/lifecycle.h"
 #include "region/locking.h"
+#include "region/mutex_calls.h"
 #include "region/os_reason.h"
 #include "region/process_state.h"
 #include "region/region_view.h"
@@ -32,6 +33,7 @@ namespace {
 template <typename Obtain>
 int32_t BeginMutexUse(ProcessState& process, Obtain&& obtain) {
   ClearParentsHoldsInForkedChildren();
+  PrepareMutexCallMarks();
   std::lock_guard<std::mutex> serial(LifecycleMutex());
   if (const int32_t result = obtain(); result != KHA_OK) return result;
   ++process.mutex_users;

@@ -16,8 +16,6 @@ void BeforeFork() { LifecycleMutex().lock(); }
 void AfterForkInParent() { LifecycleMutex().unlock(); }
 void AfterForkInChild() {
   LifecycleMutex().unlock();
-  // The parent's threads inside a take or release are not the child's.
-  HistAdminProcess().mutex_calls.store(0);
   ForgetThisThreadsHolds();
   ForgetJournalHoldsOfThisThread();
 }

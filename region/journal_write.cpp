@@ -23,7 +23,7 @@ struct ThreadJournal {
   uint32_t transfer = 0;  // TransferKind of this hold, in State's top byte
 };
 
-thread_local ThreadJournal current;
+constinit thread_local ThreadJournal current __attribute__((tls_model("initial-exec")));
 constinit std::atomic<bool> g_journal_off{false};
 
 #if defined(__has_feature)

@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "region/journal.h"
 #include "region/journal_layout.h"
+#include "region/mutex_calls.h"
 #include "region/os_reason.h"
 #include "region/process_state.h"
 #include "region/slot_hints.h"
@@ -52,10 +53,10 @@ int32_t CloseHistAdminMutex() {
   // for them; later calls find no handle.
   while (Os().UnlockMutex(mutex).ok()) {
   }
-  while (process.mutex_calls.load(std::memory_order_seq_cst) != 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  Os().CloseMutex(mutex);
+  // Without a barrier nobody's mark can be trusted: the handle stays open
+  // (its seat and its share of the object with it) rather than go under
+  // a thread that may be using it.
+  if (WaitForOtherThreadsMutexCalls()) Os().CloseMutex(mutex);
   return KHA_OK;
 }
 

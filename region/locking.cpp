@@ -14,33 +14,17 @@
 #include "kestihistadmin.h"
 #include "platform/platform.h"
 #include "region/journal.h"
+#include "region/mutex_calls.h"
 #include "region/os_reason.h"
 #include "region/process_state.h"
 #include "region/slot_hints.h"
 
 namespace kha {
-namespace {
-
-// Counts the calling thread in ProcessState::mutex_calls for its scope.
-class MutexCall {
- public:
-  explicit MutexCall(ProcessState& process) noexcept : process_(process) {
-    process_.mutex_calls.fetch_add(1, std::memory_order_seq_cst);
-  }
-  ~MutexCall() { process_.mutex_calls.fetch_sub(1, std::memory_order_release); }
-  MutexCall(const MutexCall&) = delete;
-  MutexCall& operator=(const MutexCall&) = delete;
-
- private:
-  ProcessState& process_;
-};
-
-}  // namespace
 
 bool TakeHistAdminMutex() noexcept {
   try {
     ProcessState& process = HistAdminProcess();
-    const MutexCall call(process);
+    const MutexCall call;
     auto* mutex = process.mutex.load(std::memory_order_seq_cst);
     if (mutex == nullptr) return true;
     // A failed wait is never a run without the mutex: the hold is refused.
@@ -59,7 +43,7 @@ bool TakeHistAdminMutex() noexcept {
 void ReleaseHistAdminMutex() noexcept {
   try {
     ProcessState& process = HistAdminProcess();
-    const MutexCall call(process);
+    const MutexCall call;
     // This thread's record of its holds goes also when another thread has
     // closed the handle meanwhile.
     LeaveJournalHold();

@@ -11,7 +11,7 @@ struct NotedReason {
   int depth = 0;  // exports of this thread inside each other
 };
 
-thread_local NotedReason g_reason;
+constinit thread_local NotedReason g_reason __attribute__((tls_model("initial-exec")));
 
 // Noted for a failed wait for the mutex: whatever the export then returns
 // (set-up, attach and the operations refuse with codes of their own), the

@@ -26,12 +26,6 @@ struct ProcessState {
   std::atomic<std::byte*> journal{nullptr};
   std::atomic<std::size_t> journal_length{0};
 
-  // Takes and releases of `mutex` running in this process right now. The
-  // handle is closed only once it is out of `mutex` and none is left
-  // (CloseHistAdminMutex): a thread waiting for the mutex while another
-  // detaches must not find its handle gone under it.
-  std::atomic<int32_t> mutex_calls{0};
-
   // Under LifecycleMutex().
   int32_t attach_count = 0;  // HistAdminAttachCount
   // Set-up, attach and detach calls of this process that are using the

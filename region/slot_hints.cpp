@@ -17,7 +17,7 @@ struct ThreadHints {
   Hint tables[2];
 };
 
-thread_local ThreadHints hints;
+constinit thread_local ThreadHints hints __attribute__((tls_model("initial-exec")));
 
 Hint& HintOf(SlotTable table) { return hints.tables[static_cast<int>(table)]; }
 

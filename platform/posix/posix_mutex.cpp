@@ -192,8 +192,13 @@ struct HoldsOfEndingThread {
 };
 
 void NoteThisThreadHolds() {
+  // The flag spares every later take the lookup of `holds` (a call in a
+  // shared library).
+  static thread_local bool noted __attribute__((tls_model("initial-exec"))) = false;
+  if (noted) return;
   static thread_local HoldsOfEndingThread holds;
   (void)&holds;
+  noted = true;
 }
 
 // Takes a seat for a handle that has none; the caller holds the handle
@@ -318,6 +323,11 @@ bool UnlockSharedMutex(MutexObject* mutex) {
   }
   if (--mutex->depth == 0) GiveUpHold(mutex, 0);
   return true;
+}
+
+int64_t HolderProcessHint(MutexObject* mutex) {
+  const uint32_t holder = Load(mutex->block->Lock) & kHolderMask;
+  return holder == 0 ? 0 : HolderPidHint(mutex->block, holder);
 }
 
 void ReleaseMutex(MutexObject* mutex) {

@@ -2,7 +2,10 @@
 // with permission bits 0666 whatever the umask: every account on the
 // machine may use them, as a null DACL lets every account use them on
 // Windows. Every failure carries errno as the backend's calls left it.
+#include <linux/membarrier.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -53,6 +56,7 @@ class PosixPlatform final : public Platform {
     return {};
   }
   void CloseMutex(MutexObject* mutex) override { posix::ReleaseMutex(mutex); }
+  int64_t HolderProcessHint(MutexObject* mutex) override { return posix::HolderProcessHint(mutex); }
 
   OsResult<SectionObject*> CreateSection(const char* name, uint32_t size) override {
     return AcquiredAt<SectionObject>(Step::kCreateSection, [&] {
@@ -97,6 +101,16 @@ void LeaveOsError(int error) { errno = error; }
 void RunAroundFork(void (*prepare)(), void (*parent)(), void (*child)()) {
   posix::RegisterBackendForkHandlers();
   pthread_atfork(prepare, parent, child);
+}
+
+bool StartProcessBarriers() {
+  return ::syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
+}
+
+// Interrupts every processor that runs a thread of this process, each of
+// which passes a full barrier before it goes on.
+bool ProcessBarrier() {
+  return ::syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0) == 0;
 }
 
 Platform& OsPlatform() {

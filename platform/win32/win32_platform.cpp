@@ -27,6 +27,7 @@ class Win32Platform final : public Platform {
   }
   OsResult<void> UnlockMutex(MutexObject* mutex) override { return win32::UnlockNamedMutex(mutex); }
   void CloseMutex(MutexObject* mutex) override { win32::CloseNamedMutex(mutex); }
+  int64_t HolderProcessHint(MutexObject*) override { return -1; }
 
   OsResult<SectionObject*> CreateSection(const char* name, uint32_t size) override {
     return AcquiringWithoutThrow<SectionObject*>(
@@ -54,6 +55,15 @@ void LeaveOsError(int error) { ::SetLastError(static_cast<DWORD>(error)); }
 
 // Windows has no fork: a new process starts with nothing of its parent's.
 void RunAroundFork(void (*)(), void (*)(), void (*)()) {}
+
+bool StartProcessBarriers() { return true; }
+
+// Interrupts every processor that runs a thread of this process, each of
+// which then drains its stores.
+bool ProcessBarrier() {
+  ::FlushProcessWriteBuffers();
+  return true;
+}
 
 Platform& OsPlatform() {
   static Win32Platform* platform = new Win32Platform();
