@@ -132,6 +132,13 @@ def build(medians, counters):
           "Floor_KernelLock")
     t.row("Lock + unlock with the closed-journal check (floor: without it)", "Ours_Lock",
           "Ours_LockNoJournal", targets=[("≤ 1.1× without", "floor", 1.1)])
+    for label, name in (("Header read", "BM_HeaderRead"),
+                        ("Lock, header read, unlock (three calls)", "BM_LockedHeaderRead"),
+                        ("Tuning block write with its flush", "BM_TuningWrite")):
+        c = counters.get(name, {})
+        t.used.add(name)
+        t.row(f"{label}, through the shared library (floor: the same under a bare pthread "
+              "mutex)", None, None, ours_value=c.get("library_ns"), floor_value=c.get("bare_ns"))
     t.row("Copy of one record (1144 bytes)", None, "Floor_Copy")
     for n in SIZES:
         t.row(f"Flush after a change, {n} repositories", f"Ours_Flush/{n}",
