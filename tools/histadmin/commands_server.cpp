@@ -103,8 +103,9 @@ std::string FillRegion(const std::string& load) {
     loaded = "loaded from the configuration files";
   }
   if (code != 0) {
+    const int os_error = LastOsError();
     (void)DetachFromKestiHistAdminSharedMemory();
-    FailWithCode(code, "cannot load the region");
+    FailWithCode(code, "cannot load the region", os_error, kExitNotLoaded);
   }
   if (load == "running" || load == "config") {
     // Served all the same: what did load is better than an empty region.
