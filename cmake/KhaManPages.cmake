@@ -1,7 +1,9 @@
 # histadmin(1) from the tool's own --help (help2man, with the commands'
 # help and docs/man/histadmin.h2m), kestihistadmin(3) from the public
-# header (tools/manpage). Both are rebuilt whenever their source changes
-# and installed gzipped, as Debian keeps manual pages.
+# header (tools/manpage); the build fails when that page lacks a result
+# code, status value or update mode of the header (KhaManPageCheck.cmake).
+# Both are rebuilt whenever their source changes and installed gzipped, as
+# Debian keeps manual pages.
 if(CMAKE_CROSSCOMPILING OR NOT TARGET histadmin)
   return()
 endif()
@@ -35,8 +37,11 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E make_directory ${_kha_man}
   COMMAND kha_header_manpage ${PROJECT_SOURCE_DIR}/include/kestihistadmin.h ${PROJECT_VERSION}
           ${_kha_man}/kestihistadmin.3
+  COMMAND ${CMAKE_COMMAND} -DHEADER=${PROJECT_SOURCE_DIR}/include/kestihistadmin.h
+          -DPAGE=${_kha_man}/kestihistadmin.3 -P ${PROJECT_SOURCE_DIR}/cmake/KhaManPageCheck.cmake
   COMMAND ${KHA_GZIP} -9nf ${_kha_man}/kestihistadmin.3
   DEPENDS kha_header_manpage ${PROJECT_SOURCE_DIR}/include/kestihistadmin.h
+          ${PROJECT_SOURCE_DIR}/cmake/KhaManPageCheck.cmake
   COMMENT "kestihistadmin(3)"
   VERBATIM)
 add_custom_target(man_pages ALL DEPENDS ${_kha_man}/histadmin.1.gz ${_kha_man}/kestihistadmin.3.gz)

@@ -1,8 +1,10 @@
 # Packages made by CPack from the normal build:
 #   Linux:   cpack -G DEB  -> kestihistadmin_VERSION_ARCH.deb: the libraries,
 #            the header, the CMake and pkg-config files, histadmin, the
-#            manual pages, the docs, and kestihistadmin.service with its
-#            /etc/default/kestihistadmin (scripts/package);
+#            manual pages, the docs, the example configuration, and
+#            kestihistadmin.service with its /etc/default/kestihistadmin,
+#            its account, state directory and maintainer scripts
+#            (scripts/package);
 #   Windows: cpack -G ZIP  -> kestihistadmin-VERSION-win32.zip: the DLLs,
 #            histadmin.exe, the header, the .def, the MinGW import library
 #            and the MSVC one (kestihistadmin.lib, made by llvm-dlltool).
@@ -54,6 +56,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/kestihistadmin.default
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/kestihistadmin.sysusers
         DESTINATION lib/sysusers.d RENAME kestihistadmin.conf
         COMPONENT service EXCLUDE_FROM_ALL)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/kestihistadmin.tmpfiles
+        DESTINATION lib/tmpfiles.d RENAME kestihistadmin.conf
+        COMPONENT service EXCLUDE_FROM_ALL)
 
 # Debian's documentation folder: copyright, changelog, the docs.
 set(_kha_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestihistadmin)
@@ -71,10 +76,20 @@ if(KHA_GZIP)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${_kha_doc}
         COMPONENT service EXCLUDE_FROM_ALL)
+# The lintian tags the package's one-package layout raises on purpose.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/kestihistadmin.lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME kestihistadmin
+        COMPONENT service EXCLUDE_FROM_ALL)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/histadmin.md
               ${PROJECT_SOURCE_DIR}/docs/region.md ${PROJECT_SOURCE_DIR}/docs/configuration-files.md
               ${PROJECT_SOURCE_DIR}/docs/reliability.md
         DESTINATION ${_kha_doc} COMPONENT runtime)
+# The example configuration, to start the service's state directory from.
+install(FILES ${PROJECT_SOURCE_DIR}/examples/config/config.dat
+              ${PROJECT_SOURCE_DIR}/examples/config/tune.dat
+              ${PROJECT_SOURCE_DIR}/examples/config/running.dat
+              ${PROJECT_SOURCE_DIR}/examples/config/shares.dat
+        DESTINATION ${_kha_doc}/examples/config COMPONENT service EXCLUDE_FROM_ALL)
 
 file(WRITE ${CMAKE_BINARY_DIR}/packaging/conffiles "/etc/default/kestihistadmin\n")
 file(WRITE ${CMAKE_BINARY_DIR}/packaging/triggers "activate-noawait ldconfig\n")
@@ -94,8 +109,13 @@ string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "mutex. The package holds the library and its development files, the\n"
   "stand-in historian configuration libraries, the histadmin tool and the\n"
   "kestihistadmin.service unit that keeps the region alive.")
+# The maintainer scripts do for the unit what dh_installsystemd's do
+# (deb-systemd-helper, deb-systemd-invoke).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "init-system-helpers (>= 1.54~)")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/conffiles
                                        ${CMAKE_BINARY_DIR}/packaging/triggers
-                                       ${PROJECT_SOURCE_DIR}/packaging/postinst)
+                                       ${PROJECT_SOURCE_DIR}/packaging/postinst
+                                       ${PROJECT_SOURCE_DIR}/packaging/prerm
+                                       ${PROJECT_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -19,6 +19,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// "PATH: WHAT: REASON", with the system's reason for the call that has
+// just failed; read before anything else can change it.
+std::string FailureOf(const fs::path& path, std::string_view what) {
+  std::string reason = os::LastErrorText();
+  return path.string() + ": " + std::string(what) + ": " + reason;
+}
+
 fs::path DirectoryOf(const fs::path& file) {
   const fs::path directory = file.parent_path();
   return directory.empty() ? fs::path(".") : directory;
@@ -107,13 +114,17 @@ fs::path FollowLinks(fs::path path) {
 
 // Writes `contents` into a new temporary file beside `target` and flushes
 // it to disk; it takes the permissions and owner of `target` when that
-// exists (`keep_attributes`). Nothing is left behind on failure.
+// exists (`keep_attributes`). Nothing is left behind on failure, and
+// `failure` says what went wrong.
 std::optional<fs::path> WriteTemporaryFile(const fs::path& target, std::string_view contents,
-                                           bool keep_attributes) {
+                                           bool keep_attributes, std::string* failure) {
   const FileSystemCalls& calls = ActiveFileSystem();
   const fs::path temporary = TemporaryPathFor(target);
   os::FileHandle file = 0;
-  if (!calls.create_new_file(temporary, &file)) return std::nullopt;
+  if (!calls.create_new_file(temporary, &file)) {
+    *failure = FailureOf(temporary, "cannot create the new file");
+    return std::nullopt;
+  }
   if (keep_attributes) calls.keep_attributes_of(target, file);
 
   bool written = true;
@@ -122,8 +133,11 @@ std::optional<fs::path> WriteTemporaryFile(const fs::path& target, std::string_v
     written = count > 0 && static_cast<std::size_t>(count) <= contents.size();
     if (written) contents.remove_prefix(static_cast<std::size_t>(count));
   }
+  if (!written) *failure = FailureOf(temporary, "cannot write the new file");
   const bool synced = written && calls.sync_file(file);
+  if (written && !synced) *failure = FailureOf(temporary, "cannot flush the new file to disk");
   const bool closed = calls.close_file(file);
+  if (synced && !closed) *failure = FailureOf(temporary, "cannot close the new file");
   if (!synced || !closed) {
     calls.remove_file(temporary);
     return std::nullopt;
@@ -137,7 +151,8 @@ void Restore(const fs::path& target, const OldFile& old) {
   const FileSystemCalls& calls = ActiveFileSystem();
   if (!old.existed) {
     calls.remove_file(target);
-  } else if (const auto temporary = WriteTemporaryFile(target, old.contents, true)) {
+  } else if (std::string ignored;
+             const auto temporary = WriteTemporaryFile(target, old.contents, true, &ignored)) {
     if (!calls.replace_file(*temporary, target)) calls.remove_file(*temporary);
   }
   calls.sync_directory(DirectoryOf(target));
@@ -145,7 +160,9 @@ void Restore(const fs::path& target, const OldFile& old) {
 
 }  // namespace
 
-bool ReplaceFilesAtomically(std::span<const FileReplacement> files) {
+bool ReplaceFilesAtomically(std::span<const FileReplacement> files, std::string* failure) {
+  std::string ignored;
+  if (failure == nullptr) failure = &ignored;
   if (files.empty()) return true;
   const FileSystemCalls& calls = ActiveFileSystem();
 
@@ -158,14 +175,20 @@ bool ReplaceFilesAtomically(std::span<const FileReplacement> files) {
     if (std::find(directories.begin(), directories.end(), directory) == directories.end()) {
       directories.push_back(directory);
     }
-    switch (ReadWholeFile(targets[i], old_files[i].contents, kMaxOldFileSize)) {
+    std::string reason;
+    switch (ReadWholeFile(targets[i], old_files[i].contents, kMaxOldFileSize, &reason)) {
       case ReadOutcome::kRead:
         old_files[i].existed = true;
         break;
       case ReadOutcome::kMissing:
         break;
       case ReadOutcome::kTooBig:
+        *failure = targets[i].string() + ": larger than any configuration file: left as it is";
+        return false;
       case ReadOutcome::kFailed:
+        *failure =
+            targets[i].string() +
+            ": cannot read what it holds now (kept in case the save fails half way): " + reason;
         return false;
     }
   }
@@ -174,7 +197,8 @@ bool ReplaceFilesAtomically(std::span<const FileReplacement> files) {
 
   std::vector<fs::path> temporaries;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    auto temporary = WriteTemporaryFile(targets[i], files[i].contents, old_files[i].existed);
+    auto temporary =
+        WriteTemporaryFile(targets[i], files[i].contents, old_files[i].existed, failure);
     if (!temporary) {
       for (const auto& written : temporaries) calls.remove_file(written);
       return false;
@@ -186,9 +210,13 @@ bool ReplaceFilesAtomically(std::span<const FileReplacement> files) {
   while (replaced < files.size() && calls.replace_file(temporaries[replaced], targets[replaced])) {
     ++replaced;
   }
+  if (replaced < files.size()) {
+    *failure = FailureOf(targets[replaced], "cannot put the new file in its place");
+  }
   bool synced = replaced == files.size();
   for (std::size_t d = 0; synced && d < directories.size(); ++d) {
     synced = calls.sync_directory(directories[d]);
+    if (!synced) *failure = FailureOf(directories[d], "cannot flush the directory to disk");
   }
   if (synced) return true;
   for (std::size_t i = replaced; i < files.size(); ++i) calls.remove_file(temporaries[i]);

@@ -23,7 +23,8 @@ struct FileReplacement {
 // these files that a dead saver left behind over an hour ago are removed.
 // A file that is a symbolic link is written where the link leads, and the
 // link stays; a new file takes the permissions, owner and group of the
-// one it replaces where this process may give them.
-bool ReplaceFilesAtomically(std::span<const FileReplacement> files);
+// one it replaces where this process may give them. On failure `failure`,
+// when given, says which file and step failed and the system's reason.
+bool ReplaceFilesAtomically(std::span<const FileReplacement> files, std::string* failure = nullptr);
 
 }  // namespace kha::historian

@@ -25,7 +25,8 @@ std::string TooBig(const std::filesystem::path& path) {
 
 bool ReadRequiredFile(ConfigFileKind kind, std::string& contents, std::string* error) {
   const auto path = ConfigFilePath(kind);
-  switch (ReadWholeFile(path, contents, kMaxConfigTextSize)) {
+  std::string reason;
+  switch (ReadWholeFile(path, contents, kMaxConfigTextSize, &reason)) {
     case ReadOutcome::kRead:
       return true;
     case ReadOutcome::kMissing:
@@ -35,7 +36,7 @@ bool ReadRequiredFile(ConfigFileKind kind, std::string& contents, std::string* e
     case ReadOutcome::kFailed:
       break;
   }
-  return SetError(error, path.string() + ": cannot be read");
+  return SetError(error, path.string() + ": cannot be read: " + reason);
 }
 
 std::optional<HistoryConfig> ParseOne(std::string_view text, ConfigFileKind kind,
@@ -52,7 +53,8 @@ std::optional<ConfigFileTexts> ReadConfigFileTexts(ConfigSource source, std::str
   ConfigFileTexts texts;
   if (source == ConfigSource::kRunning) {
     const auto path = ConfigFilePath(ConfigFileKind::kRunning);
-    switch (ReadWholeFile(path, texts.running, kMaxConfigTextSize)) {
+    std::string reason;
+    switch (ReadWholeFile(path, texts.running, kMaxConfigTextSize, &reason)) {
       case ReadOutcome::kRead:
         texts.from_running_snapshot = true;
         return texts;
@@ -62,7 +64,7 @@ std::optional<ConfigFileTexts> ReadConfigFileTexts(ConfigSource source, std::str
         SetError(error, TooBig(path));
         return std::nullopt;
       case ReadOutcome::kFailed:
-        SetError(error, path.string() + ": cannot be read");
+        SetError(error, path.string() + ": cannot be read: " + reason);
         return std::nullopt;
     }
   }
@@ -90,8 +92,13 @@ std::optional<HistoryConfig> ReadConfiguration(ConfigSource source, std::string*
   return ParseConfigFileTexts(*texts, error);
 }
 
-bool WriteStoredConfiguration(const HistoryConfig& config) {
-  if (!config.tuning) return false;
+bool WriteStoredConfiguration(const HistoryConfig& config, std::string* error) {
+  std::string ignored;
+  if (error == nullptr) error = &ignored;
+  if (!config.tuning) {
+    *error = "no tuning block to write";
+    return false;
+  }
   const std::array<FileReplacement, 2> files = {
       FileReplacement{ConfigFilePath(ConfigFileKind::kTuning),
                       FormatConfigText(config, ConfigFileKind::kTuning)},
@@ -100,9 +107,12 @@ bool WriteStoredConfiguration(const HistoryConfig& config) {
   };
   // A file the reader would refuse is never written: the old files stay.
   for (const auto& file : files) {
-    if (file.contents.size() > kMaxConfigTextSize) return false;
+    if (file.contents.size() > kMaxConfigTextSize) {
+      *error = file.path.string() + ": the new text would be larger than the reader takes";
+      return false;
+    }
   }
-  return ReplaceFilesAtomically(files);
+  return ReplaceFilesAtomically(files, error);
 }
 
 ConfigurationCache::Stamps ConfigurationCache::CurrentStamps() {

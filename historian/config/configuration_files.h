@@ -38,8 +38,9 @@ std::optional<HistoryConfig> ReadConfiguration(ConfigSource source, std::string*
 
 // Replaces config.dat and tune.dat with `config` (which must hold a tuning
 // block), both or neither (see ReplaceFilesAtomically). Fails without a
-// change when either text would be larger than the reader takes.
-bool WriteStoredConfiguration(const HistoryConfig& config);
+// change when either text would be larger than the reader takes; `error`
+// then says why, naming the file.
+bool WriteStoredConfiguration(const HistoryConfig& config, std::string* error = nullptr);
 
 // The configuration of a source as the files hold it now, for getters
 // that are called once per repository and file set. Each call looks at the

@@ -15,8 +15,9 @@ enum class ReadOutcome {
 };
 
 // Reads at most `limit` bytes and a little more: a file whose size shows
-// it is bigger is not read at all.
+// it is bigger is not read at all. When it could not be read, `reason`
+// (if given) says why, in the system's words where the system refused.
 ReadOutcome ReadWholeFile(const std::filesystem::path& path, std::string& contents,
-                          std::size_t limit);
+                          std::size_t limit, std::string* reason = nullptr);
 
 }  // namespace kha::historian

@@ -49,7 +49,11 @@ int MarnLibrary::WriteHistConfig() {
       config.repositories = building_;
       break;
   }
-  if (!WriteStoredConfiguration(config)) return kMarnWriteFailed;
+  if (std::string failure; !WriteStoredConfiguration(config, &failure)) {
+    std::fprintf(stderr, "marnuser: the configuration files cannot be written: %s\n",
+                 failure.c_str());
+    return kMarnWriteFailed;
+  }
   phase_ = Phase::kIdle;
   expected_file_sets_.clear();
   building_.clear();

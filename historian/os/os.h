@@ -40,4 +40,9 @@ std::string HostName();
 // The configuration directory when no environment variable names one.
 std::filesystem::path DefaultConfigDirectory();
 
+// The system's text for why the last failed call of this thread failed
+// (errno, or the thread's last error on Windows); read it straight after
+// the call.
+std::string LastErrorText();
+
 }  // namespace kha::historian::os

@@ -76,7 +76,7 @@ trap stop_server EXIT
 
 # --- no region yet, and wrong usage --------------------------------------
 run 1 list
-contains "$err" 'no HistAdmin region is running: start `histadmin serve`' "stderr"
+contains "$err" 'no HistAdmin region is running: start `histadmin serve` (where the package is installed, `systemctl start kestihistadmin`)' "stderr"
 run 2
 run 2 no-such-command
 run 2 serve

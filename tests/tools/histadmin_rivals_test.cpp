@@ -1,7 +1,8 @@
 // histadmin against rivals on the same machine: a name of the region taken
 // by another account is reported with its owner, and of two servers
 // started together exactly one serves while the region keeps what it
-// loaded.
+// loaded; something else than a plain file under the server's claim is
+// reported, not waited on.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -17,6 +18,7 @@
 #include "platform/testing/name_prefix.h"
 #include "support/spawned_program.h"
 #include "support/temporary_directory.h"
+#include "support/watchdog.h"
 
 namespace {
 
@@ -55,6 +57,20 @@ TEST(HistadminRivals, ServeNamesTheOwnerOfASquattedName) {
             std::string::npos)
       << said;
   EXPECT_NE(said.find("mode 0600"), std::string::npos) << said;
+  ::unlink(path.c_str());
+}
+
+// A FIFO under the claim's name would hold an open for reading until some
+// writer came: serve must say what is there and end.
+TEST(HistadminRivals, ServeRefusesAFifoUnderTheClaimsName) {
+  const std::string path = "/dev/shm/" + PrefixedName("KESTICORE_HISTADMIN_SERVER");
+  ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+  kha::test::Watchdog watchdog("serve with a FIFO under the claim's name");
+  SpawnedProgram serve({KHA_HISTADMIN_PATH, "serve", "--size", "64k"});
+  const std::string said = serve.ReadToEnd();
+  EXPECT_EQ(serve.Wait(), 1) << said;
+  EXPECT_NE(said.find(path + " is a FIFO"), std::string::npos) << said;
+  EXPECT_NE(said.find("rm " + path), std::string::npos) << said;
   ::unlink(path.c_str());
 }
 

@@ -1,21 +1,37 @@
 // The commands about the region as a whole: status, dump, load, save, and
 // error (the message of a result code).
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
 #include "commands.h"
+#include "drell.h"
 #include "failure.h"
 #include "interrupted_transfer.h"
 #include "load_report.h"
 #include "output.h"
 #include "region_access.h"
+#include "region_config_directory.h"
 #include "session.h"
 
 namespace kha::histadmin {
 namespace {
+
+// A configuration file that the region records, and whether it is there
+// (a region served before its configuration existed records where it
+// will be).
+std::string RecordedFileText(const std::string& path) {
+  std::error_code error;
+  if (!path.empty() && std::filesystem::symlink_status(path, error).type() ==
+                           std::filesystem::file_type::not_found) {
+    return path + " (no such file yet)";
+  }
+  return path;
+}
 
 void Status(bool json) {
   Attachment attachment;
@@ -50,8 +66,8 @@ void Status(bool json) {
                          " repository slots or " +
                          std::to_string(free_space / KHA_FILESET_RECORD_SIZE) + " file-set slots)"},
       {"to be saved", std::to_string(to_save) + " repositories"},
-      {"config.dat", FieldText(tuning.ConfigFilePath)},
-      {"tune.dat", FieldText(tuning.TuneFilePath)},
+      {"config.dat", RecordedFileText(FieldText(tuning.ConfigFilePath))},
+      {"tune.dat", RecordedFileText(FieldText(tuning.TuneFilePath))},
   };
   if (!interrupted.empty()) {
     fields.emplace_back("interrupted", "histadmin " + interrupted +
@@ -91,9 +107,19 @@ void Dump(bool json) {
              {"Repositories", std::move(repositories)}});
 }
 
+// The directory of the configuration that `load config` merges: the
+// region's own, unless the environment names one.
+void UseRegionConfigDirectory() {
+  if (!NamedConfigDirectory().empty()) return;
+  if (const std::string recorded = RecordedConfigDirectory(ReadTuning()); !recorded.empty()) {
+    UseConfigDirectory(recorded);
+  }
+}
+
 void Load(const std::string& source) {
   Attachment attachment;
   RegionLock lock;  // the load and the look at what it left out see one region
+  if (source == "config") UseRegionConfigDirectory();
   if (source == "running") {
     Check(LoadFromMarnIntoKestiHistAdmin(), "cannot load from the running historian");
     std::cout << "histadmin: region loaded from the running historian\n";
@@ -104,12 +130,50 @@ void Load(const std::string& source) {
   FailIfIncomplete(RepositoriesNotLoaded(source == "running" ? 0 : 1));
 }
 
-void Save() {
+// Where a save writes: --to, else the directory the region was loaded
+// from, else where the libraries look by themselves (empty). The
+// environment naming another directory than the region's is refused: the
+// files there are not the region's.
+std::string SaveDirectory(const std::string& to, const std::string& loaded_from) {
+  if (!to.empty()) return std::filesystem::absolute(to).string();
+  if (loaded_from.empty()) return "";
+  const std::string named = NamedConfigDirectory();
+  if (!named.empty() && !SameDirectory(named, loaded_from)) {
+    Fail("the region was loaded from " + loaded_from + ", but KESTI_HISTORY_CONFIG_DIR names " +
+         named + ": `histadmin save --to " + named +
+         "` saves there; without the variable the save goes to " + loaded_from);
+  }
+  return loaded_from;
+}
+
+// config.dat and tune.dat as the libraries name them now: the files a
+// save has just written.
+std::string WrittenConfigFiles() {
+  char config[DRELL_PATH_SIZE] = {};
+  char tuning[DRELL_PATH_SIZE] = {};
+  unsigned char timestamp[DRELL_TIMESTAMP_SIZE] = {};
+  if (getConfigPathAndTimestamp(config, timestamp) != 0 ||
+      getTuningPathAndTimestamp(tuning, timestamp) != 0) {
+    return "the configuration files (their paths cannot be told)";
+  }
+  config[sizeof config - 1] = '\0';
+  tuning[sizeof tuning - 1] = '\0';
+  return std::string(config) + " and " + tuning;
+}
+
+void Save(const std::string& to) {
   Attachment attachment;
-  Check(SaveKestiHistAdminToConfig(), "cannot save to the configuration files");
-  const KestiHistAdminTuningData tuning = ReadTuning();
-  std::cout << "histadmin: saved to " << FieldText(tuning.ConfigFilePath) << " and "
-            << FieldText(tuning.TuneFilePath) << '\n';
+  RegionLock lock;  // no load records another directory meanwhile
+  const std::string loaded_from = RecordedConfigDirectory(ReadTuning());
+  const std::string directory = SaveDirectory(to, loaded_from);
+  if (!directory.empty()) UseConfigDirectory(directory);
+  Check(SaveKestiHistAdminToConfig(), "cannot save to the configuration files" +
+                                          (directory.empty() ? std::string() : " in " + directory));
+  std::cout << "histadmin: saved to " << WrittenConfigFiles();
+  if (!loaded_from.empty() && !SameDirectory(directory, loaded_from)) {
+    std::cout << " (the region was loaded from " << loaded_from << ")";
+  }
+  std::cout << '\n';
 }
 
 void Error(int32_t code, bool json) {
@@ -143,9 +207,15 @@ void AddRegionCommands(CLI::App& app, RunState&) {
       ->check(CLI::IsMember({"running", "config"}));
   load->callback([source] { Load(*source); });
 
+  auto to = std::make_shared<std::string>();
   CLI::App* save = app.add_subcommand(
-      "save", "Write the repositories and file sets to be saved to config.dat and tune.dat");
-  save->callback([] { Save(); });
+      "save",
+      "Write the repositories and file sets to be saved to config.dat and tune.dat of the "
+      "directory the region was loaded from");
+  save->add_option("--to", *to,
+                   "Save into this directory instead (needed to save elsewhere than where the "
+                   "region was loaded from)");
+  save->callback([to] { Save(*to); });
 
   auto code = std::make_shared<int32_t>(0);
   CLI::App* error = app.add_subcommand("error", "The message of a result code");

@@ -66,11 +66,11 @@ void FailWithCode(int32_t code, const std::string& what) {
   FailWithCode(code, what, LastOsError());  // before anything else can change it
 }
 
-void FailWithCode(int32_t code, const std::string& what, int os_error) {
+void FailWithCode(int32_t code, const std::string& what, int os_error, int exit_status) {
   std::string reason;
   if (HasOsReason(code) && os_error != 0) reason = " (" + OsErrorText(os_error) + ")";
-  throw CommandFailure(kExitFailure, what + ": " + ErrorMessage(code) + reason + " (code " +
-                                         std::to_string(code) + ")");
+  throw CommandFailure(exit_status, what + ": " + ErrorMessage(code) + reason + " (code " +
+                                        std::to_string(code) + ")");
 }
 
 void Fail(const std::string& message) { throw CommandFailure(kExitFailure, message); }

@@ -11,6 +11,9 @@ namespace kha::histadmin {
 
 inline constexpr int kExitFailure = 1;  // an operation failed
 inline constexpr int kExitUsage = 2;    // the command line was wrong
+// serve: the new region's configuration could not be loaded (a service
+// manager need not try again until someone fixes it).
+inline constexpr int kExitNotLoaded = 3;
 
 class CommandFailure : public std::runtime_error {
  public:
@@ -30,8 +33,10 @@ std::string ErrorMessage(int32_t code);
 // (the thread's last error on Windows): "WHAT: MESSAGE (REASON) (code
 // CODE)". Called straight after the export returned.
 [[noreturn]] void FailWithCode(int32_t code, const std::string& what);
-// The same with the OS error saved straight after the export returned.
-[[noreturn]] void FailWithCode(int32_t code, const std::string& what, int os_error);
+// The same with the OS error saved straight after the export returned,
+// and the exit status to end with.
+[[noreturn]] void FailWithCode(int32_t code, const std::string& what, int os_error,
+                               int exit_status = kExitFailure);
 // Exit 1 with `message`.
 [[noreturn]] void Fail(const std::string& message);
 // Exit 2 with `message`.

@@ -1,7 +1,8 @@
 // histadmin: the administration tool of the HistAdmin region.
 //
 // Exit status: 0 on success, 1 when an operation fails (its result code
-// and message on standard error), 2 when the command line is wrong.
+// and message on standard error), 2 when the command line is wrong, 3
+// when serve cannot load a new region.
 #include <CLI/CLI.hpp>
 #include <iostream>
 

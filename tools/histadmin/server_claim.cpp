@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "region_obstacles.h"
 #endif
@@ -61,16 +62,41 @@ std::string CannotClaim(const std::string& path, int error) {
   return text;
 }
 
+// What stands under the claim's name when it is no plain file, for a
+// message: "a FIFO", "a directory", ...
+std::string KindOfFile(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "no plain file";
+}
+
+// Why the open claim `fd` cannot be locked when it is no plain file (a
+// lock on a FIFO or a device claims nothing); empty when it is one.
+std::string NoPlainFile(int fd, const std::string& path) {
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0) return CannotClaim(path, errno);
+  if (S_ISREG(opened.st_mode)) return "";
+  std::string text = "cannot claim the region for this server: " + path + " is " +
+                     KindOfFile(opened.st_mode) + ", not the plain file of a server's claim";
+  if (const std::string owner = FileOwnerText(path); !owner.empty()) text += " (" + owner + ")";
+  return text + "; its owner or root can remove it (rm " + path + "), then start again";
+}
+
 // Opens the claim's file, made readable by every account (whatever the
 // umask) when it is new, so that a server of any account can lock it. An
 // existing file is opened without O_CREAT: the kernel may refuse to
 // create over another account's file in the sticky /dev/shm
-// (fs.protected_regular) although it may be opened.
+// (fs.protected_regular) although it may be opened. Without blocking: a
+// FIFO left under the name by another account would wait for a writer
+// for good.
 int OpenClaimFile(const std::string& path) {
   for (;;) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0 || errno != ENOENT) return fd;
-    fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0444);
+    fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                0444);
     if (fd >= 0) {
       (void)::fchmod(fd, 0444);
       return fd;
@@ -95,6 +121,11 @@ ServerClaim::ServerClaim() : name_("/dev/shm/" + ClaimName()) {
     const int fd = OpenClaimFile(name_);
     if (fd < 0) {
       refusal_ = CannotClaim(name_, errno);
+      return;
+    }
+    if (std::string obstacle = NoPlainFile(fd, name_); !obstacle.empty()) {
+      ::close(fd);
+      refusal_ = std::move(obstacle);
       return;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -13,6 +13,11 @@
 
 namespace kha::histadmin {
 
+bool UnderServiceManager() {
+  const char* name = std::getenv("NOTIFY_SOCKET");
+  return name != nullptr && name[0] != '\0';
+}
+
 #if defined(_WIN32)
 
 bool NotifyServiceManager(std::string_view) { return true; }

@@ -13,4 +13,8 @@ namespace kha::histadmin {
 // the message could not be sent to.
 bool NotifyServiceManager(std::string_view state);
 
+// Whether a service manager started this process and waits to be told
+// (NOTIFY_SOCKET is set).
+bool UnderServiceManager();
+
 }  // namespace kha::histadmin

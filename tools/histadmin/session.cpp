@@ -17,7 +17,9 @@ Attachment::Attachment() {
   // Any other reason (no access, say) is reported with the code.
   if ((code == KHA_OPEN_MUTEX_FAILED || code == KHA_OPEN_MAPPING_FAILED) &&
       NamesNoObject(os_error)) {
-    Fail("no HistAdmin region is running: start `histadmin serve`");
+    Fail(
+        "no HistAdmin region is running: start `histadmin serve` (where the package is "
+        "installed, `systemctl start kestihistadmin`)");
   }
   FailWithCode(code, "cannot attach to the HistAdmin region", os_error);
 }

@@ -82,6 +82,23 @@ void Preformatted(std::ostream& out, const std::vector<std::string>& text) {
   out << ".fi\n";
 }
 
+// A banner: a comment whose first or second line is a rule of dashes.
+// It heads a group of functions, the result codes or the region layout.
+bool IsBanner(const std::vector<std::string>& comment) {
+  for (std::size_t line = 0; line < comment.size() && line < 2; ++line) {
+    if (comment[line].find("----") != std::string::npos) return true;
+  }
+  return false;
+}
+
+// A constant of the header's enums: a result code, a status value or an
+// update mode, with the note beside it.
+struct Constant {
+  std::string name;
+  int value;
+  std::string note;
+};
+
 std::string Message(int32_t code) {
   char buffer[KHA_MESSAGE_BUFFER_SIZE];
   uint32_t length = sizeof buffer;
@@ -104,9 +121,12 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  std::ostringstream description, functions, records, codes, statuses;
+  std::ostringstream description, functions, records, codes, statuses, modes;
   const std::regex code_line(
       R"(^\s*(KHA_[A-Z0-9_]+)\s*=\s*(-?[0-9]+),?\s*(/\*\s*(.*?)\s*\*/)?\s*$)");
+  // A note that goes on from the line above: only a comment.
+  const std::regex note_line(R"(^\s+/\*\s*(.*?)\s*\*/\s*$)");
+  std::vector<Constant> constants;
   int functions_found = 0;
   std::size_t i = 0;
   bool first_comment = true;
@@ -114,16 +134,13 @@ int main(int argc, char** argv) {
     const std::string line = lines[i];
     std::smatch match;
     if (std::regex_match(line, match, code_line)) {
-      const std::string name = match[1];
-      const int value = std::stoi(match[2]);
-      std::ostream& out = name.rfind("KHA_STATUS_", 0) == 0 ? statuses : codes;
-      out << ".TP\n.B " << value << " " << name << '\n';
-      if (&out == &codes) {
-        out << Roff(Message(value)) << '\n';
-        if (match[4].matched) out << ".br\n(" << Roff(match[4]) << ")\n";
-      } else if (match[4].matched) {
-        out << Roff(match[4]) << '\n';
-      }
+      constants.push_back({match[1], std::stoi(match[2]), match[4]});
+      ++i;
+      continue;
+    }
+    if (i > 0 && std::regex_match(lines[i - 1], code_line) &&
+        std::regex_match(line, match, note_line)) {
+      constants.back().note += " " + match[1].str();
       ++i;
       continue;
     }
@@ -142,7 +159,7 @@ int main(int argc, char** argv) {
       Paragraphs(description, std::vector<std::string>(text.begin() + 1, text.end()));
       continue;
     }
-    if (comment.size() > 1 && comment[1].find("----") != std::string::npos) {
+    if (IsBanner(comment)) {
       // A banner: a group of functions, or the region layout.
       if (text.empty()) continue;
       std::vector<std::string> rest(text.begin() + 1, text.end());
@@ -150,11 +167,20 @@ int main(int argc, char** argv) {
         records << ".SS Region layout\n";
         Preformatted(records, text);
       } else if (text[0].rfind("Result codes", 0) != 0) {
-        functions << ".SS " << Roff(text[0]) << '\n';
+        // The group's name is the banner's first sentence; what follows
+        // it describes the group.
+        const std::string& first = text[0];
+        const auto stop = first.find(". ");
+        std::string name = first.substr(0, stop == std::string::npos ? first.size() : stop);
+        if (!name.empty() && name.back() == '.') name.pop_back();
+        functions << ".SS " << Roff(name) << '\n';
+        if (stop != std::string::npos) rest.insert(rest.begin(), first.substr(stop + 2));
         Paragraphs(functions, rest);
       }
       continue;
     }
+    // An enum's constants are taken one by one, above.
+    if (i < lines.size() && lines[i].rfind("enum", 0) == 0) continue;
     // What the comment describes: declarations up to a blank line.
     std::string declarations;
     while (i < lines.size() && !Trim(lines[i]).empty()) declarations += lines[i++] + '\n';
@@ -179,6 +205,18 @@ int main(int argc, char** argv) {
       Preformatted(records, text);
     }
   }
+  for (const Constant& constant : constants) {
+    std::ostream& out = constant.name.rfind("KHA_STATUS_", 0) == 0   ? statuses
+                        : constant.name.rfind("KHA_UPDATE_", 0) == 0 ? modes
+                                                                     : codes;
+    out << ".TP\n.B " << Roff(std::to_string(constant.value)) << " " << constant.name << '\n';
+    if (&out == &codes) {
+      out << Roff(Message(constant.value)) << '\n';
+      if (!constant.note.empty()) out << ".br\n(" << Roff(constant.note) << ")\n";
+    } else if (!constant.note.empty()) {
+      out << Roff(constant.note) << '\n';
+    }
+  }
   if (functions_found != 32) {
     std::cerr << "kha_header_manpage: found " << functions_found << " functions, expected 32\n";
     return 1;
@@ -195,7 +233,10 @@ int main(int argc, char** argv) {
        << description.str() << ".SH FUNCTIONS\n"
        << functions.str() << ".SH RECORDS\n"
        << records.str() << ".SH STATUS VALUES\n"
-       << statuses.str() << ".SH RESULT CODES\n"
+       << "Of a repository's\n.B Status\nand a file set's\n.BR RecordStatus .\n"
+       << statuses.str() << ".SH UPDATE MODES\n"
+       << "The first argument of the two updates.\n"
+       << modes.str() << ".SH RESULT CODES\n"
        << "Every code with the message that\n.B GetKestiHistAdminErrorMessage\ngives for it.\n"
        << codes.str() << ".SH SEE ALSO\n.BR histadmin (1)\n";
   return page ? 0 : 1;

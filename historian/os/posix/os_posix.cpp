@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "os/os.h"
 
@@ -60,5 +61,11 @@ std::string HostName() {
 }
 
 std::filesystem::path DefaultConfigDirectory() { return "/var/lib/kesti/history"; }
+
+std::string LastErrorText() {
+  const int error = errno;
+  if (error == 0) return "the system gave no reason";
+  return std::strerror(error);
+}
 
 }  // namespace kha::historian::os

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <system_error>
 
 #include "os/os.h"
 
@@ -73,6 +74,16 @@ std::filesystem::path DefaultConfigDirectory() {
   const std::filesystem::path base =
       program_data != nullptr && *program_data != '\0' ? program_data : "C:\\ProgramData";
   return base / "Kesti" / "History";
+}
+
+std::string LastErrorText() {
+  const DWORD error = ::GetLastError();
+  if (error == 0) return "the system gave no reason";
+  std::string text = std::system_category().message(static_cast<int>(error));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) {
+    text.pop_back();
+  }
+  return text;
 }
 
 }  // namespace kha::historian::os
