@@ -179,8 +179,8 @@ run 0 add-repo E2E_REPO --path /data/e2e --points 10 --threshold 0.5 --time-span
 contains "$out" "added repository 'E2E_REPO'"
 run 1 add-repo e2e_repo
 contains "$err" "already exists"
-run 1 add-repo THIS_NAME_IS_MUCH_TOO_LONG_FOR_A_REPOSITORY
-contains "$err" "The supplied repository name is too long. (code -2020)"
+run 2 add-repo THIS_NAME_IS_MUCH_TOO_LONG_FOR_A_REPOSITORY
+contains "$err" "a repository name has 1 to 30 characters, got 43"
 run 0 add-fileset E2E_REPO /data/e2e/fs1 --start 1700000000
 contains "$out" "added file set 1 of 'E2E_REPO'"
 run 0 add-fileset E2E_REPO /data/e2e/fs2 --size 100 --threshold 0.25 --timespan 60
@@ -227,12 +227,12 @@ grep -q "/data/e2e/fs2" "$work/config/config.dat" || fail "config.dat lacks the 
 grep -q "e2e_added.dat" "$work/config/config.dat" || fail "config.dat lacks the added file set"
 cmp -s "$work/original/config.dat" "$examples/config.dat" || fail "the example was changed"
 
-run 0 delete-fileset E2E_REPO 1
+run 0 delete-fileset E2E_REPO 1 --yes
 contains "$out" "file set 1 of 'E2E_REPO' deleted"
 run 0 show E2E_REPO --json
 contains "$out" '"NumberFS": 1,'
 lacks "$out" "/data/e2e/fs1"
-run 0 delete-repo E2E_REPO
+run 0 delete-repo E2E_REPO --yes
 run 0 list
 lacks "$out" "E2E_REPO"
 
@@ -243,7 +243,7 @@ contains "$out" "E2E_REPO" "list after reloading the saved configuration"
 run 0 verify
 contains "$out" "the region is consistent"
 
-run 0 load running
+run 0 load running --yes
 contains "$out" "loaded from the running historian"
 run 0 list --json
 lacks "$out" "E2E_REPO" "list after loading the running historian"

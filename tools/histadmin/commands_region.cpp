@@ -7,12 +7,16 @@
 #include <vector>
 
 #include "commands.h"
+#include "confirmation.h"
 #include "failure.h"
 #include "interrupted_transfer.h"
 #include "load_report.h"
 #include "output.h"
 #include "region_access.h"
+#include "save_preview.h"
 #include "session.h"
+#include "standard_streams.h"
+#include "terminal_text.h"
 
 namespace kha::histadmin {
 namespace {
@@ -42,14 +46,14 @@ void Status(bool json) {
   std::vector<std::pair<std::string, std::string>> fields{
       {"region size", std::to_string(header.RegionSize) + " bytes"},
       {"repositories", std::to_string(header.NumberRepos) + " in use, " +
-                           std::to_string(header.ReposHighWater) + " slots (high-water mark)"},
+                           Counted(header.ReposHighWater, "slot", "slots") + " (high-water mark)"},
       {"file sets", std::to_string(header.NumberFileSets) + " in use, " +
-                        std::to_string(header.FSHighWater) + " slots (high-water mark)"},
+                        Counted(header.FSHighWater, "slot", "slots") + " (high-water mark)"},
       {"free space", std::to_string(free_space) + " bytes (room for " +
                          std::to_string(free_space / KHA_REPOSITORY_RECORD_SIZE) +
                          " repository slots or " +
                          std::to_string(free_space / KHA_FILESET_RECORD_SIZE) + " file-set slots)"},
-      {"to be saved", std::to_string(to_save) + " repositories"},
+      {"to be saved", Counted(to_save, "repository", "repositories")},
       {"config.dat", FieldText(tuning.ConfigFilePath)},
       {"tune.dat", FieldText(tuning.TuneFilePath)},
   };
@@ -65,8 +69,23 @@ void Status(bool json) {
 void Dump(bool json) {
   Attachment attachment;
   if (!json) {
-    std::cout.flush();  // the library prints with stdio
-    PrintKestiHistAdminAllRepository();
+    RegionLock lock;  // the note on an empty region is about the region dumped
+    if (ReadHeader().NumberRepos == 0) std::cerr << "histadmin: no repositories\n";
+    if (!OutputIsTerminal()) {
+      // The library's dump, byte for byte, for whatever reads it.
+      std::cout.flush();  // the library prints with stdio
+      PrintKestiHistAdminAllRepository();
+      return;
+    }
+    // On a terminal no byte from the region may act as a command.
+    const std::string dump = CaptureStandardOutput([] { PrintKestiHistAdminAllRepository(); });
+    std::string shown;
+    std::size_t start = 0;
+    for (std::size_t end; (end = dump.find('\n', start)) != std::string::npos; start = end + 1) {
+      shown += ShownText(dump.substr(start, end - start)) + '\n';
+    }
+    shown += ShownText(dump.substr(start));
+    std::cout << shown << std::flush;
     return;
   }
   RegionLock lock;
@@ -91,25 +110,55 @@ void Dump(bool json) {
              {"Repositories", std::move(repositories)}});
 }
 
-void Load(const std::string& source) {
+struct LoadOptions {
+  std::string source;
+  bool yes = false;
+  bool json = false;
+};
+
+void Load(const LoadOptions& options) {
   Attachment attachment;
+  const bool running = options.source == "running";
+  if (running) {
+    ConfirmOrStop("empty the region and fill it from the running historian", options.yes);
+  }
   RegionLock lock;  // the load and the look at what it left out see one region
-  if (source == "running") {
+  std::string done;
+  if (running) {
     Check(LoadFromMarnIntoKestiHistAdmin(), "cannot load from the running historian");
-    std::cout << "histadmin: region loaded from the running historian\n";
+    done = "region loaded from the running historian";
   } else {
     Check(LoadFromConfigIntoKestiHistAdmin(), "cannot load from the configuration files");
-    std::cout << "histadmin: configuration files merged into the region\n";
+    done = "configuration files merged into the region";
   }
-  FailIfIncomplete(RepositoriesNotLoaded(source == "running" ? 0 : 1));
+  const KestiHistAdminRegionHeader header = ReadHeader();
+  PrintResult(options.json, done,
+              {{"Source", options.source},
+               {"NumberRepos", header.NumberRepos},
+               {"NumberFileSets", header.NumberFileSets}});
+  FailIfIncomplete(RepositoriesNotLoaded(running ? 0 : 1));
 }
 
-void Save() {
+struct SaveOptions {
+  bool dry_run = false;
+  bool json = false;
+};
+
+void Save(const SaveOptions& options) {
   Attachment attachment;
+  if (options.dry_run) {
+    PrintSavePreview(options.json);
+    return;
+  }
+  RegionLock lock;  // the paths named are those the save wrote to
   Check(SaveKestiHistAdminToConfig(), "cannot save to the configuration files");
   const KestiHistAdminTuningData tuning = ReadTuning();
-  std::cout << "histadmin: saved to " << FieldText(tuning.ConfigFilePath) << " and "
-            << FieldText(tuning.TuneFilePath) << '\n';
+  const std::string config = FieldText(tuning.ConfigFilePath);
+  const std::string tune = FieldText(tuning.TuneFilePath);
+  PrintResult(options.json, "saved to " + config + " and " + tune,
+              {{"ConfigFilePath", config},
+               {"TuneFilePath", tune},
+               {"RepositoriesSaved", GetKestiHistAdminNumberOfRepositoriesToSave()}});
 }
 
 void Error(int32_t code, bool json) {
@@ -135,23 +184,33 @@ void AddRegionCommands(CLI::App& app, RunState&) {
   AddJsonFlag(dump, *json);
   dump->callback([json] { Dump(*json); });
 
-  auto source = std::make_shared<std::string>();
+  auto load_options = std::make_shared<LoadOptions>();
   CLI::App* load = app.add_subcommand(
       "load", "Fill the region from the running historian, or merge the configuration files in");
-  load->add_option("SOURCE", *source, "running or config")
+  load->add_option("SOURCE", load_options->source,
+                   "running (empties the region first) or config (merges)")
       ->required()
       ->check(CLI::IsMember({"running", "config"}));
-  load->callback([source] { Load(*source); });
+  AddYesFlag(load, load_options->yes);
+  AddJsonFlag(load, load_options->json);
+  load->callback([load_options] { Load(*load_options); });
 
+  auto save_options = std::make_shared<SaveOptions>();
   CLI::App* save = app.add_subcommand(
       "save", "Write the repositories and file sets to be saved to config.dat and tune.dat");
-  save->callback([] { Save(); });
+  save->add_flag("--dry-run,-n", save_options->dry_run,
+                 "Write nothing; show what the save would change as a unified diff");
+  AddJsonFlag(save, save_options->json);
+  save->callback([save_options] { Save(*save_options); });
 
   auto code = std::make_shared<int32_t>(0);
   CLI::App* error = app.add_subcommand("error", "The message of a result code");
   error->add_option("CODE", *code, "A result code, e.g. -2004")->required();
   AddJsonFlag(error, *json);
   error->callback([code, json] { Error(*code, *json); });
+
+  for (CLI::App* command : {status, dump, load, save}) command->group("The region");
+  error->group("Help");
 }
 
 }  // namespace kha::histadmin

@@ -250,6 +250,9 @@ void AddServerCommands(CLI::App& app, RunState&) {
       ->check(FiniteNotNegative())
       ->type_name("SECONDS");
   wait->callback([timeout] { Wait(*timeout); });
+
+  serve->group("The server");
+  wait->group("The server");
 }
 
 }  // namespace kha::histadmin

@@ -25,6 +25,9 @@ int main(int argc, char** argv) {
   AddRegionCommands(app, state);
   AddRepositoryCommands(app, state);
   AddFileSetCommands(app, state);
+  AddTuningCommands(app, state);
+  AddWatchCommands(app, state);
+  AddBackupCommands(app, state);
   AddVerifyCommands(app, state);
 
   try {
