@@ -17,8 +17,10 @@ void ConfigureCommandLine(CLI::App& app);
 
 // serve, wait
 void AddServerCommands(CLI::App& app, RunState& state);
-// status, dump, load, save, error
+// status, dump, load, save
 void AddRegionCommands(CLI::App& app, RunState& state);
+// error
+void AddHelpCommands(CLI::App& app, RunState& state);
 // list, show, add-repo, set-repo, rename-repo, delete-repo
 void AddRepositoryCommands(CLI::App& app, RunState& state);
 // add-fileset, set-fileset, delete-fileset

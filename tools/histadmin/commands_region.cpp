@@ -203,13 +203,17 @@ void AddRegionCommands(CLI::App& app, RunState&) {
   AddJsonFlag(save, save_options->json);
   save->callback([save_options] { Save(*save_options); });
 
+  for (CLI::App* command : {status, dump, load, save}) command->group("The region");
+}
+
+void AddHelpCommands(CLI::App& app, RunState&) {
+  auto json = std::make_shared<bool>(false);
   auto code = std::make_shared<int32_t>(0);
   CLI::App* error = app.add_subcommand("error", "The message of a result code");
   error->add_option("CODE", *code, "A result code, e.g. -2004")->required();
   AddJsonFlag(error, *json);
   error->callback([code, json] { Error(*code, *json); });
 
-  for (CLI::App* command : {status, dump, load, save}) command->group("The region");
   error->group("Help");
 }
 
