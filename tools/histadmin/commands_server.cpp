@@ -197,9 +197,13 @@ bool RegionIsReady(int32_t& last_code, int& last_os_error) {
 
 void Wait(std::optional<float> timeout) {
   using Clock = std::chrono::steady_clock;
-  const auto deadline = timeout ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                                     std::chrono::duration<double>(*timeout))
-                                : Clock::time_point::max();
+  // Beyond a few decades a time-out is as good as none (and would not fit
+  // the clock's range).
+  constexpr float kForever = 1e9f;
+  const auto deadline = timeout && *timeout < kForever
+                            ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                 std::chrono::duration<double>(*timeout))
+                            : Clock::time_point::max();
   int32_t code = 0;
   int os_error = 0;
   while (!RegionIsReady(code, os_error)) {

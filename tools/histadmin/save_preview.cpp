@@ -1,5 +1,6 @@
 #include "save_preview.h"
 
+#include <cstdlib>
 #include <dtl/dtl.hpp>
 #include <filesystem>
 #include <fstream>

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <stdexcept>
 
 #if defined(_WIN32)
 #include <io.h>
