@@ -5,7 +5,11 @@ execute_process(COMMAND ${HISTADMIN} --help OUTPUT_VARIABLE help RESULT_VARIABLE
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "histadmin --help failed: ${result}")
 endif()
-string(FIND "${help}" "Subcommands:" at)
+# The commands are listed in groups after the options.
+string(FIND "${help}" "\n\nThe server:" at)
+if(at LESS 0)
+  message(FATAL_ERROR "histadmin --help lists no commands")
+endif()
 string(SUBSTRING "${help}" ${at} -1 listing)
 string(REGEX MATCHALL "\n  ([a-z-]+) " entries "${listing}")
 set(text "[COMMANDS]\n")

@@ -20,7 +20,9 @@
 //                            bits 24-31: the load or save running (TransferKind)
 //       16    4 Interrupted  the load or save a dead holder left unfinished
 //       20    4 Takeovers    units of dead holders rolled back so far
-//       24   40 Reserved     zero
+//       24    4 Changes      units that changed the region so far (wraps): a
+//                            watcher compares it instead of the region
+//       28   36 Reserved     zero
 //       64    . entries, Capacity bytes
 //
 // Entry (one per saved range, appended at the end of the bytes in use):
@@ -54,7 +56,8 @@ struct JournalHeader {
   uint32_t State;
   uint32_t Interrupted;
   uint32_t Takeovers;
-  uint32_t Reserved[10];
+  uint32_t Changes;
+  uint32_t Reserved[9];
 };
 
 struct JournalEntryTrailer {
@@ -69,6 +72,7 @@ static_assert(offsetof(JournalHeader, Capacity) == 8);
 static_assert(offsetof(JournalHeader, State) == 12);
 static_assert(offsetof(JournalHeader, Interrupted) == 16);
 static_assert(offsetof(JournalHeader, Takeovers) == 20);
+static_assert(offsetof(JournalHeader, Changes) == 24);
 static_assert(sizeof(JournalHeader) == 64);
 static_assert(offsetof(JournalEntryTrailer, Offset) == 0);
 static_assert(offsetof(JournalEntryTrailer, Length) == 4);

@@ -57,10 +57,14 @@ void ForgetUnit() {
 }
 
 // Closes the journal after the unit: its entries are no longer needed.
+// A unit that stored something is counted, so that a watcher sees that
+// the region changed without reading it.
 void CloseUnit() {
   if (current.opened) {
     if (JournalHeader* header = UsableJournal()) {
       StoreJournalWord(*header, kJournalStateOffset, TransferBits());
+      StoreJournalWord(*header, offsetof(JournalHeader, Changes),
+                       LoadJournalWord(*header, offsetof(JournalHeader, Changes)) + 1);
     }
   }
   ForgetUnit();

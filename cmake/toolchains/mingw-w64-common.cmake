@@ -21,7 +21,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/${KHA_MINGW_TRIPLE})
 # through a root of its own that holds nothing else: links to its headers
 # and to its CMake package files.
 set(_kha_header_only
-  include/toml++ include/CLI include/nlohmann
+  include/toml++ include/CLI include/nlohmann include/dtl
   share/cmake/CLI11 share/cmake/nlohmann_json)
 get_property(_kha_in_try_compile GLOBAL PROPERTY IN_TRY_COMPILE)
 if(NOT _kha_in_try_compile)

@@ -3,6 +3,8 @@
  * so that the end-to-end test can see `histadmin verify` catch it:
  *   kha_break_region repository-count   NumberRepos one too high
  *   kha_break_region file-set-count     NumberFileSets one too high
+ *   kha_break_region control-name       a repository whose name holds an
+ *                                       escape sequence, a newline and a tab
  */
 #include <kestihistadmin.h>
 #include <stdio.h>
@@ -14,7 +16,7 @@ int main(int argc, char** argv) {
   int16_t repos = -1, file_sets = -1; /* -1: left as it is */
   int32_t code;
   if (argc != 2) {
-    fprintf(stderr, "usage: kha_break_region repository-count|file-set-count\n");
+    fprintf(stderr, "usage: kha_break_region repository-count|file-set-count|control-name\n");
     return 2;
   }
   code = AttachToKestiHistAdminSharedMemory();
@@ -29,6 +31,11 @@ int main(int argc, char** argv) {
       repos = (int16_t)(number_repos + 1);
     } else if (strcmp(argv[1], "file-set-count") == 0) {
       file_sets = (int16_t)(number_file_sets + 1);
+    } else if (strcmp(argv[1], "control-name") == 0) {
+      uint16_t slot = 0, number = 0;
+      code = AddKestiHistAdminOneRepository("EVIL\x1b[2J\n9  9  FAKE\tX", 1, &slot, &number);
+      DetachFromKestiHistAdminSharedMemory();
+      return code == KHA_OK ? 0 : 1;
     } else {
       fprintf(stderr, "kha_break_region: unknown breakage %s\n", argv[1]);
       DetachFromKestiHistAdminSharedMemory();

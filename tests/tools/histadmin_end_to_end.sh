@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # histadmin end to end: a server in the background on a copy of the example
 # configuration, every command once with its output checked, the save seen
-# in config.dat, verify clean, and verify catching a region broken on
+# in config.dat (and beforehand in save --dry-run), what is refused on the
+# command line, an export imported into a new region byte for byte,
+# names escaped, verify clean, and verify catching a region broken on
 # purpose.
 #   histadmin_end_to_end.sh HISTADMIN BREAK_REGION EXAMPLE_CONFIG_DIR WORK_DIR [EMULATOR...]
 # A cross build's programs run under EMULATOR (e.g. Wine, through
@@ -77,6 +79,14 @@ trap stop_server EXIT
 # --- no region yet, and wrong usage --------------------------------------
 run 1 list
 contains "$err" 'no HistAdmin region is running: start `histadmin serve` (where the package is installed, `systemctl start kestihistadmin`)' "stderr"
+run 1 wait --timeout 0
+contains "$err" "no HistAdmin region was ready within 0 seconds" "stderr"
+run 2 serve --size 100
+contains "$err" "a region needs at least 692 bytes"
+run 2 serve --size 1X
+contains "$err" "with k (1024) or M (1048576) after it"
+run 0 --version
+contains "$out" "histadmin "
 run 2
 run 2 no-such-command
 run 2 serve
@@ -121,15 +131,12 @@ if [ ${#emulator[@]} -eq 0 ] && [ -d /dev/shm ]; then
 fi
 
 # --- serve ---------------------------------------------------------------
-# Ready once `status` finds the region (an emulator may hold back the
-# server's output until it ends, so that is read at the end).
+# Ready once `wait` says so (an emulator may hold back the server's output
+# until it ends, so that is read when it has ended).
 "${emulator[@]}" "$histadmin" serve --size 2M --load config >"$work/serve.out" 2>&1 &
 server=$!
-for _ in $(seq 100); do
-  "${emulator[@]}" "$histadmin" status >/dev/null 2>&1 && break
-  kill -0 "$server" 2>/dev/null || break
-  sleep 0.1
-done
+run 0 wait --timeout 60
+contains "$out" "the HistAdmin region is ready"
 run 1 serve --size 1M
 contains "$err" "already running"
 
@@ -179,8 +186,8 @@ run 0 add-repo E2E_REPO --path /data/e2e --points 10 --threshold 0.5 --time-span
 contains "$out" "added repository 'E2E_REPO'"
 run 1 add-repo e2e_repo
 contains "$err" "already exists"
-run 1 add-repo THIS_NAME_IS_MUCH_TOO_LONG_FOR_A_REPOSITORY
-contains "$err" "The supplied repository name is too long. (code -2020)"
+run 2 add-repo THIS_NAME_IS_MUCH_TOO_LONG_FOR_A_REPOSITORY
+contains "$err" "a repository name has 1 to 30 characters, got 43"
 run 0 add-fileset E2E_REPO /data/e2e/fs1 --start 1700000000
 contains "$out" "added file set 1 of 'E2E_REPO'"
 run 0 add-fileset E2E_REPO /data/e2e/fs2 --size 100 --threshold 0.25 --timespan 60
@@ -219,20 +226,140 @@ contains "$out" "added file set $((before + 1)) of '$first'"
 run 0 verify
 contains "$out" "the region is consistent"
 
-# --- save: the configuration files change --------------------------------
+# --- refused on the command line: exit 2, nothing written ---------------
+run 0 dump --json
+region_before=$out
+run 2 add-repo ''
+contains "$err" "a repository name has 1 to 30 characters, got 0"
+run 2 add-repo $'GOOD\n4     4       FAKE'
+contains "$err" 'a repository name must not hold a control byte, got one (\x0a)'
+run 2 add-repo $'TAB\tNAME'
+run 2 add-repo OK_NAME --status 7
+contains "$err" "a status is not-saved (0), saved (1), marked (2) or new (3), got '7'"
+run 2 add-fileset E2E_REPO ''
+contains "$err" "a file set needs a path"
+run 2 add-fileset E2E_REPO $'/data/e2e/\e[2Jfs9'
+contains "$err" 'a path must not hold a control byte, got one (\x1b)'
+run 2 set-repo E2E_REPO --pending-path $'/data/e2e\n'
+run 2 set-fileset E2E_REPO 2 --start 1700003600 --end 1700000000
+contains "$err" "lies before its start"
+run 2 tuning TuningValue1=40000
+contains "$err" "TuningValue1: at most 32767, got 40000"
+run 2 tuning TuningValue41=1
+run 2 tuning TuningValue2=-1
+contains "$err" "must not be negative"
+# A destructive command asks on a terminal; with nobody to ask, --yes.
+run 2 delete-repo E2E_REPO </dev/null
+contains "$err" "give --yes"
+run 2 load running </dev/null
+run 0 dump --json
+[ "$out" = "$region_before" ] || fail "a refused command changed the region"
+
+# --- every kind of record, for the export below --------------------------
+run 0 add-repo E2E_HOLE
+run 0 add-repo E2E_KINDS --status not-saved --path /data/kinds --threshold 0.125 --json
+contains "$out" '"ReposNumber": '
+run 0 add-repo E2E_MARKED --status marked
+run 0 add-repo E2E_NEW --status new
+run 0 delete-repo E2E_HOLE --yes --json
+contains "$out" '"FileSetsDeleted": 0'
+for status in not-saved saved marked new; do
+  run 0 add-fileset E2E_KINDS "/data/kinds/$status.dat" --status "$status" \
+    --start 1700000000:250 --end 1700003600:5 --percentage 12.5 --history-status -2
+done
+run 0 add-fileset E2E_KINDS /data/kinds/own.dat --size 10 --pending-threshold 0.75 --param-source 1
+run 0 delete-fileset E2E_KINDS 2 --yes
+run 0 tuning TuningValue3=77 TuningValue12=5 --json
+contains "$out" '"TuningValue3": 77'
+run 0 tuning --json
+contains "$out" '"TuningValue12": 5,'
+run 0 show E2E_KINDS --json
+contains "$out" '"RecordStatus": 2,'
+contains "$out" '"NumberFS": 4,'
+
+# --- save: first what it would change, then the configuration files change
+cp "$work/config/config.dat" "$work/config.before-save"
+run 0 save --dry-run
+contains "$out" "+++ $config_file_shown (after the save)"
+contains "$out" "+    file_path = '/data/e2e/fs2'"
+contains "$out" "+name = 'E2E_REPO'"
+lacks "$out" "E2E_KINDS" "the dry run (status 0 is not saved)"
+cmp -s "$work/config.before-save" "$work/config/config.dat" || fail "save --dry-run wrote config.dat"
 run 0 save
 contains "$out" "saved to $config_file_shown"
+run 0 save --dry-run
+contains "$out" "the save would change neither config.dat nor tune.dat"
 grep -q "E2E_REPO" "$work/config/config.dat" || fail "config.dat lacks the new repository"
 grep -q "/data/e2e/fs2" "$work/config/config.dat" || fail "config.dat lacks the new file set"
 grep -q "e2e_added.dat" "$work/config/config.dat" || fail "config.dat lacks the added file set"
 cmp -s "$work/original/config.dat" "$examples/config.dat" || fail "the example was changed"
 
-run 0 delete-fileset E2E_REPO 1
+# --- export, and import into a new region: the same tables --------------
+run 0 export "$work/table.json"
+contains "$out" "exported"
+run 1 export "$work/table.json"
+contains "$err" "give --force to replace it"
+run 0 dump
+dump_before=$out
+run 0 status --json
+status_before=$out
+cp "$work/table.json" "$work/broken.json"
+echo '{"Format": "kestihistadmin table", "Version": 1, "Header": {' >"$work/broken.json"
+sed 's/"Version": 1/"Version": 2/' "$work/table.json" >"$work/other-layout.json"
+kill -TERM "$server"
+wait "$server"
+serve_status=$?
+[ "$serve_status" -eq 0 ] || fail "serve exited $serve_status"
+served=$(tr -d '\r' <"$work/serve.out")
+contains "$served" \
+  "serving a HistAdmin region of 2097152 bytes (loaded from the configuration files)" "serve"
+contains "$served" "HistAdmin region released" "serve"
+"${emulator[@]}" "$histadmin" serve --size 2M >"$work/serve2.out" 2>&1 &
+server=$!
+run 0 wait --timeout 60
+run 1 import "$work/broken.json"
+contains "$err" "is not JSON (broken or cut short); nothing was written"
+run 1 import "$work/other-layout.json"
+contains "$err" "has version 2; this histadmin reads 1"
+run 0 status --json
+contains "$out" '"NumberRepos": 0,' "status after refused imports"
+run 0 import "$work/table.json" --json
+contains "$out" '"Differences": []'
+run 0 export "$work/table-again.json"
+cmp -s "$work/table.json" "$work/table-again.json" ||
+  fail "the imported region exports otherwise: $(diff "$work/table.json" "$work/table-again.json" | head -20)"
+run 0 dump
+[ "$out" = "$dump_before" ] || fail "the imported region dumps otherwise"
+run 0 status --json
+[ "${out//$config_file_shown/}" = "${status_before//$config_file_shown/}" ] ||
+  fail "the imported region has another header: $out"
+run 1 import "$work/table.json"
+contains "$err" "an import goes into an empty region"
+run 0 rename-repo E2E_NEW E2E_RENAMED --json
+contains "$out" '"OldName": "E2E_NEW"'
+run 0 show E2E_RENAMED
+contains "$out" "status      3 (new, saved)"
+
+# --- watch: each change, as it happens (not under an emulator, which may
+# hold the output back until the program ends)
+if [ ${#emulator[@]} -eq 0 ]; then
+  "$histadmin" watch --interval 0.05 >"$work/watch.out" 2>&1 &
+  watcher=$!
+  for _ in $(seq 300); do grep -q watching "$work/watch.out" && break; sleep 0.1; done
+  run 0 add-repo E2E_WATCHED
+  for _ in $(seq 300); do grep -q "E2E_WATCHED" "$work/watch.out" && break; sleep 0.1; done
+  kill -TERM "$watcher"
+  wait "$watcher"
+  contains "$(cat "$work/watch.out")" "repository 'E2E_WATCHED' added (slot" "watch"
+  run 0 delete-repo E2E_WATCHED --yes
+fi
+
+run 0 delete-fileset E2E_REPO 1 --yes
 contains "$out" "file set 1 of 'E2E_REPO' deleted"
 run 0 show E2E_REPO --json
 contains "$out" '"NumberFS": 1,'
 lacks "$out" "/data/e2e/fs1"
-run 0 delete-repo E2E_REPO
+run 0 delete-repo E2E_REPO --yes
 run 0 list
 lacks "$out" "E2E_REPO"
 
@@ -243,7 +370,7 @@ contains "$out" "E2E_REPO" "list after reloading the saved configuration"
 run 0 verify
 contains "$out" "the region is consistent"
 
-run 0 load running
+run 0 load running --yes
 contains "$out" "loaded from the running historian"
 run 0 list --json
 lacks "$out" "E2E_REPO" "list after loading the running historian"
@@ -279,6 +406,15 @@ contains "$err" "1 repository was not loaded or not complete" "stderr of a parti
 cp "$work/config.keep" "$work/config/config.dat"
 run 0 load config
 
+# --- names from the region never reach the output raw -------------------
+"${emulator[@]}" "$break_region" control-name || fail "kha_break_region control-name failed"
+run 0 list
+contains "$out" 'EVIL\x1b[2J\x0a9  9  FAKE\x09X'
+lacks "$out" $'\e' "list"
+[ "$(grep -c FAKE <<<"$out")" -eq 1 ] || fail "list: a name made a row of its own: $out"
+run 0 dump
+contains "$out" $'EVIL\e[2J\n9  9  FAKE\tX' "the piped dump (byte-exact)"
+
 # --- verify catches a broken region --------------------------------------
 "${emulator[@]}" "$break_region" repository-count || fail "kha_break_region failed"
 run 1 verify
@@ -293,9 +429,8 @@ wait "$server"
 serve_status=$?
 server=""
 [ "$serve_status" -eq 0 ] || fail "serve exited $serve_status"
-served=$(tr -d '\r' <"$work/serve.out")
-contains "$served" \
-  "serving a HistAdmin region of 2097152 bytes (loaded from the configuration files)" "serve"
+served=$(tr -d '\r' <"$work/serve2.out")
+contains "$served" "serving a HistAdmin region of 2097152 bytes (empty)" "serve"
 contains "$served" "HistAdmin region released" "serve"
 run 1 status
 contains "$err" "no HistAdmin region is running"

@@ -1,8 +1,9 @@
 // histadmin against rivals on the same machine: a name of the region taken
-// by another account is reported with its owner, and of two servers
-// started together exactly one serves while the region keeps what it
-// loaded; something else than a plain file under the server's claim is
-// reported, not waited on.
+// by another account is reported with its owner, of two servers started
+// together exactly one serves while the region keeps what it loaded, a
+// change started while a server sets up lands after the server's own
+// load, never between its set-up and its load, and something else than a
+// plain file under the server's claim is reported, not waited on.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -121,6 +122,62 @@ TEST(HistadminRivals, OfTwoServersStartedTogetherOneServesAndTheLoadStays) {
     server.Signal(SIGTERM);
     EXPECT_EQ(server.Wait(), 0);
   }
+}
+
+std::string ReadUntil(SpawnedProgram& program, const std::string& wanted) {
+  std::string said;
+  for (std::string line; program.ReadLine(&line);) {
+    said += line + '\n';
+    if (line.find(wanted) != std::string::npos) break;
+  }
+  return said;
+}
+
+// The server is held between its set-up and its load (the tool as the
+// tests run it pauses there while a file exists). A `load config` started
+// then must wait: had it landed, the server's load from the running
+// historian would empty what it merged, and fs0004.dat, which only the
+// running historian names, would not be marked (status 2) by the merge.
+TEST(HistadminRivals, ALoadStartedWhileServeSetsUpLandsAfterServesOwnLoad) {
+  kha::test::TemporaryDirectory config("kha-hold");
+  ASSERT_TRUE(config.Made());
+  for (const char* file : {"config.dat", "tune.dat", "running.dat", "shares.dat"}) {
+    std::filesystem::copy_file(std::filesystem::path(KHA_EXAMPLE_CONFIG_DIR) / file,
+                               config.Path() / file);
+  }
+  ::setenv("KESTI_HISTORY_CONFIG_DIR", config.Path().c_str(), 1);
+  const std::string pause = config.File("pause");
+  ASSERT_TRUE(kha::test::Touch(pause));
+  ::setenv("KESTIHISTADMIN_TEST_SERVE_PAUSE", pause.c_str(), 1);
+  SpawnedProgram serve({KHA_HISTADMIN_PATH, "serve", "--size", "1M", "--load", "running"});
+  ::unsetenv("KESTIHISTADMIN_TEST_SERVE_PAUSE");
+  const std::string paused = ReadUntil(serve, "paused between the set-up and the load");
+  ASSERT_NE(paused.find("paused"), std::string::npos) << paused;
+
+  {
+    SpawnedProgram wait({KHA_HISTADMIN_PATH, "wait", "--timeout", "0"});
+    const std::string said = wait.ReadToEnd();
+    EXPECT_EQ(wait.Wait(), 1) << "a region whose server has not loaded it is not ready: " << said;
+  }
+  SpawnedProgram rival({KHA_HISTADMIN_PATH, "load", "config"});
+  const std::string waiting = ReadUntil(rival, "to finish loading the region");
+  ASSERT_NE(waiting.find("waiting for `histadmin serve`"), std::string::npos) << waiting;
+  ::unlink(pause.c_str());
+  const std::string merged = waiting + rival.ReadToEnd();
+  EXPECT_EQ(rival.Wait(), 0) << merged;
+  EXPECT_NE(merged.find("configuration files merged"), std::string::npos) << merged;
+
+  SpawnedProgram show({KHA_HISTADMIN_PATH, "show", "PLANT_MAIN", "--json"});
+  const std::string shown = show.ReadToEnd();
+  EXPECT_EQ(show.Wait(), 0) << shown;
+  const std::size_t fs0004 = shown.find("plant_main/fs0004.dat");
+  ASSERT_NE(fs0004, std::string::npos) << shown;
+  const std::size_t status = shown.rfind("\"RecordStatus\": ", fs0004);
+  ASSERT_NE(status, std::string::npos) << shown;
+  EXPECT_EQ(shown.substr(status, 18), "\"RecordStatus\": 2,") << shown;
+
+  serve.Signal(SIGTERM);
+  EXPECT_EQ(serve.Wait(), 0);
 }
 
 }  // namespace

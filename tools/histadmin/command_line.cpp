@@ -9,6 +9,7 @@ void ConfigureCommandLine(CLI::App& app) {
   // also read /name as an option, and a file path such as /data/fs1 could
   // not be given.
   app.allow_windows_style_options(false);
+  app.set_version_flag("--version", std::string("histadmin ") + KHA_VERSION);
 }
 
 }  // namespace kha::histadmin

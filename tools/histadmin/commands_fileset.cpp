@@ -6,6 +6,7 @@
 #include <string>
 
 #include "commands.h"
+#include "confirmation.h"
 #include "failure.h"
 #include "output.h"
 #include "region_access.h"
@@ -25,10 +26,17 @@ void CheckPathIsFree(const FoundRepository& repository, const std::string& name,
         "path '" + path + "' for repository '" + name + "'");
 }
 
+// Exit 2 when the record's time range ends before it starts: nothing has
+// been written yet.
+void CheckTimeRange(const KestiHistAdminFileSet& record) {
+  if (const std::string error = TimeRangeError(record); !error.empty()) FailUsage(error);
+}
+
 struct AddFileSetOptions {
   std::string name;
   std::string path;
   FileSetSettings settings;
+  bool json = false;
 };
 
 void AddFileSet(const AddFileSetOptions& options) {
@@ -51,6 +59,7 @@ void AddFileSet(const AddFileSetOptions& options) {
   record.Timespan = repository.GlobalTimeSpan;
   record.PendingTimespan = repository.PendingGlobalTimeSpan;
   options.settings.ApplyTo(record);
+  CheckTimeRange(record);
   const std::string pending_path = FieldText(record.PendingFilePath);
   if (pending_path != options.path) CheckPathIsFree(found, options.name, 0, pending_path);
 
@@ -62,17 +71,24 @@ void AddFileSet(const AddFileSetOptions& options) {
       code != 0) {
     // Not left behind half made.
     (void)DeleteKestiHistAdminOneFileSetForOneRepository(found.slot, number);
-    FailWithCode(code,
+    CheckInPlace(code,
                  "cannot write file set " + std::to_string(number) + " of '" + options.name + "'");
   }
-  std::cout << "histadmin: added file set " << number << " of '" << options.name << "' in slot "
-            << slot << ": " << options.path << '\n';
+  PrintResult(options.json,
+              "added file set " + std::to_string(number) + " of '" + options.name + "' in slot " +
+                  std::to_string(slot) + ": " + options.path,
+              {{"Repository", options.name},
+               {"RepositorySlot", found.slot},
+               {"Number", number},
+               {"Slot", slot},
+               {"FilePath", options.path}});
 }
 
 struct SetFileSetOptions {
   std::string name;
   uint16_t number = 0;
   FileSetSettings settings;
+  bool json = false;
 };
 
 void SetFileSet(const SetFileSetOptions& options) {
@@ -85,29 +101,46 @@ void SetFileSet(const SetFileSetOptions& options) {
   const std::string old_path = FieldText(record.FilePath);
   const std::string old_pending_path = FieldText(record.PendingFilePath);
   options.settings.ApplyTo(record);
+  CheckTimeRange(record);
   for (const std::string& path : {FieldText(record.FilePath), FieldText(record.PendingFilePath)}) {
     if (path != old_path && path != old_pending_path) {
       CheckPathIsFree(found, options.name, slot, path);
     }
   }
-  Check(UpdateKestiHistAdminOneFileSet(KHA_UPDATE_EVERY_FIELD, found.slot, slot, &record),
-        "cannot update file set " + std::to_string(options.number) + " of '" + options.name + "'");
-  std::cout << "histadmin: file set " << options.number << " of '" << options.name << "' updated\n";
+  CheckInPlace(
+      UpdateKestiHistAdminOneFileSet(KHA_UPDATE_EVERY_FIELD, found.slot, slot, &record),
+      "cannot update file set " + std::to_string(options.number) + " of '" + options.name + "'");
+  PrintResult(options.json,
+              "file set " + std::to_string(options.number) + " of '" + options.name + "' updated",
+              {{"Repository", options.name},
+               {"RepositorySlot", found.slot},
+               {"Number", options.number},
+               {"Slot", slot}});
 }
 
 struct DeleteFileSetOptions {
   std::string name;
   uint16_t number = 0;
+  bool yes = false;
+  bool json = false;
 };
 
 void DeleteFileSet(const DeleteFileSetOptions& options) {
   Attachment attachment;
+  const std::string which =
+      "file set " + std::to_string(options.number) + " of '" + options.name + "'";
+  (void)FindFileSet(FindRepository(options.name), options.name, options.number);
+  ConfirmOrStop("delete " + which, options.yes);
   RegionLock lock;
   const FoundRepository found = FindRepository(options.name);
-  (void)FindFileSet(found, options.name, options.number);
-  Check(DeleteKestiHistAdminOneFileSetForOneRepository(found.slot, options.number),
-        "cannot delete file set " + std::to_string(options.number) + " of '" + options.name + "'");
-  std::cout << "histadmin: file set " << options.number << " of '" << options.name << "' deleted\n";
+  const uint16_t slot = FindFileSet(found, options.name, options.number);
+  CheckInPlace(DeleteKestiHistAdminOneFileSetForOneRepository(found.slot, options.number),
+               "cannot delete " + which);
+  PrintResult(options.json, which + " deleted",
+              {{"Repository", options.name},
+               {"RepositorySlot", found.slot},
+               {"Number", options.number},
+               {"Slot", slot}});
 }
 
 }  // namespace
@@ -116,28 +149,42 @@ void AddFileSetCommands(CLI::App& app, RunState&) {
   auto add = std::make_shared<AddFileSetOptions>();
   CLI::App* add_fileset =
       app.add_subcommand("add-fileset", "Add a file set at the end of a repository's chain");
-  add_fileset->add_option("NAME", add->name, "Repository name")->required();
-  add_fileset->add_option("PATH", add->path, "Path of the file set")->required()->check(PathFits());
+  add_fileset->add_option("NAME", add->name, "Repository name")
+      ->required()
+      ->check(RepositoryName());
+  add_fileset->add_option("PATH", add->path, "Path of the file set")
+      ->required()
+      ->check(FileSetPath());
   add->settings.AddOptions(add_fileset, false);
+  AddJsonFlag(add_fileset, add->json);
   add_fileset->callback([add] { AddFileSet(*add); });
 
   auto set = std::make_shared<SetFileSetOptions>();
   CLI::App* set_fileset = app.add_subcommand("set-fileset", "Change a file set");
-  set_fileset->add_option("NAME", set->name, "Repository name")->required();
+  set_fileset->add_option("NAME", set->name, "Repository name")
+      ->required()
+      ->check(RepositoryName());
   set_fileset->add_option("N", set->number, "File-set number (1 = first in the chain)")
       ->required()
       ->check(CLI::Range(1, 32767));
   set->settings.AddOptions(set_fileset, true);
+  AddJsonFlag(set_fileset, set->json);
   set_fileset->callback([set] { SetFileSet(*set); });
 
   auto remove = std::make_shared<DeleteFileSetOptions>();
   CLI::App* delete_fileset = app.add_subcommand(
       "delete-fileset", "Delete a file set; the later ones of the chain move up one number");
-  delete_fileset->add_option("NAME", remove->name, "Repository name")->required();
+  delete_fileset->add_option("NAME", remove->name, "Repository name")
+      ->required()
+      ->check(RepositoryName());
   delete_fileset->add_option("N", remove->number, "File-set number")
       ->required()
       ->check(CLI::Range(1, 32767));
+  AddYesFlag(delete_fileset, remove->yes);
+  AddJsonFlag(delete_fileset, remove->json);
   delete_fileset->callback([remove] { DeleteFileSet(*remove); });
+
+  for (CLI::App* command : {add_fileset, set_fileset, delete_fileset}) command->group("File sets");
 }
 
 }  // namespace kha::histadmin

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "confirmation.h"
 #include "drell.h"
 #include "failure.h"
 #include "interrupted_transfer.h"
@@ -16,7 +17,10 @@
 #include "output.h"
 #include "region_access.h"
 #include "region_config_directory.h"
+#include "save_preview.h"
 #include "session.h"
+#include "standard_streams.h"
+#include "terminal_text.h"
 
 namespace kha::histadmin {
 namespace {
@@ -58,14 +62,14 @@ void Status(bool json) {
   std::vector<std::pair<std::string, std::string>> fields{
       {"region size", std::to_string(header.RegionSize) + " bytes"},
       {"repositories", std::to_string(header.NumberRepos) + " in use, " +
-                           std::to_string(header.ReposHighWater) + " slots (high-water mark)"},
+                           Counted(header.ReposHighWater, "slot", "slots") + " (high-water mark)"},
       {"file sets", std::to_string(header.NumberFileSets) + " in use, " +
-                        std::to_string(header.FSHighWater) + " slots (high-water mark)"},
+                        Counted(header.FSHighWater, "slot", "slots") + " (high-water mark)"},
       {"free space", std::to_string(free_space) + " bytes (room for " +
                          std::to_string(free_space / KHA_REPOSITORY_RECORD_SIZE) +
                          " repository slots or " +
                          std::to_string(free_space / KHA_FILESET_RECORD_SIZE) + " file-set slots)"},
-      {"to be saved", std::to_string(to_save) + " repositories"},
+      {"to be saved", Counted(to_save, "repository", "repositories")},
       {"config.dat", RecordedFileText(FieldText(tuning.ConfigFilePath))},
       {"tune.dat", RecordedFileText(FieldText(tuning.TuneFilePath))},
   };
@@ -81,8 +85,23 @@ void Status(bool json) {
 void Dump(bool json) {
   Attachment attachment;
   if (!json) {
-    std::cout.flush();  // the library prints with stdio
-    PrintKestiHistAdminAllRepository();
+    RegionLock lock;  // the note on an empty region is about the region dumped
+    if (ReadHeader().NumberRepos == 0) std::cerr << "histadmin: no repositories\n";
+    if (!OutputIsTerminal()) {
+      // The library's dump, byte for byte, for whatever reads it.
+      std::cout.flush();  // the library prints with stdio
+      PrintKestiHistAdminAllRepository();
+      return;
+    }
+    // On a terminal no byte from the region may act as a command.
+    const std::string dump = CaptureStandardOutput([] { PrintKestiHistAdminAllRepository(); });
+    std::string shown;
+    std::size_t start = 0;
+    for (std::size_t end; (end = dump.find('\n', start)) != std::string::npos; start = end + 1) {
+      shown += ShownText(dump.substr(start, end - start)) + '\n';
+    }
+    shown += ShownText(dump.substr(start));
+    std::cout << shown << std::flush;
     return;
   }
   RegionLock lock;
@@ -116,18 +135,34 @@ void UseRegionConfigDirectory() {
   }
 }
 
-void Load(const std::string& source) {
+struct LoadOptions {
+  std::string source;
+  bool yes = false;
+  bool json = false;
+};
+
+void Load(const LoadOptions& options) {
   Attachment attachment;
+  const bool running = options.source == "running";
+  if (running) {
+    ConfirmOrStop("empty the region and fill it from the running historian", options.yes);
+  }
   RegionLock lock;  // the load and the look at what it left out see one region
-  if (source == "config") UseRegionConfigDirectory();
-  if (source == "running") {
+  if (!running) UseRegionConfigDirectory();
+  std::string done;
+  if (running) {
     Check(LoadFromMarnIntoKestiHistAdmin(), "cannot load from the running historian");
-    std::cout << "histadmin: region loaded from the running historian\n";
+    done = "region loaded from the running historian";
   } else {
     Check(LoadFromConfigIntoKestiHistAdmin(), "cannot load from the configuration files");
-    std::cout << "histadmin: configuration files merged into the region\n";
+    done = "configuration files merged into the region";
   }
-  FailIfIncomplete(RepositoriesNotLoaded(source == "running" ? 0 : 1));
+  const KestiHistAdminRegionHeader header = ReadHeader();
+  PrintResult(options.json, done,
+              {{"Source", options.source},
+               {"NumberRepos", header.NumberRepos},
+               {"NumberFileSets", header.NumberFileSets}});
+  FailIfIncomplete(RepositoriesNotLoaded(running ? 0 : 1));
 }
 
 // Where a save writes: --to, else the directory the region was loaded
@@ -147,33 +182,48 @@ std::string SaveDirectory(const std::string& to, const std::string& loaded_from)
 }
 
 // config.dat and tune.dat as the libraries name them now: the files a
-// save has just written.
-std::string WrittenConfigFiles() {
+// save has just written (empty when they cannot tell).
+std::pair<std::string, std::string> WrittenConfigFiles() {
   char config[DRELL_PATH_SIZE] = {};
   char tuning[DRELL_PATH_SIZE] = {};
   unsigned char timestamp[DRELL_TIMESTAMP_SIZE] = {};
   if (getConfigPathAndTimestamp(config, timestamp) != 0 ||
       getTuningPathAndTimestamp(tuning, timestamp) != 0) {
-    return "the configuration files (their paths cannot be told)";
+    return {};
   }
   config[sizeof config - 1] = '\0';
   tuning[sizeof tuning - 1] = '\0';
-  return std::string(config) + " and " + tuning;
+  return {config, tuning};
 }
 
-void Save(const std::string& to) {
+struct SaveOptions {
+  std::string to;
+  bool dry_run = false;
+  bool json = false;
+};
+
+void Save(const SaveOptions& options) {
   Attachment attachment;
+  if (options.dry_run) {
+    PrintSavePreview(options.json);
+    return;
+  }
   RegionLock lock;  // no load records another directory meanwhile
   const std::string loaded_from = RecordedConfigDirectory(ReadTuning());
-  const std::string directory = SaveDirectory(to, loaded_from);
+  const std::string directory = SaveDirectory(options.to, loaded_from);
   if (!directory.empty()) UseConfigDirectory(directory);
   Check(SaveKestiHistAdminToConfig(), "cannot save to the configuration files" +
                                           (directory.empty() ? std::string() : " in " + directory));
-  std::cout << "histadmin: saved to " << WrittenConfigFiles();
+  const auto [config, tune] = WrittenConfigFiles();
+  std::string done = config.empty() ? "saved the configuration files (their paths cannot be told)"
+                                    : "saved to " + config + " and " + tune;
   if (!loaded_from.empty() && !SameDirectory(directory, loaded_from)) {
-    std::cout << " (the region was loaded from " << loaded_from << ")";
+    done += " (the region was loaded from " + loaded_from + ")";
   }
-  std::cout << '\n';
+  PrintResult(options.json, done,
+              {{"ConfigFilePath", config},
+               {"TuneFilePath", tune},
+               {"RepositoriesSaved", GetKestiHistAdminNumberOfRepositoriesToSave()}});
 }
 
 void Error(int32_t code, bool json) {
@@ -199,29 +249,45 @@ void AddRegionCommands(CLI::App& app, RunState&) {
   AddJsonFlag(dump, *json);
   dump->callback([json] { Dump(*json); });
 
-  auto source = std::make_shared<std::string>();
+  auto load_options = std::make_shared<LoadOptions>();
   CLI::App* load = app.add_subcommand(
       "load", "Fill the region from the running historian, or merge the configuration files in");
-  load->add_option("SOURCE", *source, "running or config")
+  load->add_option("SOURCE", load_options->source,
+                   "running (empties the region first) or config (merges)")
       ->required()
       ->check(CLI::IsMember({"running", "config"}));
-  load->callback([source] { Load(*source); });
+  AddYesFlag(load, load_options->yes);
+  AddJsonFlag(load, load_options->json);
+  load->callback([load_options] { Load(*load_options); });
 
-  auto to = std::make_shared<std::string>();
+  auto save_options = std::make_shared<SaveOptions>();
   CLI::App* save = app.add_subcommand(
       "save",
       "Write the repositories and file sets to be saved to config.dat and tune.dat of the "
       "directory the region was loaded from");
-  save->add_option("--to", *to,
-                   "Save into this directory instead (needed to save elsewhere than where the "
-                   "region was loaded from)");
-  save->callback([to] { Save(*to); });
+  CLI::Option* to = save->add_option(
+      "--to", save_options->to,
+      "Save into this directory instead (needed to save elsewhere than where the region was "
+      "loaded from)");
+  save->add_flag("--dry-run,-n", save_options->dry_run,
+                 "Write nothing; show what the save would change in the files the region was "
+                 "loaded from, as a unified diff")
+      ->excludes(to);
+  AddJsonFlag(save, save_options->json);
+  save->callback([save_options] { Save(*save_options); });
 
+  for (CLI::App* command : {status, dump, load, save}) command->group("The region");
+}
+
+void AddHelpCommands(CLI::App& app, RunState&) {
+  auto json = std::make_shared<bool>(false);
   auto code = std::make_shared<int32_t>(0);
   CLI::App* error = app.add_subcommand("error", "The message of a result code");
   error->add_option("CODE", *code, "A result code, e.g. -2004")->required();
   AddJsonFlag(error, *json);
   error->callback([code, json] { Error(*code, *json); });
+
+  error->group("Help");
 }
 
 }  // namespace kha::histadmin

@@ -1,9 +1,11 @@
 // The repository commands: list, show, add-repo, set-repo, delete-repo.
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "commands.h"
+#include "confirmation.h"
 #include "failure.h"
 #include "output.h"
 #include "region_access.h"
@@ -137,8 +139,9 @@ void Show(const std::string& name, bool json) {
 
 struct AddRepoOptions {
   std::string name;
-  int32_t status = KHA_STATUS_ACTIVE;
+  std::optional<int32_t> status;
   RepositorySettings settings;
+  bool json = false;
 };
 
 void AddRepo(const AddRepoOptions& options) {
@@ -151,22 +154,30 @@ void AddRepo(const AddRepoOptions& options) {
     Fail("a repository named '" + options.name + "' already exists (slot " + std::to_string(slot) +
          ", number " + std::to_string(number) + ")");
   }
-  Check(AddKestiHistAdminOneRepository(options.name.c_str(), options.status, &slot, &number),
+  const int32_t status = options.status.value_or(KHA_STATUS_ACTIVE);
+  Check(AddKestiHistAdminOneRepository(options.name.c_str(), status, &slot, &number),
         "cannot add repository '" + options.name + "'");
   // A reused slot still holds the settings of the repository deleted from
   // it: a new repository starts from a clean header instead.
   KestiHistAdminRepository record{};
-  record.Status = options.status;
+  record.Status = status;
   options.settings.ApplyTo(record);
-  Check(UpdateKestiHistAdminOneRepositoryHeader(KHA_UPDATE_EVERY_FIELD, slot, &record),
-        "cannot write the settings of repository '" + options.name + "'");
-  std::cout << "histadmin: added repository '" << options.name << "' in slot " << slot
-            << ", number " << number << '\n';
+  if (const int32_t code =
+          UpdateKestiHistAdminOneRepositoryHeader(KHA_UPDATE_EVERY_FIELD, slot, &record);
+      code != 0) {
+    (void)DeleteKestiHistAdminOneRepository(slot);  // not left behind half made
+    CheckInPlace(code, "cannot write the settings of repository '" + options.name + "'");
+  }
+  PrintResult(options.json,
+              "added repository '" + options.name + "' in slot " + std::to_string(slot) +
+                  ", number " + std::to_string(number),
+              {{"Repository", options.name}, {"Slot", slot}, {"ReposNumber", number}});
 }
 
 struct SetRepoOptions {
   std::string name;
   RepositorySettings settings;
+  bool json = false;
 };
 
 void SetRepo(const SetRepoOptions& options) {
@@ -176,19 +187,93 @@ void SetRepo(const SetRepoOptions& options) {
   const FoundRepository found = FindRepository(options.name);
   KestiHistAdminRepository record = ReadRepository(found.slot);
   options.settings.ApplyTo(record);
-  Check(UpdateKestiHistAdminOneRepositoryHeader(KHA_UPDATE_EVERY_FIELD, found.slot, &record),
-        "cannot update repository '" + options.name + "'");
-  std::cout << "histadmin: repository '" << options.name << "' updated\n";
+  CheckInPlace(UpdateKestiHistAdminOneRepositoryHeader(KHA_UPDATE_EVERY_FIELD, found.slot, &record),
+               "cannot update repository '" + options.name + "'");
+  PrintResult(options.json, "repository '" + options.name + "' updated",
+              {{"Repository", FieldText(record.RepositoryName)},
+               {"Slot", found.slot},
+               {"ReposNumber", found.number}});
 }
 
-void DeleteRepo(const std::string& name) {
+struct DeleteRepoOptions {
+  std::string name;
+  bool yes = false;
+  bool json = false;
+};
+
+void DeleteRepo(const DeleteRepoOptions& options) {
+  Attachment attachment;
+  (void)FindRepository(options.name);  // no question about one that is not there
+  ConfirmOrStop("delete repository '" + options.name + "' with all its file sets", options.yes);
+  RegionLock lock;
+  const FoundRepository found = FindRepository(options.name);
+  const int16_t file_sets = ReadRepository(found.slot).NumberFS;
+  CheckInPlace(DeleteKestiHistAdminOneRepository(found.slot),
+               "cannot delete repository '" + options.name + "'");
+  PrintResult(options.json,
+              "repository '" + options.name + "' deleted with its " +
+                  Counted(file_sets, "file set", "file sets"),
+              {{"Repository", options.name},
+               {"Slot", found.slot},
+               {"ReposNumber", found.number},
+               {"FileSetsDeleted", file_sets}});
+}
+
+struct RenameRepoOptions {
+  std::string name;
+  std::string new_name;
+  bool json = false;
+};
+
+// A name is written only when a repository is added, so a rename adds the
+// repository anew under the new name with the old one's settings and file
+// sets, then deletes the old one: all under one hold, so others see one
+// change. Whatever fails before the delete takes the copy away again and
+// leaves the old repository as it was.
+void RenameRepo(const RenameRepoOptions& options) {
   Attachment attachment;
   RegionLock lock;
-  const FoundRepository found = FindRepository(name);
-  const int16_t file_sets = ReadRepository(found.slot).NumberFS;
-  Check(DeleteKestiHistAdminOneRepository(found.slot), "cannot delete repository '" + name + "'");
-  std::cout << "histadmin: repository '" << name << "' deleted with its " << file_sets
-            << " file sets\n";
+  const FoundRepository old_one = FindRepository(options.name);
+  uint16_t clash = 0, clash_number = 0;
+  Check(SearchKestiHistAdminRepositoryByName(options.new_name.c_str(), &clash, &clash_number),
+        "cannot rename repository '" + options.name + "'");
+  if (clash != 0 && clash != old_one.slot) {
+    Fail("a repository named '" + options.new_name + "' already exists (slot " +
+         std::to_string(clash) + ", number " + std::to_string(clash_number) + ")");
+  }
+  const KestiHistAdminRepository record = ReadRepository(old_one.slot);
+  const std::vector<KestiHistAdminFileSet> file_sets = ReadFileSets(old_one.slot);
+
+  uint16_t slot = 0, number = 0;
+  Check(AddKestiHistAdminOneRepository(options.new_name.c_str(), record.Status, &slot, &number),
+        "cannot add repository '" + options.new_name + "' for the rename");
+  const auto undo = [&](int32_t code, const std::string& what) {
+    (void)DeleteKestiHistAdminOneRepository(slot);
+    FailWithCode(code, what + "; '" + options.name + "' is left as it was");
+  };
+  if (const int32_t code =
+          UpdateKestiHistAdminOneRepositoryHeader(KHA_UPDATE_EVERY_FIELD, slot, &record);
+      code != 0) {
+    undo(code, "cannot copy the settings of '" + options.name + "'");
+  }
+  for (const KestiHistAdminFileSet& file_set : file_sets) {
+    uint16_t file_set_number = 0, file_set_slot = 0;
+    int32_t code = AddKestiHistAdminOneFileSet(slot, &file_set_number, &file_set_slot);
+    if (code == 0) {
+      code = UpdateKestiHistAdminOneFileSet(KHA_UPDATE_EVERY_FIELD, slot, file_set_slot, &file_set);
+    }
+    if (code != 0) undo(code, "cannot copy the file sets of '" + options.name + "'");
+  }
+  CheckInPlace(DeleteKestiHistAdminOneRepository(old_one.slot),
+               "cannot delete '" + options.name + "' after copying it to '" + options.new_name +
+                   "' (both are in the region now)");
+  PrintResult(options.json,
+              "repository '" + options.name + "' renamed to '" + options.new_name +
+                  "', now in slot " + std::to_string(slot) + ", number " + std::to_string(number),
+              {{"Repository", options.new_name},
+               {"OldName", FieldText(record.RepositoryName)},
+               {"Slot", slot},
+               {"ReposNumber", number}});
 }
 
 }  // namespace
@@ -202,28 +287,56 @@ void AddRepositoryCommands(CLI::App& app, RunState&) {
 
   auto name = std::make_shared<std::string>();
   CLI::App* show = app.add_subcommand("show", "One repository with its file sets");
-  show->add_option("NAME", *name, "Repository name (ASCII case ignored)")->required();
+  show->add_option("NAME", *name, "Repository name (ASCII case ignored)")
+      ->required()
+      ->check(RepositoryName());
   AddJsonFlag(show, *json);
   show->callback([name, json] { Show(*name, *json); });
 
   auto add = std::make_shared<AddRepoOptions>();
   CLI::App* add_repo = app.add_subcommand("add-repo", "Add a repository");
-  add_repo->add_option("NAME", add->name, "Repository name, 1 to 30 characters")->required();
-  add_repo->add_option("--status", add->status, "Status (default 1: to be saved)");
+  add_repo->add_option("NAME", add->name, "Repository name, 1 to 30 characters")
+      ->required()
+      ->check(RepositoryName());
+  AddStatusOption(add_repo, add->status,
+                  "not-saved (0), saved (1, the default: to be saved), marked (2), "
+                  "new (3: to be saved)");
   add->settings.AddOptions(add_repo, false);
+  AddJsonFlag(add_repo, add->json);
   add_repo->callback([add] { AddRepo(*add); });
 
   auto set = std::make_shared<SetRepoOptions>();
   CLI::App* set_repo = app.add_subcommand("set-repo", "Change the settings of a repository");
-  set_repo->add_option("NAME", set->name, "Repository name")->required();
+  set_repo->add_option("NAME", set->name, "Repository name")->required()->check(RepositoryName());
   set->settings.AddOptions(set_repo, true);
+  AddJsonFlag(set_repo, set->json);
   set_repo->callback([set] { SetRepo(*set); });
 
-  auto delete_name = std::make_shared<std::string>();
+  auto rename = std::make_shared<RenameRepoOptions>();
+  CLI::App* rename_repo =
+      app.add_subcommand("rename-repo", "Rename a repository, keeping its settings and file sets");
+  rename_repo->add_option("NAME", rename->name, "Repository name")
+      ->required()
+      ->check(RepositoryName());
+  rename_repo->add_option("NEW_NAME", rename->new_name, "Its new name, 1 to 30 characters")
+      ->required()
+      ->check(RepositoryName());
+  AddJsonFlag(rename_repo, rename->json);
+  rename_repo->callback([rename] { RenameRepo(*rename); });
+
+  auto remove = std::make_shared<DeleteRepoOptions>();
   CLI::App* delete_repo =
       app.add_subcommand("delete-repo", "Delete a repository together with its file sets");
-  delete_repo->add_option("NAME", *delete_name, "Repository name")->required();
-  delete_repo->callback([delete_name] { DeleteRepo(*delete_name); });
+  delete_repo->add_option("NAME", remove->name, "Repository name")
+      ->required()
+      ->check(RepositoryName());
+  AddYesFlag(delete_repo, remove->yes);
+  AddJsonFlag(delete_repo, remove->json);
+  delete_repo->callback([remove] { DeleteRepo(*remove); });
+
+  for (CLI::App* command : {list, show, add_repo, set_repo, rename_repo, delete_repo}) {
+    command->group("Repositories");
+  }
 }
 
 }  // namespace kha::histadmin

@@ -76,6 +76,7 @@ void AddVerifyCommands(CLI::App& app, RunState& state) {
       "verify", "Check every invariant of the region; exit status 1 when one is broken");
   AddJsonFlag(verify, *json);
   verify->callback([json, &state] { Verify(*json, state); });
+  verify->group("The region");
 }
 
 }  // namespace kha::histadmin

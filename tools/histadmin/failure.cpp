@@ -69,8 +69,23 @@ void FailWithCode(int32_t code, const std::string& what) {
 void FailWithCode(int32_t code, const std::string& what, int os_error, int exit_status) {
   std::string reason;
   if (HasOsReason(code) && os_error != 0) reason = " (" + OsErrorText(os_error) + ")";
+  std::string hint;
+  if (code == KHA_NO_SPACE) {
+    hint =
+        ": either the region has no room left for another slot (a region served with a "
+        "larger `serve --size` has more) or the undo journal beside it refused the change; "
+        "nothing was changed";
+  }
   throw CommandFailure(exit_status, what + ": " + ErrorMessage(code) + reason + " (code " +
-                                        std::to_string(code) + ")");
+                                        std::to_string(code) + ")" + hint);
+}
+
+void CheckInPlace(int32_t code, const std::string& what) {
+  if (code != KHA_NO_SPACE) return Check(code, what);
+  throw CommandFailure(kExitFailure,
+                       what + ": " + ErrorMessage(code) + " (code " + std::to_string(code) +
+                           "): the undo journal beside the region refused the change (it is "
+                           "full, or of another build's layout); nothing was changed");
 }
 
 void Fail(const std::string& message) { throw CommandFailure(kExitFailure, message); }

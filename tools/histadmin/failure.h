@@ -28,7 +28,8 @@ class CommandFailure : public std::runtime_error {
 // The library's message for a result code.
 std::string ErrorMessage(int32_t code);
 
-// Exit 1 with "WHAT: MESSAGE (code CODE)"; for the code of a failed
+// Exit 1 with "WHAT: MESSAGE (code CODE)" (for -2022 followed by what it
+// may mean: no room for a slot, or the undo journal refused); for the code of a failed
 // kernel-object step, with the OS's reason that the export left in errno
 // (the thread's last error on Windows): "WHAT: MESSAGE (REASON) (code
 // CODE)". Called straight after the export returned.
@@ -53,5 +54,10 @@ bool NamesNoObject(int os_error);
 inline void Check(int32_t code, const std::string& what) {
   if (code != 0) FailWithCode(code, what);
 }
+
+// Check for a change that takes no new slot (an update, a delete, a
+// tuning put): -2022 can then come only from the undo journal, and the
+// message says so rather than the library's "not enough space".
+void CheckInPlace(int32_t code, const std::string& what);
 
 }  // namespace kha::histadmin

@@ -76,6 +76,17 @@ bool SettingsReadable(int source, int index) {
                            &values[7], &values[8]) == 0;
 }
 
+// What to do when the tables have no free slot of the kind and no room to
+// carve one: a load leaves out what does not fit, and says nothing.
+std::string FullNote(bool file_sets) {
+  const KestiHistAdminRegionHeader header = ReadHeader();
+  const bool no_free_slot = file_sets ? header.NumberFileSets >= header.FSHighWater
+                                      : header.NumberRepos >= header.ReposHighWater;
+  const uint32_t record = file_sets ? KHA_FILESET_RECORD_SIZE : KHA_REPOSITORY_RECORD_SIZE;
+  if (!no_free_slot || FreeSpaceOf(header) >= record) return {};
+  return " (the region is full: serve it with a larger `--size`)";
+}
+
 }  // namespace
 
 void FailIfIncomplete(const std::vector<std::string>& report) {
@@ -103,7 +114,7 @@ std::vector<std::string> RepositoriesNotLoaded(int source) {
       report.push_back(which + ": not loaded: its name cannot be read");
       continue;
     }
-    const std::string named = which + " (" + FieldText(name) + ")";
+    const std::string named = which + " (" + ShownText(FieldText(name)) + ")";
     const std::size_t length = strnlen(name, sizeof name);
     if (length == 0 || length > KHA_MAX_NAME_LENGTH) {
       report.push_back(named + ": not loaded: a name has 1 to " +
@@ -112,7 +123,7 @@ std::vector<std::string> RepositoriesNotLoaded(int source) {
     }
     uint16_t slot = 0, number = 0;
     if (SearchKestiHistAdminRepositoryByName(name, &slot, &number) != 0 || slot == 0) {
-      report.push_back(named + ": not loaded");
+      report.push_back(named + ": not loaded" + FullNote(false));
       continue;
     }
     if (!SettingsReadable(source, index)) {
@@ -120,7 +131,7 @@ std::vector<std::string> RepositoriesNotLoaded(int source) {
       continue;
     }
     if (std::string missing = MissingFileSets(source, index, arcs, slot); !missing.empty()) {
-      report.push_back(named + ": " + missing);
+      report.push_back(named + ": " + missing + FullNote(true));
     }
   }
   return report;

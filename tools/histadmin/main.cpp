@@ -22,11 +22,16 @@ int main(int argc, char** argv) {
   ConfigureCommandLine(app);
 
   RunState state;
+  // In the order of their groups in --help.
   AddServerCommands(app, state);
   AddRegionCommands(app, state);
+  AddTuningCommands(app, state);
+  AddWatchCommands(app, state);
+  AddVerifyCommands(app, state);
   AddRepositoryCommands(app, state);
   AddFileSetCommands(app, state);
-  AddVerifyCommands(app, state);
+  AddBackupCommands(app, state);
+  AddHelpCommands(app, state);
 
   try {
     app.parse(argc, argv);

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "terminal_text.h"
+
 namespace kha::histadmin {
 
 std::string FloatText(float value) {
@@ -70,7 +72,10 @@ std::string StatusText(int32_t status) {
 
 TextTable::TextTable(std::vector<std::string> headings) { rows_.push_back(std::move(headings)); }
 
-void TextTable::AddRow(std::vector<std::string> cells) { rows_.push_back(std::move(cells)); }
+void TextTable::AddRow(std::vector<std::string> cells) {
+  for (std::string& cell : cells) cell = ShownText(cell);
+  rows_.push_back(std::move(cells));
+}
 
 void TextTable::Print() const {
   std::vector<std::size_t> widths;
@@ -92,7 +97,7 @@ void PrintFields(const std::vector<std::pair<std::string, std::string>>& fields)
   std::size_t width = 0;
   for (const auto& field : fields) width = std::max(width, field.first.size());
   for (const auto& [label, value] : fields) {
-    std::cout << label << std::string(width - label.size() + 2, ' ') << value << '\n';
+    std::cout << label << std::string(width - label.size() + 2, ' ') << ShownText(value) << '\n';
   }
 }
 
@@ -152,6 +157,32 @@ nlohmann::ordered_json FileSetJson(const KestiHistAdminFileSet& f) {
       {"ReposIndex", +f.ReposIndex},
       {"NextIndex", +f.NextIndex},
   };
+}
+
+std::string Counted(long long count, const std::string& one, const std::string& many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string ShownText(const std::string& text) {
+  std::string shown;
+  for (const char c : text) {
+    if (c == '\n') {
+      shown += "\\x0a";
+    } else if (c == '\t') {
+      shown += "\\x09";
+    } else {
+      shown += c;
+    }
+  }
+  return EscapeControls(shown);
+}
+
+void PrintResult(bool json, const std::string& text, const nlohmann::ordered_json& result) {
+  if (json) {
+    PrintJson(result);
+  } else {
+    std::cout << "histadmin: " << text << '\n';
+  }
 }
 
 void PrintJson(const nlohmann::ordered_json& value) {

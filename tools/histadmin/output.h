@@ -52,6 +52,18 @@ void PrintFields(const std::vector<std::pair<std::string, std::string>>& fields)
 nlohmann::ordered_json RepositoryJson(const KestiHistAdminRepository& record);
 nlohmann::ordered_json FileSetJson(const KestiHistAdminFileSet& record);
 
+// "1 repository", "2 repositories".
+std::string Counted(long long count, const std::string& one, const std::string& many);
+
+// `text` as a cell or value of the tool's own output: every control byte
+// escaped as \xHH, tab and newline included, so that a name or path from
+// the region can never start a line or a column of its own.
+std::string ShownText(const std::string& text);
+
+// What a command that changed the region says it did: "histadmin: TEXT"
+// on standard output, or with --json the object `result`.
+void PrintResult(bool json, const std::string& text, const nlohmann::ordered_json& result);
+
 // Prints `value` on standard output, indented; bytes that are not UTF-8
 // are replaced rather than refused.
 void PrintJson(const nlohmann::ordered_json& value);

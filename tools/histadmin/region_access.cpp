@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "failure.h"
-#include "region/layout_rules.h"
+#include "region/inspection.h"
 
 namespace kha::histadmin {
 
@@ -30,7 +30,8 @@ KestiHistAdminTuningData ReadTuning() {
 }
 
 uint32_t FreeSpaceOf(const KestiHistAdminRegionHeader& header) {
-  return FreeSpaceBetweenTables(header.RegionSize, header.ReposHighWater, header.FSHighWater);
+  return inspection::FreeSpaceBetweenTables(header.RegionSize, header.ReposHighWater,
+                                            header.FSHighWater);
 }
 
 KestiHistAdminRepository ReadRepository(uint16_t slot) {

@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "platform/platform.h"
+#include "region/inspection.h"
 #include "region_names.h"
 
 #if !defined(_WIN32)
@@ -84,12 +84,12 @@ bool DirectoryLockedByAnother() {
 
 std::vector<std::string> RegionObstacles(uint64_t setup_size) {
   std::vector<std::string> lines;
-  for (const char* name : {platform::kHistAdminMutexName, platform::kHistAdminSectionName,
-                           platform::kHistAdminJournalName}) {
-    const std::string path = std::string(kObjectDirectory) + "/" + RegionObjectName(name);
+  for (const inspection::RegionObject object : inspection::kRegionObjects) {
+    const std::string path =
+        std::string(kObjectDirectory) + "/" + RegionObjectName(inspection::FixedObjectName(object));
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) continue;
-    const bool section = name == platform::kHistAdminSectionName;
+    const bool section = object == inspection::RegionObject::kSection;
     const std::string reason = Unusable(path, status, section, setup_size);
     if (reason.empty()) continue;
     std::string line = path + " is " + OwnerAndMode(status) + ", " + std::to_string(status.st_size);

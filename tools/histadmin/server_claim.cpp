@@ -1,20 +1,19 @@
 #include "server_claim.h"
 
-#include "platform/platform.h"
+#include "region/inspection.h"
 #include "region_names.h"
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
+#include "lock_file.h"
 #include "region_obstacles.h"
 #endif
 
@@ -23,7 +22,10 @@ namespace {
 
 const std::string kTaken = "a HistAdmin region is already running under another `histadmin serve`";
 
-std::string ClaimName() { return RegionObjectName(platform::kHistAdminSectionName) + "_SERVER"; }
+std::string ClaimName() {
+  return RegionObjectName(inspection::FixedObjectName(inspection::RegionObject::kSection)) +
+         "_SERVER";
+}
 
 }  // namespace
 
@@ -84,41 +86,11 @@ std::string NoPlainFile(int fd, const std::string& path) {
   return text + "; its owner or root can remove it (rm " + path + "), then start again";
 }
 
-// Opens the claim's file, made readable by every account (whatever the
-// umask) when it is new, so that a server of any account can lock it. An
-// existing file is opened without O_CREAT: the kernel may refuse to
-// create over another account's file in the sticky /dev/shm
-// (fs.protected_regular) although it may be opened. Without blocking: a
-// FIFO left under the name by another account would wait for a writer
-// for good.
-int OpenClaimFile(const std::string& path) {
-  for (;;) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0 || errno != ENOENT) return fd;
-    fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                0444);
-    if (fd >= 0) {
-      (void)::fchmod(fd, 0444);
-      return fd;
-    }
-    if (errno != EEXIST) return -1;
-  }
-}
-
-// Whether `fd` is still the file that `path` names: a server that went
-// before may have removed the name after this one opened it.
-bool StillNamed(int fd, const std::string& path) {
-  struct stat held {};
-  struct stat named {};
-  return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
-         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
-}
-
 }  // namespace
 
 ServerClaim::ServerClaim() : name_("/dev/shm/" + ClaimName()) {
   for (int attempt = 0; attempt < 8; ++attempt) {
-    const int fd = OpenClaimFile(name_);
+    const int fd = OpenLockFile(name_);
     if (fd < 0) {
       refusal_ = CannotClaim(name_, errno);
       return;

@@ -3,10 +3,14 @@
 // state of the region.
 #pragma once
 
+#include <cstdint>
+
 namespace kha::histadmin {
 
 // Attaches to the running region; detaches when it goes. With no region
-// running the command fails with a plain explanation.
+// running the command fails with a plain explanation. While a server is
+// between its set-up and the end of its own load, waits for it (saying so
+// on standard error), so that nothing the command does lands in between.
 class Attachment {
  public:
   Attachment();
@@ -14,6 +18,10 @@ class Attachment {
   Attachment(const Attachment&) = delete;
   Attachment& operator=(const Attachment&) = delete;
 };
+
+// Whether a failed attach found no region at all (rather than one it may
+// not use): `code` from the attach, `os_error` the OS error it left.
+bool IsNoRegion(int32_t code, int os_error);
 
 // Holds the HistAdmin mutex (re-entrant) for a scope.
 class RegionLock {

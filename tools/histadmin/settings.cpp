@@ -128,11 +128,32 @@ const CLI::Validator& FiniteNotNegative() {
   return validator;
 }
 
+namespace {
+
+// The first control byte of `text` (below 0x20, or 0x7F) as "\xHH", or
+// empty: such a byte in a name or path would reach every terminal that
+// lists it, and a newline or tab could forge a row of a listing.
+std::string ControlByteIn(const std::string& text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      static const char digits[] = "0123456789abcdef";
+      return std::string("\\x") + digits[byte >> 4] + digits[byte & 0xF];
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
 const CLI::Validator& PathFits() {
   static const CLI::Validator validator(
       [](std::string& text) -> std::string {
         if (text.size() >= KHA_PATH_FIELD_SIZE) {
           return "a path has at most " + std::to_string(KHA_PATH_FIELD_SIZE - 1) + " bytes";
+        }
+        if (const std::string control = ControlByteIn(text); !control.empty()) {
+          return "a path must not hold a control byte, got one (" + control + ")";
         }
         return {};
       },
@@ -140,10 +161,76 @@ const CLI::Validator& PathFits() {
   return validator;
 }
 
+const CLI::Validator& FileSetPath() {
+  static const CLI::Validator validator(
+      [](std::string& text) -> std::string {
+        if (text.empty()) return "a file set needs a path, got an empty one";
+        return PathFits()(text);
+      },
+      "PATH");
+  return validator;
+}
+
+const CLI::Validator& RepositoryName() {
+  static const CLI::Validator validator(
+      [](std::string& text) -> std::string {
+        if (text.empty() || text.size() > KHA_MAX_NAME_LENGTH) {
+          return "a repository name has 1 to " + std::to_string(KHA_MAX_NAME_LENGTH) +
+                 " characters, got " + std::to_string(text.size());
+        }
+        if (const std::string control = ControlByteIn(text); !control.empty()) {
+          return "a repository name must not hold a control byte, got one (" + control + ")";
+        }
+        return {};
+      },
+      "NAME");
+  return validator;
+}
+
+CLI::Option* AddStatusOption(CLI::App* command, std::optional<int32_t>& target,
+                             const std::string& what) {
+  return command
+      ->add_option_function<std::string>(
+          "--status",
+          [&target](const std::string& text) {
+            static const std::pair<const char*, int32_t> kNames[] = {
+                {"not-saved", KHA_STATUS_NOT_SAVED},
+                {"saved", KHA_STATUS_ACTIVE},
+                {"marked", KHA_STATUS_MARKED},
+                {"new", KHA_STATUS_NEW}};
+            for (const auto& [name, value] : kNames) {
+              if (text == name || text == std::to_string(value)) {
+                target = value;
+                return;
+              }
+            }
+            throw CLI::ValidationError("--status",
+                                       "a status is not-saved (0), saved (1), "
+                                       "marked (2) or new (3), got '" +
+                                           text + "'");
+          },
+          what)
+      ->type_name("STATUS");
+}
+
+std::string TimeRangeError(const KestiHistAdminFileSet& record) {
+  const auto& start = record.StartTime;
+  const auto& end = record.EndTime;
+  if (end.Seconds == 0 && end.Microseconds == 0) return {};  // open
+  if (end.Seconds > start.Seconds ||
+      (end.Seconds == start.Seconds && end.Microseconds >= start.Microseconds)) {
+    return {};
+  }
+  return "the end of a file set's time range (" + std::to_string(end.Seconds) + ":" +
+         std::to_string(end.Microseconds) + ") lies before its start (" +
+         std::to_string(start.Seconds) + ":" + std::to_string(start.Microseconds) +
+         "); an end of 0 leaves it open";
+}
+
 void RepositorySettings::AddOptions(CLI::App* command, bool with_status) {
   if (with_status) {
-    command->add_option("--status", status_,
-                        "Status: 0 not saved, 1 saved, 2 marked, 3 new (saved)");
+    AddStatusOption(command, status_,
+                    "not-saved (0), saved (1: to be saved), marked (2), new (3: to be saved)");
   }
   AddPaired(command, "path", path_, "repository path");
   AddPaired(command, "backup-path", backup_path_, "backup path");
@@ -185,14 +272,15 @@ void RepositorySettings::ApplyTo(KestiHistAdminRepository& r) const {
 }
 
 void FileSetSettings::AddOptions(CLI::App* command, bool with_path) {
-  command->add_option("--status", status_,
-                      "RecordStatus: 0 not saved, 1 saved and active, 2 active, 3 saved");
+  AddStatusOption(command, status_,
+                  "not-saved (0), saved (1: to be saved, active), marked (2: active), "
+                  "new (3: to be saved)");
   if (with_path) {
-    AddPaired(command, "path", path_, "file-set path");
-  } else {
-    command->add_option("--pending-path", path_.pending, "file-set path to be saved only")
-        ->check(PathFits());
+    command->add_option("--path", path_.both, "file-set path (in effect and pending)")
+        ->check(FileSetPath());
   }
+  command->add_option("--pending-path", path_.pending, "file-set path to be saved only")
+      ->check(FileSetPath());
   AddTimeOption(command, "--start", start_, "start of the file set's time range");
   AddTimeOption(command, "--end", end_, "end of the file set's time range (0: open)");
   command

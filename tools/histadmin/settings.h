@@ -63,8 +63,22 @@ class FileSetSettings {
   std::optional<float> percentage_;
 };
 
-// CLI11 validator for a value that must fit a 256-byte path field.
+// CLI11 validators: a path that fits a 256-byte field and holds no
+// control byte; the same, not empty, for a file set (a file set without a
+// path cannot be saved); a repository name of 1 to 30 characters without
+// a control byte.
 const CLI::Validator& PathFits();
+const CLI::Validator& FileSetPath();
+const CLI::Validator& RepositoryName();
+
+// --status of a repository or file set: by name (not-saved, saved, marked,
+// new) or by number (0 to 3); anything else is refused.
+CLI::Option* AddStatusOption(CLI::App* command, std::optional<int32_t>& target,
+                             const std::string& what);
+
+// Why the time range of `record` is not one (an end before the start);
+// empty when it is, or when its end is 0 (open).
+std::string TimeRangeError(const KestiHistAdminFileSet& record);
 // CLI11 validators for counts, sizes and times, which are never negative,
 // and for floats, which must also be finite (no NaN, nothing that
 // overflows a float to inf).

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "kestihistadmin.h"
-#include "region/layout_rules.h"
+#include "region/inspection.h"
 
 namespace kha::verify {
 namespace {
@@ -93,9 +93,10 @@ class Verifier {
     }
     repos_high_water_ = header.ReposHighWater < 0 ? 0 : header.ReposHighWater;
     fs_high_water_ = header.FSHighWater < 0 ? 0 : header.FSHighWater;
-    const int64_t file_set_end = FileSetRecordOffset(fs_high_water_ + 1);
-    const int64_t repository_start = RepositoryRecordOffset(header.RegionSize, repos_high_water_);
-    if (!TablesLieApart(header.RegionSize, repos_high_water_, fs_high_water_)) {
+    const int64_t file_set_end = inspection::FileSetRecordOffset(fs_high_water_ + 1);
+    const int64_t repository_start =
+        inspection::RepositoryRecordOffset(header.RegionSize, repos_high_water_);
+    if (!inspection::TablesLieApart(header.RegionSize, repos_high_water_, fs_high_water_)) {
       Report(Rule::kHeader, "the file-set table (" + std::to_string(fs_high_water_) +
                                 " slots, up to byte " + std::to_string(file_set_end) +
                                 ") overlaps the repository table (" +

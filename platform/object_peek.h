@@ -1,0 +1,19 @@
+// A look at the first bytes of one of the region's shared-memory objects,
+// read-only, by name: for the tools' inspection of the region
+// (region/inspection.h), never for the library, which maps its objects
+// through platform.h. Nothing is held, created or changed.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace kha::platform {
+
+// Copies the first `length` bytes of the section named `name` (as this
+// machine spells it, without "Global\") into `out`. False when there is
+// no such section, it is shorter, or it cannot be read; on POSIX only a
+// plain file under /dev/shm is read, so that a FIFO or a device that
+// another account left under the name never makes the caller wait.
+bool PeekSectionStart(const std::string& name, void* out, std::size_t length);
+
+}  // namespace kha::platform
