@@ -33,9 +33,6 @@ class HeapViewPlatform final : public platform::Platform {
     return os_.UnlockMutex(mutex);
   }
   void CloseMutex(platform::MutexObject* mutex) override { os_.CloseMutex(mutex); }
-  int64_t HolderProcessHint(platform::MutexObject* mutex) override {
-    return os_.HolderProcessHint(mutex);
-  }
   platform::OsResult<platform::SectionObject*> CreateSection(const char* name,
                                                              uint32_t size) override {
     return os_.CreateSection(name, size);

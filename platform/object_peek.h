@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace kha::platform {
@@ -15,5 +16,12 @@ namespace kha::platform {
 // plain file under /dev/shm is read, so that a FIFO or a device that
 // another account left under the name never makes the caller wait.
 bool PeekSectionStart(const std::string& name, void* out, std::size_t length);
+
+// The process that the mutex named `name` says holds it, as the mutex's
+// own shared bytes record it (every account may write them: a hint for
+// people): its process id, 0 when they say nobody holds it, -1 when
+// there is no such mutex or the backend cannot tell (a Windows mutex
+// names no owner).
+int64_t PeekMutexHolder(const std::string& name);
 
 }  // namespace kha::platform

@@ -107,11 +107,6 @@ class Platform {
   // Lets go of one hold of the calling thread; a failure when it holds none.
   virtual OsResult<void> UnlockMutex(MutexObject* mutex) = 0;
   virtual void CloseMutex(MutexObject* mutex) = 0;
-  // Who holds the mutex, as far as the mutex's own shared bytes say, for
-  // people (another account may have written them): the id of the
-  // process, 0 when they say nobody holds it, -1 when the backend cannot
-  // tell (a Windows mutex names no owner).
-  virtual int64_t HolderProcessHint(MutexObject* mutex) = 0;
 
   // As for the mutex; a section that already exists keeps its size,
   // whatever `size` asks for.

@@ -44,4 +44,8 @@ JournalRecord ReadJournalRecord(const std::string& journal_name) {
   return record;
 }
 
+int64_t MutexHolderProcess(const std::string& mutex_name) {
+  return platform::PeekMutexHolder(mutex_name);
+}
+
 }  // namespace kha::inspection

@@ -61,4 +61,10 @@ struct JournalRecord {
 // it, without "Global\"). Cheap: one read of the journal's header.
 JournalRecord ReadJournalRecord(const std::string& journal_name);
 
+// The process that the HistAdmin mutex named `mutex_name` says holds it,
+// without waiting for it: its id as the mutex's own bytes record it (any
+// account may write them, so a hint for people), 0 when they say nobody
+// holds it, -1 when there is no such mutex or this system cannot tell.
+int64_t MutexHolderProcess(const std::string& mutex_name);
+
 }  // namespace kha::inspection

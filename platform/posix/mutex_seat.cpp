@@ -82,8 +82,4 @@ int HolderIsGone(const Seat& mine, const SharedMutexBlock* block, uint32_t holde
   return 0;
 }
 
-int32_t HolderPidHint(const SharedMutexBlock* block, uint32_t holder) {
-  return __atomic_load_n(&block->Pids[SeatOf(holder) % kSeats], __ATOMIC_RELAXED);
-}
-
 }  // namespace kha::platform::posix

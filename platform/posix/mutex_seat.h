@@ -34,8 +34,4 @@ void LeaveSeat(Seat* seat);
 // names nobody. 0 with `gone` set, or an errno value.
 int HolderIsGone(const Seat& mine, const SharedMutexBlock* block, uint32_t holder, bool* gone);
 
-// The process that took the seat `holder` names, as it wrote it down
-// (another account may have written anything there): for people only.
-int32_t HolderPidHint(const SharedMutexBlock* block, uint32_t holder);
-
 }  // namespace kha::platform::posix

@@ -325,11 +325,6 @@ bool UnlockSharedMutex(MutexObject* mutex) {
   return true;
 }
 
-int64_t HolderProcessHint(MutexObject* mutex) {
-  const uint32_t holder = Load(mutex->block->Lock) & kHolderMask;
-  return holder == 0 ? 0 : HolderPidHint(mutex->block, holder);
-}
-
 void ReleaseMutex(MutexObject* mutex) {
   if (mutex == nullptr) return;
   if (mutex->block != nullptr) {

@@ -68,9 +68,6 @@ MutexObject* AcquireMutex(const char* windows_name, Disposition disposition, mod
 LockOutcome LockSharedMutex(MutexObject* mutex);
 bool UnlockSharedMutex(MutexObject* mutex);
 void ReleaseMutex(MutexObject* mutex);
-// The process that took the seat of the holder the lock word names, as
-// the seat's record says; 0 when the word names nobody.
-int64_t HolderProcessHint(MutexObject* mutex);
 
 SectionObject* AcquireSection(const char* windows_name, Disposition disposition, uint32_t size,
                               mode_t mode);

@@ -56,7 +56,6 @@ class PosixPlatform final : public Platform {
     return {};
   }
   void CloseMutex(MutexObject* mutex) override { posix::ReleaseMutex(mutex); }
-  int64_t HolderProcessHint(MutexObject* mutex) override { return posix::HolderProcessHint(mutex); }
 
   OsResult<SectionObject*> CreateSection(const char* name, uint32_t size) override {
     return AcquiredAt<SectionObject>(Step::kCreateSection, [&] {

@@ -63,7 +63,6 @@ class FaultInjectingPlatform final : public Platform {
   OsResult<LockOutcome> LockMutex(MutexObject* mutex) override;
   OsResult<void> UnlockMutex(MutexObject* mutex) override;
   void CloseMutex(MutexObject* mutex) override;
-  int64_t HolderProcessHint(MutexObject* mutex) override { return inner_.HolderProcessHint(mutex); }
   OsResult<SectionObject*> CreateSection(const char* name, uint32_t size) override;
   OsResult<SectionObject*> OpenSection(const char* name) override;
   OsResult<uint64_t> SectionSize(SectionObject* section) override;

@@ -27,7 +27,6 @@ class Win32Platform final : public Platform {
   }
   OsResult<void> UnlockMutex(MutexObject* mutex) override { return win32::UnlockNamedMutex(mutex); }
   void CloseMutex(MutexObject* mutex) override { win32::CloseNamedMutex(mutex); }
-  int64_t HolderProcessHint(MutexObject*) override { return -1; }
 
   OsResult<SectionObject*> CreateSection(const char* name, uint32_t size) override {
     return AcquiringWithoutThrow<SectionObject*>(

@@ -1,7 +1,9 @@
 // histadmin status tells an operator that a load or save died half way
 // (its process ended while it held the mutex): the journal's record of it
-// is shown until a run of the same kind ends.
+// is shown until a run of the same kind ends. And which process holds the
+// mutex, before it waits for it itself.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <new>
 #include <string>
@@ -56,6 +58,22 @@ TEST_F(HistadminStatus, ShowsALoadWhoseProcessEndedHalfWayUntilOneFinishes) {
   }
   UnlockHistAdminMutex();
   EXPECT_EQ(Histadmin({"status"}).find("interrupted"), std::string::npos);
+}
+
+TEST_F(HistadminStatus, NamesTheProcessThatHoldsTheMutexBeforeWaitingForIt) {
+  LockHistAdminMutex();
+  SpawnedProgram status({KHA_HISTADMIN_PATH, "status"});
+  std::string line;
+  ASSERT_TRUE(status.ReadLine(&line));
+  EXPECT_EQ(line.find("histadmin: the HistAdmin mutex is held by process " +
+                      std::to_string(::getpid()) + " ("),
+            0u)
+      << line;
+  UnlockHistAdminMutex();
+  const std::string rest = status.ReadToEnd();
+  EXPECT_EQ(status.Wait(), 0) << rest;
+  EXPECT_NE(rest.find("held by process " + std::to_string(::getpid())), std::string::npos) << rest;
+  EXPECT_NE(Histadmin({"status"}).find("free when status began"), std::string::npos);
 }
 
 }  // namespace

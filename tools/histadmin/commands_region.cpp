@@ -14,6 +14,7 @@
 #include "failure.h"
 #include "interrupted_transfer.h"
 #include "load_report.h"
+#include "mutex_holder.h"
 #include "output.h"
 #include "region_access.h"
 #include "region_config_directory.h"
@@ -38,6 +39,12 @@ std::string RecordedFileText(const std::string& path) {
 }
 
 void Status(bool json) {
+  // Looked at before anything waits for the mutex: a holder that keeps it
+  // would make the attach below wait, and this is who to act on.
+  const std::optional<std::string> holder = MutexHolderText();
+  if (holder && !holder->empty()) {
+    std::cerr << "histadmin: the HistAdmin mutex is held by " << *holder << "; waiting for it\n";
+  }
   Attachment attachment;
   RegionLock lock;
   const KestiHistAdminRegionHeader header = ReadHeader();
@@ -55,6 +62,8 @@ void Status(bool json) {
                {"RepositoriesToSave", to_save},
                {"ConfigFilePath", FieldText(tuning.ConfigFilePath)},
                {"TuneFilePath", FieldText(tuning.TuneFilePath)},
+               {"MutexHeldBy", holder && !holder->empty() ? nlohmann::ordered_json(*holder)
+                                                          : nlohmann::ordered_json(nullptr)},
                {"Interrupted", interrupted.empty() ? nlohmann::ordered_json(nullptr)
                                                    : nlohmann::ordered_json(interrupted)}});
     return;
@@ -73,6 +82,9 @@ void Status(bool json) {
       {"config.dat", RecordedFileText(FieldText(tuning.ConfigFilePath))},
       {"tune.dat", RecordedFileText(FieldText(tuning.TuneFilePath))},
   };
+  if (holder) {
+    fields.emplace_back("mutex", holder->empty() ? "free when status began" : "held by " + *holder);
+  }
   if (!interrupted.empty()) {
     fields.emplace_back("interrupted", "histadmin " + interrupted +
                                            " (or the same library call) did not finish: "

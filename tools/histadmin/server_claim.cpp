@@ -7,6 +7,7 @@
 #include <windows.h>
 #else
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
