@@ -17,6 +17,10 @@ namespace kha::platform {
 // another account left under the name never makes the caller wait.
 bool PeekSectionStart(const std::string& name, void* out, std::size_t length);
 
+// The size of this build's mutex object; 0 where the mutex is no object
+// of bytes (Windows).
+uint64_t MutexObjectBytes();
+
 // The process that the mutex named `name` says holds it, as the mutex's
 // own shared bytes record it (every account may write them: a hint for
 // people): its process id, 0 when they say nobody holds it, -1 when

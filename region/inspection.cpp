@@ -44,6 +44,8 @@ JournalRecord ReadJournalRecord(const std::string& journal_name) {
   return record;
 }
 
+uint64_t MutexObjectBytes() { return platform::MutexObjectBytes(); }
+
 int64_t MutexHolderProcess(const std::string& mutex_name) {
   return platform::PeekMutexHolder(mutex_name);
 }

@@ -61,6 +61,11 @@ struct JournalRecord {
 // it, without "Global\"). Cheap: one read of the journal's header.
 JournalRecord ReadJournalRecord(const std::string& journal_name);
 
+// The size of the mutex object that this build makes, which is also its
+// layout (an object of another size is another build's); 0 where the
+// mutex is no object of bytes (Windows).
+uint64_t MutexObjectBytes();
+
 // The process that the HistAdmin mutex named `mutex_name` says holds it,
 // without waiting for it: its id as the mutex's own bytes record it (any
 // account may write them, so a hint for people), 0 when they say nobody

@@ -31,6 +31,8 @@ bool ReadAt(int fd, off_t offset, T* out) {
 
 }  // namespace
 
+uint64_t MutexObjectBytes() { return sizeof(posix::SharedMutexBlock); }
+
 int64_t PeekMutexHolder(const std::string& name) {
   using posix::SharedMutexBlock;
   struct stat status {};

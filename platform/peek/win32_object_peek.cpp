@@ -18,6 +18,8 @@ bool PeekSectionStart(const std::string& name, void* out, std::size_t length) {
   return view != nullptr;
 }
 
+uint64_t MutexObjectBytes() { return 0; }
+
 int64_t PeekMutexHolder(const std::string&) { return -1; }
 
 }  // namespace kha::platform

@@ -17,6 +17,7 @@
 #include "kestihistadmin.h"
 #include "platform/platform.h"
 #include "platform/testing/name_prefix.h"
+#include "region/inspection.h"
 #include "support/spawned_program.h"
 #include "support/temporary_directory.h"
 #include "support/watchdog.h"
@@ -30,10 +31,12 @@ std::string PrefixedName(const char* bare) {
   return std::string(prefix != nullptr ? prefix : "") + bare;
 }
 
-// The squatter, another account, leaves an empty 0600 file under the
-// mutex's name: no other account can open it, and the library sees only a
-// mutex it cannot create. (Root opens anything: the server runs as a
-// third account.)
+// The squatter, another account, leaves a file under the mutex's name:
+// at 0600 no other account can open it, and the library sees only a
+// mutex it cannot create; at 0666 (and of the mutex's size) a set-up
+// refuses it as another account's, which could remove it under the
+// region later. (Root opens anything: the server runs as a third
+// account.)
 TEST(HistadminRivals, ServeNamesTheOwnerOfASquattedName) {
   if (!kha::test::CanRunAsOtherAccounts()) {
     GTEST_SKIP() << "the squatter and the server are two other accounts: needs root and setpriv";
@@ -48,16 +51,23 @@ TEST(HistadminRivals, ServeNamesTheOwnerOfASquattedName) {
   const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::fchown(fd, kha::test::kOtherAccount, kha::test::kOtherAccount), 0);
+  ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(kha::inspection::MutexObjectBytes())), 0);
   ::close(fd);
 
-  SpawnedProgram serve(
-      kha::test::AsAccount(kha::test::kThirdAccount, {histadmin, "serve", "--size", "64k"}));
-  const std::string said = serve.ReadToEnd();
-  EXPECT_NE(serve.Wait(), 0) << said;
-  EXPECT_NE(said.find(path + " is owned by uid " + std::to_string(kha::test::kOtherAccount)),
-            std::string::npos)
-      << said;
-  EXPECT_NE(said.find("mode 0600"), std::string::npos) << said;
+  for (const mode_t mode : {0600, 0666}) {
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    SpawnedProgram serve(
+        kha::test::AsAccount(kha::test::kThirdAccount, {histadmin, "serve", "--size", "64k"}));
+    const std::string said = serve.ReadToEnd();
+    EXPECT_NE(serve.Wait(), 0) << said;
+    EXPECT_NE(said.find(path + " is owned by uid " + std::to_string(kha::test::kOtherAccount)),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find(mode == 0600 ? "this account may not read and write it"
+                                     : "it belongs to another account"),
+              std::string::npos)
+        << said;
+  }
   ::unlink(path.c_str());
 }
 

@@ -49,18 +49,30 @@ std::string OwnerAndMode(const struct stat& status) {
   return "owned by " + OwnerText(status.st_uid) + ", mode " + mode;
 }
 
-// Why `path` cannot serve as one of the region's objects, for a set-up of
+// Why `path` cannot serve as the region's `object`, for a set-up of
 // `setup_size` bytes (0: for an attach); empty when it can.
-std::string Unusable(const std::string& path, const struct stat& status, bool section,
-                     uint64_t setup_size) {
+std::string Unusable(const std::string& path, const struct stat& status,
+                     inspection::RegionObject object, uint64_t setup_size) {
   if (!S_ISREG(status.st_mode)) return "it is not a shared-memory object";
   if (status.st_uid != ::geteuid() &&
       ::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
     return "this account may not read and write it";
   }
+  if (setup_size > 0 && status.st_uid != ::geteuid() && status.st_uid != 0) {
+    return "it belongs to another account, and a set-up takes only objects of its own account "
+           "or root's (whoever made them beforehand could remove them under the region it "
+           "serves)";
+  }
   if (status.st_size == 0) return "it is empty, as no object of a working region is";
-  if (section && static_cast<uint64_t>(status.st_size) < setup_size) {
+  if (object == inspection::RegionObject::kSection &&
+      static_cast<uint64_t>(status.st_size) < setup_size) {
     return "it is smaller than the " + std::to_string(setup_size) + " bytes asked for";
+  }
+  const uint64_t mutex_bytes = inspection::MutexObjectBytes();
+  if (object == inspection::RegionObject::kMutex && mutex_bytes != 0 &&
+      static_cast<uint64_t>(status.st_size) != mutex_bytes) {
+    return "this build's mutex object has " + std::to_string(mutex_bytes) +
+           " bytes: another build of the library made it (stop the processes of that build)";
   }
   return "";
 }
@@ -89,11 +101,12 @@ std::vector<std::string> RegionObstacles(uint64_t setup_size) {
         std::string(kObjectDirectory) + "/" + RegionObjectName(inspection::FixedObjectName(object));
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) continue;
-    const bool section = object == inspection::RegionObject::kSection;
-    const std::string reason = Unusable(path, status, section, setup_size);
+    const std::string reason = Unusable(path, status, object, setup_size);
     if (reason.empty()) continue;
     std::string line = path + " is " + OwnerAndMode(status) + ", " + std::to_string(status.st_size);
-    line += " bytes: " + reason + ", so no region can be set up or attached here. ";
+    line += " bytes: " + reason +
+            (setup_size > 0 ? ", so no region can be set up here. "
+                            : ", so the region cannot be attached here. ");
     line += "If it is left over, its owner or root can remove it (rm " + path + "); ";
     line += "`lslocks` and `fuser -v " + path + "` show who holds it. ";
     line += "Otherwise run histadmin as an account that may use it.";
