@@ -151,6 +151,13 @@ void LeaveOsError(int error);
 // Nothing happens on a system without fork.
 void RunAroundFork(void (*prepare)(), void (*parent)(), void (*child)());
 
+// Has `end(value)` called when the calling thread ends, for the one
+// `end` function of the program that uses this (the first call's). It
+// must not touch the thread's thread-locals: where they are emulated,
+// their storage may be gone by then. False when the OS offers no such
+// call.
+bool CallAtThreadEnd(void (*end)(void*), void* value);
+
 // A barrier across every thread of this process, for a rare writer that
 // must see what the other threads stored before it (with only compiler
 // barriers of their own): ProcessBarrier returns once every thread has

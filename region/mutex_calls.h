@@ -4,7 +4,7 @@
 // while another detaches must not find its handle gone under it.
 //
 // A take and a release are the hot path of every exported call, so a
-// thread marks itself with plain stores to memory of its own, without a
+// thread marks itself with plain stores to a record of its own, without a
 // locked instruction. The closer, which is rare, pays instead: after it
 // has taken the handle out of the process state, it has the OS make every
 // thread's earlier stores visible to it (a process-wide barrier), and
@@ -13,26 +13,7 @@
 // OS has no such barrier, each thread fences its own mark.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
-
 namespace kha {
-
-struct ThreadMutexCalls {
-  std::atomic<uint32_t> inside;  // nested takes and releases under way
-  bool listed;                   // in the list of threads the closer reads
-  ThreadMutexCalls* previous;
-  ThreadMutexCalls* next;
-};
-
-namespace detail {
-// Constant-initialised, so that it is reached without a call (and, in a
-// shared library, by initial-exec: a plain access to the thread pointer).
-extern constinit thread_local ThreadMutexCalls t_mutex_calls
-    __attribute__((tls_model("initial-exec")));
-extern constinit std::atomic<bool> g_fenced_mutex_calls;
-void ListThisThread() noexcept;
-}  // namespace detail
 
 // Decides, before the process's first handle exists, how marks are made
 // visible: by the OS's process-wide barrier, or by each thread's fence.
@@ -42,21 +23,8 @@ void PrepareMutexCallMarks() noexcept;
 // handle is read from the process state after the mark.
 class MutexCall {
  public:
-  MutexCall() noexcept {
-    ThreadMutexCalls& calls = detail::t_mutex_calls;
-    if (!calls.listed) detail::ListThisThread();
-    if (detail::g_fenced_mutex_calls.load(std::memory_order_relaxed)) {
-      calls.inside.fetch_add(1, std::memory_order_seq_cst);  // a full fence too
-    } else {
-      calls.inside.store(calls.inside.load(std::memory_order_relaxed) + 1,
-                         std::memory_order_relaxed);
-      std::atomic_signal_fence(std::memory_order_seq_cst);
-    }
-  }
-  ~MutexCall() {
-    ThreadMutexCalls& calls = detail::t_mutex_calls;
-    calls.inside.store(calls.inside.load(std::memory_order_relaxed) - 1, std::memory_order_release);
-  }
+  MutexCall() noexcept;
+  ~MutexCall();
   MutexCall(const MutexCall&) = delete;
   MutexCall& operator=(const MutexCall&) = delete;
 };

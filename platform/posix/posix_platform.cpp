@@ -3,6 +3,7 @@
 // machine may use them, as a null DACL lets every account use them on
 // Windows. Every failure carries errno as the backend's calls left it.
 #include <linux/membarrier.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -100,6 +101,19 @@ void LeaveOsError(int error) { errno = error; }
 void RunAroundFork(void (*prepare)(), void (*parent)(), void (*child)()) {
   posix::RegisterBackendForkHandlers();
   pthread_atfork(prepare, parent, child);
+}
+
+namespace {
+void (*g_thread_end)(void*) = nullptr;
+}  // namespace
+
+bool CallAtThreadEnd(void (*end)(void*), void* value) {
+  static pthread_key_t key;
+  static const bool made = [end] {
+    g_thread_end = end;
+    return pthread_key_create(&key, [](void* ended) { g_thread_end(ended); }) == 0;
+  }();
+  return made && pthread_setspecific(key, value) == 0;
 }
 
 bool StartProcessBarriers() {

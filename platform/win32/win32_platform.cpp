@@ -55,6 +55,23 @@ void LeaveOsError(int error) { ::SetLastError(static_cast<DWORD>(error)); }
 // Windows has no fork: a new process starts with nothing of its parent's.
 void RunAroundFork(void (*)(), void (*)(), void (*)()) {}
 
+namespace {
+void (*g_thread_end)(void*) = nullptr;
+void NTAPI ThreadEnded(void* value) {
+  if (value != nullptr) g_thread_end(value);
+}
+}  // namespace
+
+// A fiber-local value with a callback: Windows calls it with the value
+// when the thread ends (and when the process does).
+bool CallAtThreadEnd(void (*end)(void*), void* value) {
+  static const DWORD index = [end] {
+    g_thread_end = end;
+    return ::FlsAlloc(ThreadEnded);
+  }();
+  return index != FLS_OUT_OF_INDEXES && ::FlsSetValue(index, value);
+}
+
 bool StartProcessBarriers() { return true; }
 
 // Interrupts every processor that runs a thread of this process, each of

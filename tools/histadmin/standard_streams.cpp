@@ -6,7 +6,8 @@
 
 #if defined(_WIN32)
 #include <io.h>
-#define KHA_ISATTY _isatty
+#include <windows.h>
+#define KHA_ISATTY IsConsole
 #define KHA_DUP _dup
 #define KHA_DUP2 _dup2
 #define KHA_CLOSE _close
@@ -21,6 +22,18 @@
 #endif
 
 namespace kha::histadmin {
+
+#if defined(_WIN32)
+namespace {
+// A console, not merely a character device: _isatty says yes to NUL (and
+// to a printer), which no one answers questions on.
+int IsConsole(int fd) {
+  DWORD mode = 0;
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) ? 1 : 0;
+}
+}  // namespace
+#endif
 
 bool InputIsTerminal() { return KHA_ISATTY(KHA_FILENO(stdin)) != 0; }
 
