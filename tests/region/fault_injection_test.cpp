@@ -131,10 +131,14 @@ TEST(FaultInjection, AttachSweepFailsWithAPromisedCodeAndHoldsNothing) {
 
 TEST(FaultInjection, RefusedSetupsHoldNothing) {
   ScopedFaultPlatform faults;
+  // Below the header and the tuning block: nothing is made, so no attach
+  // finds a region.
   EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(691), KHA_NO_SPACE);
   EXPECT_TRUE(faults.HoldsNothing());
   EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(0), KHA_NO_SPACE);
   EXPECT_TRUE(faults.HoldsNothing());
+  EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
+  EXPECT_EQ(AttachToKestiHistAdminSharedMemory(), KHA_OPEN_MUTEX_FAILED);
   {
     // Another process made the section smaller than asked: the region may
     // not claim bytes that do not exist.

@@ -323,14 +323,22 @@ TEST_F(HostileRegion, SlotsInViewLieInsideTheView) {
 }
 
 // Without a region every operation with a result code reports -2004 and
-// touches nothing; counts and flags are 0.
-TEST(NotAttached, EveryTableExportRefusesAndWritesNothing) {
+// touches nothing; counts and flags are 0, and the lock does nothing.
+TEST(NotAttached, EveryExportRefusesAndWritesNothing) {
   uint16_t a = 7, b = 7;
   const int16_t capacity = 1;
   KestiHistAdminRepository repository;
   KestiHistAdminFileSet file_set;
+  KestiHistAdminTuningData tuning;
   std::memset(&repository, 0x5A, sizeof repository);
   std::memset(&file_set, 0x5A, sizeof file_set);
+  std::memset(&tuning, 0x5A, sizeof tuning);
+  LockHistAdminMutex();
+  UnlockHistAdminMutex();
+  EXPECT_EQ(GetKestiHistAdminTuningData(&tuning), KHA_NOT_MAPPED);
+  EXPECT_EQ(PutKestiHistAdminTuningData(&tuning), KHA_NOT_MAPPED);
+  EXPECT_EQ(PutKestiHistAdminHeader(1000, 0, 0, 0, 0), KHA_NOT_MAPPED);
+  EXPECT_EQ(tuning.TuningValues14To40[26], 0x5A5A5A5A);
   EXPECT_EQ(SearchKestiHistAdminRepositoryByName("x", &a, &b), KHA_NOT_MAPPED);
   EXPECT_EQ(SearchKestiHistAdminRepositoryByNumber(1, &a), KHA_NOT_MAPPED);
   EXPECT_EQ(GetKestiHistAdminOneRepository(1, &repository), KHA_NOT_MAPPED);
