@@ -35,7 +35,6 @@ inline bool ReadUntil(SpawnedProgram& program, const std::string& wanted, std::s
   return false;
 }
 
-#ifdef KHA_EXAMPLE_CONFIG_DIR
 // The example configuration's files, copied into `directory`.
 inline void CopyExampleConfig(const std::filesystem::path& directory) {
   for (const char* file : {"config.dat", "tune.dat", "running.dat", "shares.dat"}) {
@@ -43,6 +42,5 @@ inline void CopyExampleConfig(const std::filesystem::path& directory) {
                                directory / file);
   }
 }
-#endif
 
 }  // namespace kha::test
