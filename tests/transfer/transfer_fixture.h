@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "kestihistadmin.h"
@@ -120,6 +121,14 @@ class TransferTest : public RegionTest {
   }
 
   HistorianDouble& historian() { return HistorianDouble::Instance(); }
+
+  // Fills the region from the running historian's configuration and
+  // forgets the calls that made it.
+  void LoadRunning(std::vector<historian::RepositoryConfig> repositories) {
+    historian().running.repositories = std::move(repositories);
+    ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
+    historian().calls.clear();
+  }
 
   // Runs `operation`, which must succeed and call the library, and expects
   // every library call it made to find the HistAdmin mutex held by it, and
