@@ -22,11 +22,10 @@ namespace {
 
 constexpr uint32_t kSize = 60000;
 
+// The region's bytes as the next taker of the mutex leaves them.
 std::vector<std::byte> RegionBytes() {
   LockHistAdminMutex();
-  const ProcessState& process = HistAdminProcess();
-  std::vector<std::byte> bytes(process.view.load(),
-                               process.view.load() + process.view_length.load());
+  std::vector<std::byte> bytes = test::RegionViewBytes();
   UnlockHistAdminMutex();
   return bytes;
 }

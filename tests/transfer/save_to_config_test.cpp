@@ -107,13 +107,13 @@ TEST_F(SaveToConfigTest, PassesTheRepositoriesAndFileSetsToBeSavedInOneFixedSequ
 
 TEST_F(SaveToConfigTest, ChangesNothingInTheRegionAndRepeatsItself) {
   LoadSevenAndMarkSome();
-  const std::vector<unsigned char> before = RegionBytes();
+  const std::vector<std::byte> before = RegionViewBytes();
   ASSERT_EQ(SaveKestiHistAdminToConfig(), KHA_OK);
   const std::vector<std::string> first = historian().Lines();
   historian().calls.clear();
   ASSERT_EQ(SaveKestiHistAdminToConfig(), KHA_OK);
   EXPECT_EQ(historian().Lines(), first);
-  EXPECT_TRUE(before == RegionBytes());
+  EXPECT_TRUE(before == RegionViewBytes());
 }
 
 TEST_F(SaveToConfigTest, NothingToSaveFreesTheConfigurationAndStillWritesIt) {

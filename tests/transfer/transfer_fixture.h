@@ -155,12 +155,12 @@ class TransferTest : public RegionTest {
   // Makes each function fail at its next call in turn: `operation` must
   // return the function's code and leave every byte of the region as it was.
   void ExpectFailuresLeaveTheRegion(int32_t (*operation)(), std::vector<FailingCall> failures) {
-    const std::vector<unsigned char> before = RegionBytes();
+    const std::vector<std::byte> before = RegionViewBytes();
     for (const FailingCall& failure : failures) {
       SCOPED_TRACE(failure.function);
       historian().FailNth(failure.function, 1);
       EXPECT_EQ(operation(), failure.code);
-      EXPECT_TRUE(before == RegionBytes());
+      EXPECT_TRUE(before == RegionViewBytes());
     }
   }
 
@@ -211,11 +211,6 @@ class TransferTest : public RegionTest {
     std::vector<int32_t> statuses;
     for (const FileSetRecord& f : Chain(repository_slot)) statuses.push_back(f.RecordStatus);
     return statuses;
-  }
-  // Every byte of the region that the tables and blocks occupy.
-  static std::vector<unsigned char> RegionBytes() {
-    const auto* base = reinterpret_cast<const unsigned char*>(HistAdminHeader());
-    return {base, base + RegionTest::kDefaultRegionSize};
   }
   static std::string Name(const RepositoryRecord& record) {
     return std::string(record.RepositoryName, strnlen(record.RepositoryName, 32));
