@@ -8,12 +8,10 @@
 #include <vector>
 
 #include "kestihistadmin.h"
-#include "platform/testing/fault_injecting_platform.h"
 #include "region/layout.h"
 #include "region/locking.h"
 #include "region/process_state.h"
 #include "region/region_view.h"
-#include "support/fault_platform.h"
 #include "support/region_fixture.h"
 
 namespace {
@@ -153,19 +151,6 @@ TEST_F(RegionWith1143Free, TakesAFileSetButNoRepository) {
   EXPECT_EQ(HistAdminHeader()->ReposHighWater, 0);
   EXPECT_EQ(CarveFileSet(), 1);
   EXPECT_EQ(FreeSpace(), 543u);
-}
-
-TEST_F(SlotSearch, FailedFlushAfterCarvingIsReportedAndTheSlotStays) {
-  kha::test::ScopedFaultPlatform faults;
-  faults->FailNth(kha::platform::Call::kFlushView, 1);
-  int16_t slot = 0;
-  EXPECT_EQ(FindFreeFileSetSlot(&slot), KHA_FLUSH_VIEW_FAILED);
-  EXPECT_EQ(slot, 1);
-  EXPECT_EQ(HistAdminHeader()->FSHighWater, 1);
-  faults->FailNth(kha::platform::Call::kFlushView, 1);
-  EXPECT_EQ(FindFreeRepositorySlot(&slot), KHA_FLUSH_VIEW_FAILED);
-  EXPECT_EQ(slot, 1);
-  EXPECT_EQ(HistAdminHeader()->ReposHighWater, 1);
 }
 
 TEST(SlotSearchDetached, NothingMappedFindsNothing) {
