@@ -1,14 +1,12 @@
-// A fresh history configuration directory for every test: created under
-// the temporary directory, named by the environment variable that both
-// libraries read, removed afterwards. The file-system calls and the
-// marnuser state are put back to their load-time state around each test.
+// A fresh history configuration directory for every test (a scratch
+// directory), named by the environment variable that both libraries read. The file-system calls and
+// the marnuser state are put back to their load-time state around each test.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -17,16 +15,15 @@
 #include "marnuser/marn_library.h"
 #include "support/environment.h"
 #include "support/file_bytes.h"
+#include "support/temporary_directory.h"
 
 namespace kha::test {
 
 class ConfigDirTest : public testing::Test {
  protected:
   void SetUp() override {
-    std::random_device random;
-    dir_ = std::filesystem::temp_directory_path() /
-           ("kha-historian-" + std::to_string(random()) + "-" + std::to_string(random()));
-    std::filesystem::create_directories(dir_);
+    ASSERT_TRUE(scratch_.Made());
+    dir_ = scratch_.Path();
     SetEnvironment(historian::kConfigDirectoryVariable, dir_.string());
     historian::ActiveFileSystem() = historian::OsFileSystem();
     historian::TheMarnLibrary().Reset();
@@ -35,8 +32,6 @@ class ConfigDirTest : public testing::Test {
   void TearDown() override {
     historian::ActiveFileSystem() = historian::OsFileSystem();
     historian::TheMarnLibrary().Reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
   }
 
   std::filesystem::path File(const std::string& name) const { return dir_ / name; }
@@ -57,6 +52,7 @@ class ConfigDirTest : public testing::Test {
     return listing;
   }
 
+  TemporaryDirectory scratch_{"kha-historian"};
   std::filesystem::path dir_;
 };
 

@@ -1,14 +1,14 @@
 // The OS backend's kernel objects as the region's lifecycle uses them:
-// names, sizes and sharing between processes.
+// names, sizes, the re-entrant mutex and what the OS says when a step
+// fails. (Another process on the same objects:
+// tests/region/multi_process_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
-#include "support/child_process.h"
 
 namespace {
 
@@ -22,7 +22,6 @@ using kha::platform::Step;
 using kha::platform::View;
 
 constexpr uint32_t kSectionBytes = 100000;
-constexpr char kChildMark[] = "written by the child";
 
 // What the OS says of a name that names nothing, and of an unlock by a
 // thread that holds nothing.
@@ -33,23 +32,6 @@ constexpr int kNotOwner = 288;    // ERROR_NOT_OWNER
 constexpr int kNoSuchObject = ENOENT;
 constexpr int kNotOwner = EPERM;
 #endif
-
-// Child: opens the section by name, checks what the parent wrote at the
-// start and writes its mark behind it.
-int WriteChildMark(const std::vector<std::string>&) {
-  const auto section = OsPlatform().OpenSection(kHistAdminSectionName);
-  if (!section.ok()) return 2;
-  const auto view = OsPlatform().MapView(section.value());
-  if (!view.ok() || view.value().length < kSectionBytes) return 3;
-  auto* bytes = static_cast<unsigned char*>(view.value().address);
-  const bool saw_parent = bytes[0] == 0x5A && bytes[kSectionBytes - 1] == 0xA5;
-  std::memcpy(bytes + 16, kChildMark, sizeof kChildMark);
-  (void)OsPlatform().FlushView(view.value());
-  (void)OsPlatform().UnmapView(view.value());
-  OsPlatform().CloseSection(section.value());
-  return saw_parent ? 0 : 4;
-}
-KHA_CHILD_ROLE("write-child-mark", WriteChildMark);
 
 TEST(OsBackend, OpenFindsOnlyLiveObjectsAndSaysWhyNot) {
   const auto missing_mutex = OsPlatform().OpenMutex(kHistAdminMutexName);
@@ -105,23 +87,6 @@ TEST(OsBackend, SectionIsZeroedMapsWholeAndKeepsItsFirstSize) {
   ASSERT_FALSE(flushed.ok());
   EXPECT_EQ(flushed.failure().step, Step::kFlushView);
   EXPECT_NE(flushed.failure().error, 0);
-  OsPlatform().CloseSection(section.value());
-}
-
-TEST(OsBackend, AnotherProcessSharesTheSectionBytes) {
-  const auto section = OsPlatform().CreateSection(kHistAdminSectionName, kSectionBytes);
-  ASSERT_TRUE(section.ok());
-  const auto view = OsPlatform().MapView(section.value());
-  ASSERT_TRUE(view.ok());
-  auto* bytes = static_cast<unsigned char*>(view.value().address);
-  bytes[0] = 0x5A;
-  bytes[kSectionBytes - 1] = 0xA5;
-
-  kha::test::Child child("write-child-mark");
-  EXPECT_EQ(child.Wait(), 0);
-  EXPECT_STREQ(reinterpret_cast<const char*>(bytes + 16), kChildMark);
-
-  (void)OsPlatform().UnmapView(view.value());
   OsPlatform().CloseSection(section.value());
 }
 

@@ -17,39 +17,40 @@ std::string Message(int32_t code, uint32_t length, uint32_t* length_after = null
   return std::string(buffer.c_str());
 }
 
-TEST(ErrorMessages, FullCopySetsLengthToTextPlusTerminator) {
-  uint32_t length = 0;
-  EXPECT_EQ(Message(0, 100, &length), "No error.");
-  EXPECT_EQ(length, 10u);
-  EXPECT_EQ(Message(0, 10, &length), "No error.");
-  EXPECT_EQ(length, 10u);
+// Cut to the buffer and terminated; the length becomes the text's with
+// its terminator when that fits, and stays the buffer's when it does not.
+TEST(ErrorMessages, CopyIsCutToTheBufferAndTerminated) {
+  const struct {
+    uint32_t buffer;
+    const char* text;
+    uint32_t length;
+  } cases[] = {{100, "No error.", 10}, {10, "No error.", 10}, {9, "No error", 9}, {1, "", 1}};
+  for (const auto& c : cases) {
+    uint32_t length = 0;
+    EXPECT_EQ(Message(0, c.buffer, &length), c.text) << c.buffer;
+    EXPECT_EQ(length, c.length) << c.buffer;
+  }
 }
 
-TEST(ErrorMessages, CutCopyKeepsLengthAndTerminates) {
-  uint32_t length = 0;
-  EXPECT_EQ(Message(0, 9, &length), "No error");
-  EXPECT_EQ(length, 9u);
-  EXPECT_EQ(Message(0, 1, &length), "");
-  EXPECT_EQ(length, 1u);
-}
-
-TEST(ErrorMessages, TableEndsAndOddTexts) {
-  EXPECT_EQ(Message(-2001, 2048), "The HISTADMIN shared memory already exists.");
-  EXPECT_EQ(Message(-2055, 2048), "The number part in the fileset folder name is too large.");
-  EXPECT_EQ(Message(-2013, 2048),
-            "UFailed to UnMapViewOfFile for the KESTIHISTADMIN shared memory.");
-  EXPECT_EQ(Message(-2040, 2048),
-            "Failed to create a fileset in the KESTIHISTADMIN shared memroy.");
-  EXPECT_EQ(Message(-2050, 2048), "Thresshold is out of range.");
-  EXPECT_EQ(Message(-2036, 2048), "The fileset number if invalid for this repository.");
-  EXPECT_EQ(Message(-2022, 2048), "There is not enough space in the KESTIHISTADMIN shared memory.");
-}
-
-TEST(ErrorMessages, UnknownCodes) {
-  EXPECT_EQ(Message(-2000, 2048), "Unknown error = -2000");
-  EXPECT_EQ(Message(-2056, 2048), "Unknown error = -2056");
-  EXPECT_EQ(Message(1, 2048), "Unknown error = 1");
-  EXPECT_EQ(Message(INT32_MIN, 2048), "Unknown error = -2147483648");
+// The ends of the table, texts as odd as they stand, and codes outside it.
+TEST(ErrorMessages, TextsOfTheTableAndOfUnknownCodes) {
+  const struct {
+    int32_t code;
+    const char* text;
+  } cases[] = {
+      {-2001, "The HISTADMIN shared memory already exists."},
+      {-2055, "The number part in the fileset folder name is too large."},
+      {-2013, "UFailed to UnMapViewOfFile for the KESTIHISTADMIN shared memory."},
+      {-2040, "Failed to create a fileset in the KESTIHISTADMIN shared memroy."},
+      {-2050, "Thresshold is out of range."},
+      {-2036, "The fileset number if invalid for this repository."},
+      {-2022, "There is not enough space in the KESTIHISTADMIN shared memory."},
+      {-2000, "Unknown error = -2000"},
+      {-2056, "Unknown error = -2056"},
+      {1, "Unknown error = 1"},
+      {INT32_MIN, "Unknown error = -2147483648"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Message(c.code, 2048), c.text);
 }
 
 TEST(ErrorMessages, EveryCodeHasItsOwnNonEmptyMessage) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <set>
 #include <thread>
 #include <utility>
@@ -101,20 +102,19 @@ int Sweep(ScopedFaultPlatform& faults, std::function<int32_t()> operation,
 // open (none yet), create, map; unlock.
 constexpr int kSetupCalls = 9;
 
+// With no region yet, and while another process holds one.
 TEST(FaultInjection, SetupSweepFailsWithAPromisedCodeAndHoldsNothing) {
-  ScopedFaultPlatform faults;
-  EXPECT_EQ(Sweep(faults, [] { return SetupAndAttachToKestiHistAdminSharedMemory(kSize); },
-                  {KHA_CREATE_MUTEX_FAILED, KHA_CREATE_MAPPING_FAILED, KHA_MAP_VIEW_FAILED}),
-            kSetupCalls);
-}
-
-TEST(FaultInjection, SetupSweepWhileAnotherProcessHoldsTheRegion) {
-  OtherHolder other;
-  ASSERT_TRUE(other.Holds());
-  ScopedFaultPlatform faults;
-  EXPECT_EQ(Sweep(faults, [] { return SetupAndAttachToKestiHistAdminSharedMemory(kSize); },
-                  {KHA_CREATE_MUTEX_FAILED, KHA_CREATE_MAPPING_FAILED, KHA_MAP_VIEW_FAILED}),
-            kSetupCalls);
+  for (const bool another_holds : {false, true}) {
+    SCOPED_TRACE(another_holds ? "another process holds the region" : "no region yet");
+    std::optional<OtherHolder> other;
+    if (another_holds) {
+      ASSERT_TRUE(other.emplace().Holds());
+    }
+    ScopedFaultPlatform faults;
+    EXPECT_EQ(Sweep(faults, [] { return SetupAndAttachToKestiHistAdminSharedMemory(kSize); },
+                    {KHA_CREATE_MUTEX_FAILED, KHA_CREATE_MAPPING_FAILED, KHA_MAP_VIEW_FAILED}),
+              kSetupCalls);
+  }
 }
 
 TEST(FaultInjection, AttachSweepFailsWithAPromisedCodeAndHoldsNothing) {
@@ -131,10 +131,14 @@ TEST(FaultInjection, AttachSweepFailsWithAPromisedCodeAndHoldsNothing) {
 
 TEST(FaultInjection, RefusedSetupsHoldNothing) {
   ScopedFaultPlatform faults;
+  // Below the header and the tuning block: nothing is made, so no attach
+  // finds a region.
   EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(691), KHA_NO_SPACE);
   EXPECT_TRUE(faults.HoldsNothing());
   EXPECT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(0), KHA_NO_SPACE);
   EXPECT_TRUE(faults.HoldsNothing());
+  EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
+  EXPECT_EQ(AttachToKestiHistAdminSharedMemory(), KHA_OPEN_MUTEX_FAILED);
   {
     // Another process made the section smaller than asked: the region may
     // not claim bytes that do not exist.

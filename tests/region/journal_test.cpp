@@ -18,12 +18,6 @@
 namespace kha {
 namespace {
 
-std::vector<std::byte> RegionBytes() {
-  const ProcessState& process = HistAdminProcess();
-  const std::byte* view = process.view.load();
-  return {view, view + process.view_length.load()};
-}
-
 std::vector<std::byte> JournalBytes() {
   const ProcessState& process = HistAdminProcess();
   const std::byte* journal = process.journal.load();
@@ -41,7 +35,7 @@ class Journal : public test::RegionTest {
 // goes, never kept half done (the export then returns -2005).
 TEST_F(Journal, AUnitLeftByAnExceptionIsRolledBack) {
   LockHistAdminMutex();
-  const std::vector<std::byte> before = RegionBytes();
+  const std::vector<std::byte> before = test::RegionViewBytes();
   try {
     const JournalUnit unit;
     RegionHeader* header = HistAdminHeader();
@@ -50,7 +44,7 @@ TEST_F(Journal, AUnitLeftByAnExceptionIsRolledBack) {
     throw std::bad_alloc();
   } catch (const std::bad_alloc&) {
   }
-  EXPECT_EQ(RegionBytes(), before);
+  EXPECT_EQ(test::RegionViewBytes(), before);
   EXPECT_EQ(JournalState(), 0u);
   UnlockHistAdminMutex();
 }
@@ -60,7 +54,7 @@ TEST_F(Journal, ReplayPutsBackTheOldestBytesNewestFirstAndCanBeRepeated) {
   for (std::size_t i = 0; i < tuning.size(); ++i) tuning[i] = static_cast<std::byte>(i * 7);
   ASSERT_EQ(PutKestiHistAdminTuningData(tuning.data()), KHA_OK);
   LockHistAdminMutex();
-  const std::vector<std::byte> before = RegionBytes();
+  const std::vector<std::byte> before = test::RegionViewBytes();
   std::vector<std::byte> open_journal;
   uint32_t open_state = 0;
   {
@@ -82,7 +76,7 @@ TEST_F(Journal, ReplayPutsBackTheOldestBytesNewestFirstAndCanBeRepeated) {
   EXPECT_EQ(JournalState(), 0u);
   EXPECT_EQ(open_state, JournalEntrySize(sizeof(TuningData)) + JournalEntrySize(100) +
                             JournalEntrySize(sizeof(RegionHeader)));
-  std::vector<std::byte> region = RegionBytes();
+  std::vector<std::byte> region = test::RegionViewBytes();
   ASSERT_NE(region, before);
   for (int replay = 0; replay < 2; ++replay) {
     EXPECT_EQ(ReplayJournal(open_journal.data(), open_journal.size(), region.data(), region.size(),
@@ -165,13 +159,13 @@ TEST_F(Journal, AFullOrForeignJournalRefusesAndLeavesTheRegionAsItWas) {
   journal->Capacity =
       static_cast<uint32_t>(JournalEntrySize(sizeof(RegionHeader)) +
                             JournalEntrySize(sizeof(FileSetRecord)) + JournalEntrySize(6) - 8);
-  const std::vector<std::byte> before = RegionBytes();
+  const std::vector<std::byte> before = test::RegionViewBytes();
   EXPECT_EQ(AddKestiHistAdminOneFileSet(slot, &fs_number, &fs_slot), KHA_NO_SPACE);
-  EXPECT_EQ(RegionBytes(), before);
+  EXPECT_EQ(test::RegionViewBytes(), before);
   EXPECT_EQ(JournalState(), 0u);
   journal->Capacity = 0;
   EXPECT_EQ(DeleteKestiHistAdminOneRepository(slot), KHA_NO_SPACE);
-  EXPECT_EQ(RegionBytes(), before);
+  EXPECT_EQ(test::RegionViewBytes(), before);
   journal->Capacity = capacity;
 
   // A journal of another layout is never written (nor replayed).
@@ -180,7 +174,7 @@ TEST_F(Journal, AFullOrForeignJournalRefusesAndLeavesTheRegionAsItWas) {
   std::vector<std::byte> tuning(sizeof(TuningData), std::byte{0x5A});
   EXPECT_EQ(PutKestiHistAdminTuningData(tuning.data()), KHA_NO_SPACE);
   EXPECT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, -1, 3, -1, -1), KHA_NO_SPACE);
-  EXPECT_EQ(RegionBytes(), before);
+  EXPECT_EQ(test::RegionViewBytes(), before);
   journal->Layout = layout;
   UnlockHistAdminMutex();
 

@@ -1,28 +1,22 @@
 // What the multi-process region tests share: the children's exit codes,
-// a counter in the tuning block, files as signals between processes, and
-// a fixture with a directory of its own.
+// a counter in the tuning block, and a fixture with a scratch directory
+// for the files by which the processes signal each other.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 
 #include "kestihistadmin.h"
-#include "platform/platform.h"
-#include "platform/testing/name_prefix.h"
 #include "support/child_process.h"
 #include "support/live_objects.h"
 #include "support/region_fixture.h"
+#include "support/temporary_directory.h"
 #include "support/watchdog.h"
 
 namespace kha::test::multi_process {
-
-namespace fs = std::filesystem;
 
 inline constexpr uint32_t kSize = 100000;
 
@@ -35,13 +29,6 @@ enum ChildExit {
   kNotExclusive,
   kUsage
 };
-
-inline bool Exists(const fs::path& path) {
-  std::error_code error;
-  return fs::exists(path, error);
-}
-
-inline void Touch(const fs::path& path) { std::ofstream(path) << "ready\n"; }
 
 inline int32_t ReadCounter() {
   KestiHistAdminTuningData tuning;
@@ -62,42 +49,17 @@ inline int32_t IncrementCounter() {
 
 class MultiProcess : public testing::Test {
  protected:
-  void SetUp() override {
-    // The name prefix is this test process's own; the test name makes the
-    // directory unique within it.
-    const char* prefix = std::getenv(kha::platform::kNamePrefixVariable);
-    dir_ = fs::path(testing::TempDir()) /
-           (std::string("khamp.") + (prefix != nullptr ? prefix : "") +
-            testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::error_code error;
-    fs::remove_all(dir_, error);
-    ASSERT_TRUE(fs::create_directories(dir_, error)) << dir_ << ": " << error.message();
-  }
-  void TearDown() override {
-    DetachCompletely();
-    std::error_code error;
-    fs::remove_all(dir_, error);
-  }
+  void SetUp() override { ASSERT_TRUE(scratch_.Made()); }
+  void TearDown() override { DetachCompletely(); }
 
-  fs::path File(const std::string& name) const { return dir_ / name; }
-
-  // Waits until `path` exists while `child` runs; false if the child ends
-  // first (or the bound passes).
-  static bool WaitForFile(const fs::path& path, Child& child) {
-    const auto give_up = std::chrono::steady_clock::now() + kHangBound;
-    while (!Exists(path)) {
-      if (!child.Running() || std::chrono::steady_clock::now() > give_up) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-  }
+  std::string File(const std::string& name) const { return scratch_.File(name); }
 
   static int WaitBounded(Child& child, const char* what) {
     Watchdog watchdog(what);
     return child.Wait();
   }
 
-  fs::path dir_;
+  TemporaryDirectory scratch_{"khamp"};
 };
 
 }  // namespace kha::test::multi_process

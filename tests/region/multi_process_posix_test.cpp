@@ -18,12 +18,14 @@
 #include <vector>
 
 #include "multi_process.h"
+#include "platform/testing/name_prefix.h"
 #include "support/spawned_program.h"
 
 namespace {
 
 using namespace kha::test::multi_process;
 using kha::test::Child;
+using kha::test::Exists;
 
 // Inode numbers of this process's mappings of the two objects, from
 // /proc/self/maps: which objects it is really on.
@@ -58,7 +60,7 @@ long long NowNanoseconds() {
 // args[0]/holds.<pid>, one line per round: start end mutex-inode section-inode.
 int ChurnRole(const std::vector<std::string>& args) {
   if (args.size() != 2) return kUsage;
-  const fs::path dir = args[0];
+  const std::filesystem::path dir = args[0];
   const int rounds = std::stoi(args[1]);
   std::ofstream holds(dir / ("holds." + std::to_string(getpid())));
   for (int round = 0; round < rounds; ++round) {
@@ -88,7 +90,7 @@ TEST_F(MultiProcess, OpenCloseChurnNeverSplitsOneNameIntoTwoObjects) {
   std::vector<std::unique_ptr<Child>> children;
   for (int c = 0; c < kChildren; ++c) {
     children.push_back(std::make_unique<Child>(
-        "churn", std::vector<std::string>{dir_.string(), std::to_string(kRounds)}));
+        "churn", std::vector<std::string>{scratch_.Path().string(), std::to_string(kRounds)}));
   }
   for (auto& child : children) ASSERT_EQ(WaitBounded(*child, "churn child"), kChildOk);
 
@@ -98,7 +100,7 @@ TEST_F(MultiProcess, OpenCloseChurnNeverSplitsOneNameIntoTwoObjects) {
     unsigned long mutex, section;
   };
   std::vector<Hold> holds;
-  for (const auto& entry : fs::directory_iterator(dir_)) {
+  for (const auto& entry : std::filesystem::directory_iterator(scratch_.Path())) {
     const std::string name = entry.path().filename().string();
     if (name.rfind("holds.", 0) != 0) continue;
     std::ifstream in(entry.path());

@@ -15,11 +15,9 @@ namespace {
 
 using namespace kha::test::multi_process;
 using kha::test::Child;
+using kha::test::Touch;
+using kha::test::WaitForFileFrom;
 using kha::test::Watchdog;
-
-[[noreturn]] void SleepForever() {
-  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
-}
 
 // ---------------------------------------------------------------- roles
 
@@ -61,7 +59,7 @@ int HoldLockForeverRole(const std::vector<std::string>& args) {
   LockHistAdminMutex();
   IncrementCounter();
   Touch(args[0]);
-  SleepForever();
+  kha::test::WaitToBeKilled();
 }
 KHA_CHILD_ROLE("hold-lock-forever", HoldLockForeverRole);
 
@@ -71,11 +69,8 @@ int AttachAndWaitRole(const std::vector<std::string>& args) {
   if (args.size() != 2) return kUsage;
   if (AttachToKestiHistAdminSharedMemory() != KHA_OK) return kAttachFailed;
   Touch(args[0]);
-  if (args[1] == "die") SleepForever();
-  const auto give_up = std::chrono::steady_clock::now() + kha::test::kHangBound;
-  while (!Exists(args[1]) && std::chrono::steady_clock::now() < give_up) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  if (args[1] == "die") kha::test::WaitToBeKilled();
+  kha::test::WaitForFile(args[1], kha::test::kHangBound);
   return DetachFromKestiHistAdminSharedMemory() == KHA_OK ? kChildOk : kAccessFailed;
 }
 KHA_CHILD_ROLE("attach-and-wait", AttachAndWaitRole);
@@ -150,8 +145,8 @@ TEST_F(MultiProcess, ABusyProcessCannotKeepAWaiterOut) {
 
 TEST_F(MultiProcess, LockOfAKilledHolderIsTakenOverByTheNextLocker) {
   ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_OK);
-  Child holder("hold-lock-forever", {File("locked").string()});
-  ASSERT_TRUE(WaitForFile(File("locked"), holder));
+  Child holder("hold-lock-forever", {File("locked")});
+  ASSERT_TRUE(WaitForFileFrom(File("locked"), holder));
   // A second child waits for the lock behind the holder.
   Child next("increment", {"1"});
   holder.Kill();
@@ -188,8 +183,8 @@ TEST_F(MultiProcess, LockOfAThreadThatEndedHoldingItIsTakenOver) {
 
 TEST_F(MultiProcess, RegionLivesWhileAnyHolderRemains) {
   ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_OK);
-  Child child("attach-and-wait", {File("attached").string(), File("release").string()});
-  ASSERT_TRUE(WaitForFile(File("attached"), child));
+  Child child("attach-and-wait", {File("attached"), File("release")});
+  ASSERT_TRUE(WaitForFileFrom(File("attached"), child));
   ASSERT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
   // The child still holds it: attach finds it, with its contents.
   ASSERT_EQ(AttachToKestiHistAdminSharedMemory(), KHA_OK);
@@ -206,8 +201,8 @@ TEST_F(MultiProcess, RegionLivesWhileAnyHolderRemains) {
 TEST_F(MultiProcess, RegionIsGoneWhenTheLastHolderDied) {
   ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_OK);
   ASSERT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, -1, 5, -1, -1), KHA_OK);
-  Child child("attach-and-wait", {File("attached").string(), "die"});
-  ASSERT_TRUE(WaitForFile(File("attached"), child));
+  Child child("attach-and-wait", {File("attached"), "die"});
+  ASSERT_TRUE(WaitForFileFrom(File("attached"), child));
   ASSERT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
   child.Kill();
   child.Wait();

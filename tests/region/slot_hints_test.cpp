@@ -2,6 +2,8 @@
 // finds: one script of adds and frees, played once with every call a hold
 // of its own and once inside a hint scope under one hold, gives the same
 // slots, in regions left byte for byte alike.
+#include "region/slot_hints.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,7 +13,6 @@
 
 #include "kestihistadmin.h"
 #include "region/region_view.h"
-#include "region/slot_hints.h"
 #include "support/region_fixture.h"
 
 namespace {
@@ -42,7 +43,8 @@ std::vector<int> Play(const std::vector<Step>& steps) {
   for (const Step& step : steps) {
     const KestiHistAdminRegionHeader& header = *kha::HistAdminHeader();
     const int repositories = header.ReposHighWater;
-    const auto repository = static_cast<uint16_t>(1 + step.pick % static_cast<uint32_t>(repositories));
+    const auto repository =
+        static_cast<uint16_t>(1 + step.pick % static_cast<uint32_t>(repositories));
     switch (step.kind) {
       case 0:
         slots.push_back(AddKestiHistAdminOneFileSet(repository, &number, &slot) == KHA_OK ? slot
@@ -79,11 +81,6 @@ std::vector<int> Play(const std::vector<Step>& steps) {
   return slots;
 }
 
-std::vector<unsigned char> Snapshot() {
-  const auto* base = reinterpret_cast<const unsigned char*>(kha::HistAdminHeader());
-  return std::vector<unsigned char>(base, base + kRegionSize);
-}
-
 class SlotHints : public kha::test::RegionTest {
  protected:
   uint32_t RegionSize() const override { return kRegionSize; }
@@ -99,7 +96,7 @@ TEST_F(SlotHints, OneHoldWithHintsFindsTheSameSlotsAsSeparateCalls) {
     const std::vector<Step> steps = Script(seed);
     Clear();
     const std::vector<int> plain = Play(steps);
-    const std::vector<unsigned char> plain_region = Snapshot();
+    const std::vector<std::byte> plain_region = kha::test::RegionViewBytes();
 
     Clear();
     LockHistAdminMutex();
@@ -111,7 +108,7 @@ TEST_F(SlotHints, OneHoldWithHintsFindsTheSameSlotsAsSeparateCalls) {
     UnlockHistAdminMutex();
 
     ASSERT_EQ(hinted, plain) << "seed " << seed;
-    EXPECT_TRUE(Snapshot() == plain_region) << "seed " << seed;
+    EXPECT_TRUE(kha::test::RegionViewBytes() == plain_region) << "seed " << seed;
     EXPECT_GT(plain.size(), 800u);
   }
 }
@@ -121,7 +118,8 @@ TEST_F(SlotHints, AHoldReleasedInsideAScopeForgetsWhatItKnew) {
   ASSERT_EQ(AddKestiHistAdminOneRepository("r", 1, &repository, &number), KHA_OK);
   const kha::FreeSlotHintScope scope;
   LockHistAdminMutex();
-  for (int k = 1; k <= 3; ++k) ASSERT_EQ(AddKestiHistAdminOneFileSet(repository, &number, &slot), KHA_OK);
+  for (int k = 1; k <= 3; ++k)
+    ASSERT_EQ(AddKestiHistAdminOneFileSet(repository, &number, &slot), KHA_OK);
   UnlockHistAdminMutex();
   // Between two holds anything may happen to the region; here slot 1 is
   // freed behind the library's back, as another process could.

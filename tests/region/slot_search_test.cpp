@@ -8,12 +8,10 @@
 #include <vector>
 
 #include "kestihistadmin.h"
-#include "platform/testing/fault_injecting_platform.h"
 #include "region/layout.h"
 #include "region/locking.h"
 #include "region/process_state.h"
 #include "region/region_view.h"
-#include "support/fault_platform.h"
 #include "support/region_fixture.h"
 
 namespace {
@@ -106,42 +104,13 @@ TEST_F(SlotSearch, AFreeSlotIsHandedOutUntilItIsTaken) {
   EXPECT_EQ(HistAdminHeader()->ReposHighWater, 3);
 }
 
-class ExactRegion : public SlotSearch {
- protected:
-  uint32_t RegionSize() const override { return kTables + kFileSet + kRepo; }
-};
-
-TEST_F(ExactRegion, HoldsOneOfEachAndNoMore) {
-  ASSERT_EQ(CarveRepository(), 1);
-  RepositoryRecordAt(1)->SlotUsage = kha::kSlotInUse;
-  ASSERT_EQ(CarveFileSet(), 1);
-  FileSetRecordAt(1)->SlotUsage = kha::kSlotInUse;
-  EXPECT_EQ(FreeSpace(), 0u);
-  int16_t slot = 7;
-  EXPECT_EQ(FindFreeRepositorySlot(&slot), KHA_NO_SPACE);
-  EXPECT_EQ(slot, 0);
-  slot = 7;
-  EXPECT_EQ(FindFreeFileSetSlot(&slot), KHA_NO_SPACE);
-  EXPECT_EQ(slot, 0);
-  EXPECT_EQ(HistAdminHeader()->ReposHighWater, 1);
-  EXPECT_EQ(HistAdminHeader()->FSHighWater, 1);
-  // The two records meet exactly.
-  EXPECT_EQ(OffsetOf(FileSetRecordAt(1)) + kFileSet, OffsetOf(RepositoryRecordAt(1)));
-}
-
-TEST_F(ExactRegion, SlotsAllCarvedAndFreedAreReusedWithNoFreeSpace) {
-  ASSERT_EQ(CarveRepository(), 1);
-  ASSERT_EQ(CarveFileSet(), 1);
-  ASSERT_EQ(FreeSpace(), 0u);
-  EXPECT_EQ(CarveRepository(), 1);
-  EXPECT_EQ(CarveFileSet(), 1);
-}
-
 class TwoOfEachRegion : public SlotSearch {
  protected:
   uint32_t RegionSize() const override { return kTables + 2 * kFileSet + 2 * kRepo; }
 };
 
+// A full region (no free space) still hands out the slots freed in it,
+// lowest first, and no more.
 TEST_F(TwoOfEachRegion, FreedSlotsAcceptRecordsUpToTheirNumber) {
   for (int16_t k = 1; k <= 2; ++k) {
     ASSERT_EQ(CarveRepository(), k);
@@ -160,9 +129,14 @@ TEST_F(TwoOfEachRegion, FreedSlotsAcceptRecordsUpToTheirNumber) {
     EXPECT_EQ(CarveFileSet(), k);
     FileSetRecordAt(k)->SlotUsage = kha::kSlotInUse;
   }
-  int16_t slot = 0;
+  int16_t slot = 7;
   EXPECT_EQ(FindFreeRepositorySlot(&slot), KHA_NO_SPACE);
+  EXPECT_EQ(slot, 0);
+  slot = 7;
   EXPECT_EQ(FindFreeFileSetSlot(&slot), KHA_NO_SPACE);
+  EXPECT_EQ(slot, 0);
+  EXPECT_EQ(HistAdminHeader()->ReposHighWater, 2);
+  EXPECT_EQ(HistAdminHeader()->FSHighWater, 2);
 }
 
 class RegionWith1143Free : public SlotSearch {
@@ -177,19 +151,6 @@ TEST_F(RegionWith1143Free, TakesAFileSetButNoRepository) {
   EXPECT_EQ(HistAdminHeader()->ReposHighWater, 0);
   EXPECT_EQ(CarveFileSet(), 1);
   EXPECT_EQ(FreeSpace(), 543u);
-}
-
-TEST_F(SlotSearch, FailedFlushAfterCarvingIsReportedAndTheSlotStays) {
-  kha::test::ScopedFaultPlatform faults;
-  faults->FailNth(kha::platform::Call::kFlushView, 1);
-  int16_t slot = 0;
-  EXPECT_EQ(FindFreeFileSetSlot(&slot), KHA_FLUSH_VIEW_FAILED);
-  EXPECT_EQ(slot, 1);
-  EXPECT_EQ(HistAdminHeader()->FSHighWater, 1);
-  faults->FailNth(kha::platform::Call::kFlushView, 1);
-  EXPECT_EQ(FindFreeRepositorySlot(&slot), KHA_FLUSH_VIEW_FAILED);
-  EXPECT_EQ(slot, 1);
-  EXPECT_EQ(HistAdminHeader()->ReposHighWater, 1);
 }
 
 TEST(SlotSearchDetached, NothingMappedFindsNothing) {

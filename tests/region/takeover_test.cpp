@@ -4,10 +4,7 @@
 // set-up without a view took the mutex first.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <new>
 #include <string>
 #include <thread>
@@ -25,11 +22,10 @@ namespace {
 
 constexpr uint32_t kSize = 60000;
 
+// The region's bytes as the next taker of the mutex leaves them.
 std::vector<std::byte> RegionBytes() {
   LockHistAdminMutex();
-  const ProcessState& process = HistAdminProcess();
-  std::vector<std::byte> bytes(process.view.load(),
-                               process.view.load() + process.view_length.load());
+  std::vector<std::byte> bytes = test::RegionViewBytes();
   UnlockHistAdminMutex();
   return bytes;
 }
@@ -71,8 +67,8 @@ int HoldAndWait(const std::vector<std::string>& args) {
   test::DieWithParent();
   if (args.size() != 1 || AttachToKestiHistAdminSharedMemory() != KHA_OK) return 2;
   LockHistAdminMutex();
-  if (!std::ofstream(args[0]).good()) return 3;
-  for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+  if (!test::Touch(args[0])) return 3;
+  test::WaitToBeKilled();
 }
 KHA_CHILD_ROLE("takeover-hold-and-wait", HoldAndWait);
 
@@ -116,9 +112,7 @@ TEST_F(Takeover, AShapedRegionWithNoOperationInFlightIsLeftByteForByte) {
     EXPECT_EQ(RegionBytes(), shaped) << "after a thread ended holding the mutex";
     const std::string ready = scratch.File("held" + std::to_string(child_number++));
     test::Child holder("takeover-hold-and-wait", {ready});
-    while (!std::filesystem::exists(ready) && holder.Running()) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    EXPECT_TRUE(test::WaitForFileFrom(ready, holder));
     holder.Kill();
     EXPECT_EQ(holder.Wait(), test::kKilledExitCode);
     EXPECT_EQ(RegionBytes(), shaped) << "after a process was killed holding the mutex";

@@ -36,10 +36,6 @@ namespace {
 constexpr uint32_t kRegionSize = 60000;
 const std::chrono::seconds kHangBound{Size("HANG_BOUND_S", 10, 10)};
 
-[[noreturn]] void SleepForever() {
-  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
-}
-
 // Survivor: seed stop-file result-file.
 int Survivor(const std::vector<std::string>& args) {
   if (args.size() != 3) return 2;
@@ -89,7 +85,7 @@ int Victim(const std::vector<std::string>& args) {
     for (;;) client.Step();
   }
   if (!Touch(args[3])) return 6;
-  SleepForever();
+  WaitToBeKilled();
 }
 KHA_CHILD_ROLE("owner-death-victim", Victim);
 

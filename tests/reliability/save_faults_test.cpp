@@ -62,12 +62,6 @@ ConfigFiles FilesIn(const fs::path& directory) {
   return {ReadFileBytes(directory / "config.dat"), ReadFileBytes(directory / "tune.dat")};
 }
 
-std::vector<unsigned char> RegionBytes() {
-  const std::byte* view = HistAdminProcess().view.load();
-  return std::vector<unsigned char>(reinterpret_cast<const unsigned char*>(view),
-                                    reinterpret_cast<const unsigned char*>(view) + kRegionSize);
-}
-
 void AddRepository(const char* name, int status, int file_sets) {
   uint16_t slot = 0, number = 0;
   ASSERT_EQ(AddKestiHistAdminOneRepository(name, status, &slot, &number), KHA_OK);
@@ -137,7 +131,7 @@ class SaveFaults : public testing::Test {
 };
 
 TEST_F(SaveFaults, EveryFailedStepLeavesTheOldFilesAndEverySuccessTheNew) {
-  const std::vector<unsigned char> region = RegionBytes();
+  const std::vector<std::byte> region = RegionViewBytes();
   int64_t injected = 0, not_old = 0, region_changed = 0, strays = 0, wrong_code = 0;
   const auto good = FileSystemFaults::Sweep(
       kWriteLimit, [&] { PutOldFilesBack(); }, [] { return SaveKestiHistAdminToConfig(); },
@@ -151,7 +145,7 @@ TEST_F(SaveFaults, EveryFailedStepLeavesTheOldFilesAndEverySuccessTheNew) {
           ++wrong_code;
           ADD_FAILURE() << "result " << result;
         }
-        if (RegionBytes() != region) ++region_changed;
+        if (RegionViewBytes() != region) ++region_changed;
         const std::vector<std::string> left = Strays(directory_);
         strays += static_cast<int64_t>(left.size());
         EXPECT_TRUE(left.empty()) << left.front();

@@ -1,8 +1,13 @@
 #include "support/child_process.h"
 
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <string>
+#include <thread>
+
+#include "support/temporary_directory.h"
+#include "support/watchdog.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -29,12 +34,25 @@ std::map<std::string, ChildRole>& Roles() {
 
 }  // namespace
 
+void WaitToBeKilled() {
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
 bool DiscardStandardOutput() {
 #if defined(_WIN32)
   return std::freopen("NUL", "w", stdout) != nullptr;
 #else
   return std::freopen("/dev/null", "w", stdout) != nullptr;
 #endif
+}
+
+bool WaitForFileFrom(const std::string& path, Child& child) {
+  const auto give_up = std::chrono::steady_clock::now() + kHangBound;
+  while (!Exists(path)) {
+    if (!child.Running() || std::chrono::steady_clock::now() > give_up) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
 }
 
 bool RegisterChildRole(const std::string& name, ChildRole role) {

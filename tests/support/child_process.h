@@ -43,6 +43,10 @@ class Child {
 // and the code that TerminateProcess is given on Windows.
 inline constexpr int kKilledExitCode = 128 + 9;
 
+// Waits until `path` exists (a file by which `child` signals); false when
+// the child ends first or kHangBound passes.
+bool WaitForFileFrom(const std::string& path, Child& child);
+
 // Path of the running test binary.
 std::string SelfPath();
 
@@ -59,6 +63,9 @@ long long SpawnChildRole(const std::string& role, const std::vector<std::string>
 // creation on, which the system ends when the parent ends: there this
 // does nothing.)
 void DieWithParent();
+
+// In a child: waits, doing nothing, until it is killed.
+[[noreturn]] void WaitToBeKilled();
 
 // Sends this process's standard output to the null device (a child whose
 // output would flood the log that it shares with its parent).

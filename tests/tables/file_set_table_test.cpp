@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "kestihistadmin.h"
@@ -114,23 +115,22 @@ class ChainSurgery : public FileSetTable {
   uint16_t slots_[3] = {};
 };
 
-TEST_F(ChainSurgery, DeleteFirst) {
-  ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(repository_, 1), KHA_OK);
-  ExpectChain({slots_[1], slots_[2]});
-  kha::test::ExpectFreedFileSet(slots_[0]);
-  EXPECT_EQ(Header().NumberFileSets, 4);
-}
-
-TEST_F(ChainSurgery, DeleteMiddle) {
-  ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(repository_, 2), KHA_OK);
-  ExpectChain({slots_[0], slots_[2]});
-  kha::test::ExpectFreedFileSet(slots_[1]);
-}
-
-TEST_F(ChainSurgery, DeleteLast) {
-  ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(repository_, 3), KHA_OK);
-  ExpectChain({slots_[0], slots_[1]});
-  kha::test::ExpectFreedFileSet(slots_[2]);
+TEST_F(ChainSurgery, DeleteAtEachPositionClosesTheChainAroundIt) {
+  for (int position = 1; position <= 3; ++position) {
+    SCOPED_TRACE(position);
+    if (position > 1) {
+      kha::test::DetachCompletely();
+      SetUp();
+    }
+    ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(repository_,
+                                                             static_cast<uint16_t>(position)),
+              KHA_OK);
+    std::vector<uint16_t> rest(std::begin(slots_), std::end(slots_));
+    rest.erase(rest.begin() + position - 1);
+    ExpectChain(rest);
+    kha::test::ExpectFreedFileSet(slots_[position - 1]);
+    EXPECT_EQ(Header().NumberFileSets, 4);
+  }
 }
 
 TEST_F(ChainSurgery, DeleteAllOneByOneThenStartANewChain) {

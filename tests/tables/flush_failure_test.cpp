@@ -132,9 +132,11 @@ TEST_F(FlushFailures, AddFileSet) {
   const int failures =
       Sweep([] {}, [&] { return AddKestiHistAdminOneFileSet(repository_, &number, &slot); },
             [&](int n) {
-              if (n == 1) {
+              if (n == 1) {  // in the slot search: carved out, free
                 EXPECT_EQ(slot, 0);
                 EXPECT_EQ(number, 0);
+                EXPECT_EQ(Header().FSHighWater, 3);
+                EXPECT_EQ(kha::test::FileSet(3).SlotUsage, 0);
               } else {
                 EXPECT_NE(slot, 0);
                 EXPECT_EQ(Repository(repository_).LastFS, slot);

@@ -100,40 +100,42 @@ class HostileRegion : public kha::test::RegionTest {
   KestiHistAdminFileSet& Set(int32_t slot) { return *kha::FileSetRecordAt(slot); }
 };
 
-TEST_F(HostileRegion, RegionSizeBeyondTheView) {
-  Raw().RegionSize = 0xFFFFFFF0u;
-  KestiHistAdminRepository record;
-  EXPECT_EQ(GetKestiHistAdminOneRepository(1, &record), KHA_REPOSITORY_NOT_FOUND);
-  uint16_t slot = 9, number = 9;
-  EXPECT_EQ(SearchKestiHistAdminRepositoryByName("r1", &slot, &number), KHA_OK);
-  EXPECT_EQ(slot, 0);
-  EXPECT_EQ(AddKestiHistAdminOneRepository("x", 1, &slot, &number), KHA_NO_SPACE);
-  EXPECT_EQ(GetKestiHistAdminNumberOfRepositoriesToSave(), 0);
-  CallEveryExport();
-}
-
-TEST_F(HostileRegion, RegionSizeSmallerThanTheHeaderAndTuningBlock) {
-  Raw().RegionSize = 100;
-  CallEveryExport();
-  Raw().RegionSize = 0;
-  CallEveryExport();
-}
-
-TEST_F(HostileRegion, HighWaterMarksAtTheirLargest) {
-  // Both tables now claim the whole region and overlap each other.
-  Raw().ReposHighWater = 32767;
-  Raw().FSHighWater = 32767;
-  CallEveryExport();
-}
-
-TEST_F(HostileRegion, NegativeHighWaterMarks) {
-  Raw().ReposHighWater = -1;
-  Raw().FSHighWater = -32768;
-  KestiHistAdminRepository record;
-  EXPECT_EQ(GetKestiHistAdminOneRepository(1, &record), KHA_REPOSITORY_NOT_FOUND);
-  uint16_t slot = 0, number = 0;
-  EXPECT_EQ(AddKestiHistAdminOneRepository("x", 1, &slot, &number), KHA_NO_SPACE);
-  CallEveryExport();
+// Headers that no region of this view can have, each on the fixture's
+// fresh region. Where no repository slot lies in the view, none is found,
+// read or added.
+TEST_F(HostileRegion, WildHeaders) {
+  const struct {
+    const char* what;
+    uint32_t region_size;
+    int16_t repos_high_water, fs_high_water;
+    bool no_repository_slot;
+  } headers[] = {
+      {"RegionSize beyond the view", 0xFFFFFFF0u, 3, 6, true},
+      {"RegionSize below the header and tuning block", 100, 3, 6, true},
+      {"RegionSize 0", 0, 3, 6, true},
+      {"both tables claim the whole region", RegionSize(), 32767, 32767, false},
+      {"negative high-water marks", RegionSize(), -1, -32768, true},
+  };
+  for (const auto& header : headers) {
+    SCOPED_TRACE(header.what);
+    if (&header != headers) {
+      kha::test::DetachCompletely();
+      SetUp();
+    }
+    Raw().RegionSize = header.region_size;
+    Raw().ReposHighWater = header.repos_high_water;
+    Raw().FSHighWater = header.fs_high_water;
+    if (header.no_repository_slot) {
+      KestiHistAdminRepository record;
+      EXPECT_EQ(GetKestiHistAdminOneRepository(1, &record), KHA_REPOSITORY_NOT_FOUND);
+      uint16_t slot = 9, number = 9;
+      EXPECT_EQ(SearchKestiHistAdminRepositoryByName("r1", &slot, &number), KHA_OK);
+      EXPECT_EQ(slot, 0);
+      EXPECT_EQ(AddKestiHistAdminOneRepository("x", 1, &slot, &number), KHA_NO_SPACE);
+      EXPECT_EQ(GetKestiHistAdminNumberOfRepositoriesToSave(), 0);
+    }
+    CallEveryExport();
+  }
 }
 
 TEST_F(HostileRegion, WildChainFields) {
@@ -323,14 +325,22 @@ TEST_F(HostileRegion, SlotsInViewLieInsideTheView) {
 }
 
 // Without a region every operation with a result code reports -2004 and
-// touches nothing; counts and flags are 0.
-TEST(NotAttached, EveryTableExportRefusesAndWritesNothing) {
+// touches nothing; counts and flags are 0, and the lock does nothing.
+TEST(NotAttached, EveryExportRefusesAndWritesNothing) {
   uint16_t a = 7, b = 7;
   const int16_t capacity = 1;
   KestiHistAdminRepository repository;
   KestiHistAdminFileSet file_set;
+  KestiHistAdminTuningData tuning;
   std::memset(&repository, 0x5A, sizeof repository);
   std::memset(&file_set, 0x5A, sizeof file_set);
+  std::memset(&tuning, 0x5A, sizeof tuning);
+  LockHistAdminMutex();
+  UnlockHistAdminMutex();
+  EXPECT_EQ(GetKestiHistAdminTuningData(&tuning), KHA_NOT_MAPPED);
+  EXPECT_EQ(PutKestiHistAdminTuningData(&tuning), KHA_NOT_MAPPED);
+  EXPECT_EQ(PutKestiHistAdminHeader(1000, 0, 0, 0, 0), KHA_NOT_MAPPED);
+  EXPECT_EQ(tuning.TuningValues14To40[26], 0x5A5A5A5A);
   EXPECT_EQ(SearchKestiHistAdminRepositoryByName("x", &a, &b), KHA_NOT_MAPPED);
   EXPECT_EQ(SearchKestiHistAdminRepositoryByNumber(1, &a), KHA_NOT_MAPPED);
   EXPECT_EQ(GetKestiHistAdminOneRepository(1, &repository), KHA_NOT_MAPPED);

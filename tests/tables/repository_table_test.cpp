@@ -101,21 +101,13 @@ TEST_F(RepositoryTable, FreedSlotKeepsNameAndSettingsUntilTheNextAddWritesItsOwn
   ASSERT_EQ(again.slot, first.slot);
   const KestiHistAdminRepository reused = Repository(again.slot);
   EXPECT_STREQ(reused.RepositoryName, "New");
+  EXPECT_EQ(std::string(reused.RepositoryName + 4, 2), "er");  // behind the terminator: "Keeper"'s
   EXPECT_EQ(reused.Status, 1);
   EXPECT_EQ(reused.ReposNumber, 1);
   EXPECT_STREQ(reused.FilePath, "D:\\hist\\keeper");
   EXPECT_EQ(reused.NumberPoints, 1234);
   EXPECT_EQ(reused.PastTime, 77);
   EXPECT_EQ(reused.NumberFS, 0);
-}
-
-TEST_F(RepositoryTable, ShorterNameOverAnOldOneKeepsTheOldBytesBehindTheTerminator) {
-  AddRepository("LongerOldName");
-  ASSERT_EQ(DeleteKestiHistAdminOneRepository(1), KHA_OK);
-  AddRepository("Ab");
-  const KestiHistAdminRepository record = Repository(1);
-  EXPECT_STREQ(record.RepositoryName, "Ab");
-  EXPECT_EQ(std::string(record.RepositoryName + 3, 10), "gerOldName");
 }
 
 TEST_F(RepositoryTable, DeleteOfASlotNotInUseChangesNothing) {
@@ -307,22 +299,6 @@ TEST_F(RepositoryTable, UpdateCopiesAnUnterminatedPathAsTwoHundredFiftyFiveBytes
   const KestiHistAdminRepository after = Repository(added.slot);
   EXPECT_EQ(std::string(after.PendingFilePath), std::string(255, 'p'));
   EXPECT_EQ(std::string(after.BackupFilePath), std::string(255, 'q'));
-}
-
-TEST_F(RepositoryTable, UpdateOfARecordReadBackChangesOnlyTheHeader) {
-  const auto added = AddRepository("round");
-  AddFileSet(added.slot);
-  KestiHistAdminRepository record = Repository(added.slot);
-  record.QueueSize = 42;
-  std::strcpy(record.RepositoryName, "renamed?");
-  record.NumberFS = 7;
-  record.ReposNumber = 99;
-  ASSERT_EQ(UpdateKestiHistAdminOneRepositoryHeader(0, added.slot, &record), KHA_OK);
-  const KestiHistAdminRepository after = Repository(added.slot);
-  EXPECT_EQ(after.QueueSize, 42);
-  EXPECT_STREQ(after.RepositoryName, "round");
-  EXPECT_EQ(after.NumberFS, 1);
-  EXPECT_EQ(after.ReposNumber, added.number);
 }
 
 TEST_F(RepositoryTable, ListCopiesWhatFitsAndReportsTheFullCount) {

@@ -14,17 +14,20 @@
 #include <filesystem>
 #include <string>
 
+#include "histadmin_runs.h"
 #include "kestihistadmin.h"
 #include "platform/platform.h"
 #include "platform/testing/name_prefix.h"
 #include "region/inspection.h"
-#include "support/spawned_program.h"
 #include "support/temporary_directory.h"
 #include "support/watchdog.h"
 
 namespace {
 
+using kha::test::ReadUntil;
 using kha::test::SpawnedProgram;
+
+constexpr char kServing[] = "serving a HistAdmin region";
 
 std::string PrefixedName(const char* bare) {
   const char* prefix = std::getenv(kha::platform::kNamePrefixVariable);
@@ -85,23 +88,10 @@ TEST(HistadminRivals, ServeRefusesAFifoUnderTheClaimsName) {
   ::unlink(path.c_str());
 }
 
-// Whether `serve` serves: its lines until it says so, or until its output
-// ends (it was refused, and says why).
-bool Serves(SpawnedProgram& serve, std::string* said) {
-  for (std::string line; serve.ReadLine(&line);) {
-    *said += line + '\n';
-    if (line.find("serving a HistAdmin region") != std::string::npos) return true;
-  }
-  return false;
-}
-
 TEST(HistadminRivals, OfTwoServersStartedTogetherOneServesAndTheLoadStays) {
   kha::test::TemporaryDirectory config("kha-rivals");
   ASSERT_TRUE(config.Made());
-  for (const char* file : {"config.dat", "tune.dat", "running.dat", "shares.dat"}) {
-    std::filesystem::copy_file(std::filesystem::path(KHA_EXAMPLE_CONFIG_DIR) / file,
-                               config.Path() / file);
-  }
+  kha::test::CopyExampleConfig(config.Path());
   ::setenv("KESTI_HISTORY_CONFIG_DIR", config.Path().c_str(), 1);
   // Each becomes the server once its input ends, so that both start as
   // nearly at once as two processes can.
@@ -113,8 +103,8 @@ TEST(HistadminRivals, OfTwoServersStartedTogetherOneServesAndTheLoadStays) {
     first.CloseInput();
     second.CloseInput();
     std::string first_said, second_said;
-    const bool first_serves = Serves(first, &first_said);
-    const bool second_serves = Serves(second, &second_said);
+    const bool first_serves = ReadUntil(first, kServing, &first_said);
+    const bool second_serves = ReadUntil(second, kServing, &second_said);
     ASSERT_NE(first_serves, second_serves) << first_said << "---\n" << second_said;
     SpawnedProgram& refused = first_serves ? second : first;
     EXPECT_NE(refused.Wait(), 0);
@@ -134,15 +124,6 @@ TEST(HistadminRivals, OfTwoServersStartedTogetherOneServesAndTheLoadStays) {
   }
 }
 
-std::string ReadUntil(SpawnedProgram& program, const std::string& wanted) {
-  std::string said;
-  for (std::string line; program.ReadLine(&line);) {
-    said += line + '\n';
-    if (line.find(wanted) != std::string::npos) break;
-  }
-  return said;
-}
-
 // The server is held between its set-up and its load (the tool as the
 // tests run it pauses there while a file exists). A `load config` started
 // then must wait: had it landed, the server's load from the running
@@ -151,18 +132,15 @@ std::string ReadUntil(SpawnedProgram& program, const std::string& wanted) {
 TEST(HistadminRivals, ALoadStartedWhileServeSetsUpLandsAfterServesOwnLoad) {
   kha::test::TemporaryDirectory config("kha-hold");
   ASSERT_TRUE(config.Made());
-  for (const char* file : {"config.dat", "tune.dat", "running.dat", "shares.dat"}) {
-    std::filesystem::copy_file(std::filesystem::path(KHA_EXAMPLE_CONFIG_DIR) / file,
-                               config.Path() / file);
-  }
+  kha::test::CopyExampleConfig(config.Path());
   ::setenv("KESTI_HISTORY_CONFIG_DIR", config.Path().c_str(), 1);
   const std::string pause = config.File("pause");
   ASSERT_TRUE(kha::test::Touch(pause));
   ::setenv("KESTIHISTADMIN_TEST_SERVE_PAUSE", pause.c_str(), 1);
   SpawnedProgram serve({KHA_HISTADMIN_PATH, "serve", "--size", "1M", "--load", "running"});
   ::unsetenv("KESTIHISTADMIN_TEST_SERVE_PAUSE");
-  const std::string paused = ReadUntil(serve, "paused between the set-up and the load");
-  ASSERT_NE(paused.find("paused"), std::string::npos) << paused;
+  std::string paused;
+  ASSERT_TRUE(ReadUntil(serve, "paused between the set-up and the load", &paused)) << paused;
 
   {
     SpawnedProgram wait({KHA_HISTADMIN_PATH, "wait", "--timeout", "0"});
@@ -170,7 +148,8 @@ TEST(HistadminRivals, ALoadStartedWhileServeSetsUpLandsAfterServesOwnLoad) {
     EXPECT_EQ(wait.Wait(), 1) << "a region whose server has not loaded it is not ready: " << said;
   }
   SpawnedProgram rival({KHA_HISTADMIN_PATH, "load", "config"});
-  const std::string waiting = ReadUntil(rival, "to finish loading the region");
+  std::string waiting;
+  ASSERT_TRUE(ReadUntil(rival, "to finish loading the region", &waiting)) << waiting;
   ASSERT_NE(waiting.find("waiting for `histadmin serve`"), std::string::npos) << waiting;
   ::unlink(pause.c_str());
   const std::string merged = waiting + rival.ReadToEnd();

@@ -8,32 +8,22 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "histadmin_runs.h"
 #include "kestihistadmin.h"
-#include "support/spawned_program.h"
+#include "support/file_bytes.h"
 #include "support/temporary_directory.h"
 #include "support/watchdog.h"
 
 namespace {
 
+using kha::test::ReadFileBytes;
+using kha::test::RunHistadmin;
+using kha::test::Said;
 using kha::test::SpawnedProgram;
 namespace fs = std::filesystem;
-
-struct Said {
-  int status;
-  std::string text;  // standard output and error
-};
-
-Said Histadmin(const std::vector<std::string>& arguments) {
-  std::vector<std::string> command{KHA_HISTADMIN_PATH};
-  command.insert(command.end(), arguments.begin(), arguments.end());
-  SpawnedProgram program(command);
-  std::string text = program.ReadToEnd();
-  return {program.Wait(), std::move(text)};
-}
 
 // A `histadmin serve` in the background, up to its announcement.
 class Server {
@@ -44,10 +34,7 @@ class Server {
           command.insert(command.end(), arguments.begin(), arguments.end());
           return command;
         }()) {
-    for (std::string line; program_.ReadLine(&line);) {
-      said_ += line + '\n';
-      if (line.find("serving a HistAdmin region") != std::string::npos) return;
-    }
+    kha::test::ReadUntil(program_, "serving a HistAdmin region", &said_);
   }
   const std::string& said() const { return said_; }
   int Stop() {
@@ -61,20 +48,9 @@ class Server {
   std::string said_;
 };
 
-void CopyExamples(const fs::path& to) {
-  for (const char* file : {"config.dat", "tune.dat", "running.dat", "shares.dat"}) {
-    fs::copy_file(fs::path(KHA_EXAMPLE_CONFIG_DIR) / file, to / file);
-  }
-}
-
 bool HasRepository(const char* name) {
   uint16_t slot = 0, number = 0;
   return SearchKestiHistAdminRepositoryByName(name, &slot, &number) == KHA_OK && slot != 0;
-}
-
-std::string Contents(const fs::path& file) {
-  std::ifstream in(file);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 class HistadminService : public ::testing::Test {
@@ -90,7 +66,7 @@ class HistadminService : public ::testing::Test {
 };
 
 TEST_F(HistadminService, AServerStartedAgainAdoptsTheRegionItsClientHeldWithItsChanges) {
-  CopyExamples(config_.Path());
+  kha::test::CopyExampleConfig(config_.Path());
   Server first({"--size", "256k", "--load", "config"});
   ASSERT_NE(first.said().find("loaded from the configuration files"), std::string::npos)
       << first.said();
@@ -116,38 +92,38 @@ TEST_F(HistadminService, AFirstStartWithoutConfigDatServesEmptyAndTheSaveWritesI
   EXPECT_NE(server.said().find("(empty: no config.dat yet)"), std::string::npos) << server.said();
   EXPECT_NE(server.said().find(config_.File("config.dat") + " does not exist"), std::string::npos)
       << server.said();
-  const Said status = Histadmin({"status"});
+  const Said status = RunHistadmin({"status"});
   EXPECT_NE(status.text.find(config_.File("config.dat") + " (no such file yet)"), std::string::npos)
       << status.text;
 
   // An administrator's shell names no directory: the save still goes to
   // the one the server was given.
   ::unsetenv("KESTI_HISTORY_CONFIG_DIR");
-  ASSERT_EQ(Histadmin({"add-repo", "FIRST"}).status, 0);
-  const Said save = Histadmin({"save"});
+  ASSERT_EQ(RunHistadmin({"add-repo", "FIRST"}).status, 0);
+  const Said save = RunHistadmin({"save"});
   EXPECT_EQ(save.status, 0) << save.text;
   EXPECT_NE(
       save.text.find("saved to " + config_.File("config.dat") + " and " + config_.File("tune.dat")),
       std::string::npos)
       << save.text;
-  EXPECT_NE(Contents(config_.Path() / "config.dat").find("FIRST"), std::string::npos);
+  EXPECT_NE(ReadFileBytes(config_.Path() / "config.dat").find("FIRST"), std::string::npos);
   EXPECT_EQ(server.Stop(), 0);
 }
 
 TEST_F(HistadminService, ASaveElsewhereThanTheRegionsDirectoryNeedsToAndAFailedOneSaysWhy) {
-  CopyExamples(config_.Path());
+  kha::test::CopyExampleConfig(config_.Path());
   Server server({"--size", "256k", "--load", "config"});
   kha::test::TemporaryDirectory other("kha-service-other");
   ASSERT_TRUE(other.Made());
 
   ::setenv("KESTI_HISTORY_CONFIG_DIR", other.Path().c_str(), 1);
-  const Said refused = Histadmin({"save"});
+  const Said refused = RunHistadmin({"save"});
   EXPECT_EQ(refused.status, 1) << refused.text;
   EXPECT_NE(refused.text.find("save --to " + other.Path().string()), std::string::npos)
       << refused.text;
   EXPECT_FALSE(fs::exists(other.Path() / "config.dat"));
 
-  const Said elsewhere = Histadmin({"save", "--to", other.Path().string()});
+  const Said elsewhere = RunHistadmin({"save", "--to", other.Path().string()});
   EXPECT_EQ(elsewhere.status, 0) << elsewhere.text;
   EXPECT_NE(elsewhere.text.find("saved to " + other.File("config.dat") + " and " +
                                 other.File("tune.dat") + " (the region was loaded from " +
@@ -157,7 +133,7 @@ TEST_F(HistadminService, ASaveElsewhereThanTheRegionsDirectoryNeedsToAndAFailedO
   EXPECT_TRUE(fs::exists(other.Path() / "config.dat"));
 
   const std::string missing = other.File("missing");
-  const Said failed = Histadmin({"save", "--to", missing});
+  const Said failed = RunHistadmin({"save", "--to", missing});
   EXPECT_EQ(failed.status, 1) << failed.text;
   EXPECT_NE(
       failed.text.find("marnuser: the configuration files cannot be written: " + missing + "/."),

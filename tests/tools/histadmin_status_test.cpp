@@ -10,22 +10,20 @@
 #include <thread>
 #include <vector>
 
+#include "histadmin_runs.h"
 #include "kestihistadmin.h"
 #include "region/journal.h"
 #include "support/region_fixture.h"
-#include "support/spawned_program.h"
 
 namespace {
 
 using kha::test::SpawnedProgram;
 
+// The text of a histadmin run that must succeed.
 std::string Histadmin(const std::vector<std::string>& arguments) {
-  std::vector<std::string> command{KHA_HISTADMIN_PATH};
-  command.insert(command.end(), arguments.begin(), arguments.end());
-  SpawnedProgram program(command);
-  std::string said = program.ReadToEnd();
-  EXPECT_EQ(program.Wait(), 0) << said;
-  return said;
+  const kha::test::Said said = kha::test::RunHistadmin(arguments);
+  EXPECT_EQ(said.status, 0) << said.text;
+  return said.text;
 }
 
 class HistadminStatus : public kha::test::RegionTest {};

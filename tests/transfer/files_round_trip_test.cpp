@@ -74,9 +74,8 @@ class FilesRoundTripTest : public RegionTest {
   std::string ReadFile(const std::string& name) { return ReadFileBytes(scratch_.Path() / name); }
   // The region's bytes without the two time stamps of the tuning block,
   // which follow the files' modification times.
-  static std::vector<unsigned char> RegionBytesWithoutTimestamps() {
-    const auto* base = reinterpret_cast<const unsigned char*>(HistAdminHeader());
-    std::vector<unsigned char> bytes(base, base + kDefaultRegionSize);
+  static std::vector<std::byte> RegionBytesWithoutTimestamps() {
+    std::vector<std::byte> bytes = RegionViewBytes();
     std::memset(bytes.data() + 12 + 256, 0, 8);
     std::memset(bytes.data() + 12 + 520, 0, 8);
     return bytes;
@@ -105,7 +104,7 @@ TEST_F(FilesRoundTripTest, LoadSaveAndLoadAgainGiveTheSameRegion) {
   EXPECT_EQ(tuning.TuningValues14To40[26], 140);
   EXPECT_NE(std::string(tuning.ConfigFilePath).find("config.dat"), std::string::npos);
 
-  const std::vector<unsigned char> first = RegionBytesWithoutTimestamps();
+  const std::vector<std::byte> first = RegionBytesWithoutTimestamps();
   ASSERT_EQ(SaveKestiHistAdminToConfig(), KHA_OK);
   ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
   EXPECT_TRUE(first == RegionBytesWithoutTimestamps());
@@ -158,7 +157,7 @@ TEST_F(FilesRoundTripTest, AChangeMadeThroughTheInterfaceReachesTheFiles) {
 
 TEST_F(FilesRoundTripTest, MalformedFilesFailTheReadAndLeaveTheRegionAsItWas) {
   ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
-  const std::vector<unsigned char> before = RegionBytesWithoutTimestamps();
+  const std::vector<std::byte> before = RegionBytesWithoutTimestamps();
   const std::string good = ReadFile("config.dat");
   WriteFile("config.dat", good + "\nunknown_key = 1\n");
   EXPECT_EQ(LoadFromConfigIntoKestiHistAdmin(), KHA_CONFIG_READ_FAILED);

@@ -84,8 +84,6 @@ void HistorianDouble::FailNth(const std::string& function, int nth) {
   fail_nth_[function].push_back(Count(function) + nth);
 }
 
-void HistorianDouble::FailAlways(const std::string& function) { fail_always_[function] = true; }
-
 void HistorianDouble::FailWhen(const std::string& function,
                                std::function<bool(const std::string&)> predicate) {
   fail_when_[function] = std::move(predicate);
@@ -95,7 +93,6 @@ bool HistorianDouble::Enter(const std::string& function, const std::string& argu
   if (on_call) on_call(function);
   const int nth = ++counts_[function];
   if (record_calls) calls.push_back({function, arguments});
-  if (fail_always_.count(function) != 0) return false;
   if (const auto found = fail_nth_.find(function); found != fail_nth_.end()) {
     for (int n : found->second) {
       if (n == nth) return false;

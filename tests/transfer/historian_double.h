@@ -70,10 +70,9 @@ class HistorianDouble {
   std::vector<std::string> Lines(const std::string& function) const;
   int Count(const std::string& function) const;
 
-  // Failures: the nth call (1-based) of a function, every call, or every
-  // call whose recorded arguments satisfy a predicate.
+  // Failures: the nth call (1-based) of a function, or every call whose
+  // recorded arguments satisfy a predicate.
   void FailNth(const std::string& function, int nth);
-  void FailAlways(const std::string& function);
   void FailWhen(const std::string& function, std::function<bool(const std::string&)> predicate);
 
   // Called at the start of every call of the library, with the function's
@@ -87,7 +86,6 @@ class HistorianDouble {
  private:
   std::map<std::string, int> counts_;
   std::map<std::string, std::vector<int>> fail_nth_;
-  std::map<std::string, bool> fail_always_;
   std::map<std::string, std::function<bool(const std::string&)>> fail_when_;
 };
 

@@ -10,12 +10,6 @@ namespace {
 
 class LoadFromConfigTest : public TransferTest {
  protected:
-  // Fills the region from the running historian's configuration.
-  void LoadRunning(std::vector<historian::RepositoryConfig> repositories) {
-    historian().running.repositories = std::move(repositories);
-    ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
-    historian().calls.clear();
-  }
   static void SetStatus(int repository_slot, int32_t status) {
     RepositoryRecordAt(repository_slot)->Status = status;
   }

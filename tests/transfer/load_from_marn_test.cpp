@@ -210,9 +210,9 @@ TEST_F(LoadFromMarnTest, LoadingTwiceGivesTheSameRegionByteForByte) {
   historian().running.repositories = {Repo("A", {Arc("a1"), Arc("a2", -1)}), Repo("B", {}),
                                       Repo("C", {Arc("c1")}), Repo("a", {Arc("a3")})};
   ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
-  const std::vector<unsigned char> first = RegionBytes();
+  const std::vector<std::byte> first = RegionViewBytes();
   ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
-  EXPECT_TRUE(first == RegionBytes());
+  EXPECT_TRUE(first == RegionViewBytes());
 }
 
 TEST_F(LoadFromMarnTest, TuningFailuresLeaveTheRegionUnchanged) {

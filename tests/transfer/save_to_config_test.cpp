@@ -32,12 +32,6 @@ namespace {
 
 class SaveToConfigTest : public TransferTest {
  protected:
-  void LoadRunning(std::vector<historian::RepositoryConfig> repositories) {
-    historian().running.tuning = SampleTuning();
-    historian().running.repositories = std::move(repositories);
-    ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
-    historian().calls.clear();
-  }
   // Seven repositories; those in slots 2, 5 and 7 are to be saved, and
   // repository 2 has file sets that are not.
   void LoadSevenAndMarkSome() {
@@ -48,6 +42,7 @@ class SaveToConfigTest : public TransferTest {
     }
     repositories[1].file_sets = {Arc("D:/R2/a"), Arc("D:/R2/b", -1), Arc("D:/R2/c"), Arc("D:/R2/d"),
                                  Arc("D:/R2/e", 5, 2.5f, 9)};
+    historian().running.tuning = SampleTuning();
     LoadRunning(repositories);
     RepositoryRecordAt(1)->Status = KHA_STATUS_MARKED;
     RepositoryRecordAt(3)->Status = KHA_STATUS_NOT_SAVED;
@@ -112,13 +107,13 @@ TEST_F(SaveToConfigTest, PassesTheRepositoriesAndFileSetsToBeSavedInOneFixedSequ
 
 TEST_F(SaveToConfigTest, ChangesNothingInTheRegionAndRepeatsItself) {
   LoadSevenAndMarkSome();
-  const std::vector<unsigned char> before = RegionBytes();
+  const std::vector<std::byte> before = RegionViewBytes();
   ASSERT_EQ(SaveKestiHistAdminToConfig(), KHA_OK);
   const std::vector<std::string> first = historian().Lines();
   historian().calls.clear();
   ASSERT_EQ(SaveKestiHistAdminToConfig(), KHA_OK);
   EXPECT_EQ(historian().Lines(), first);
-  EXPECT_TRUE(before == RegionBytes());
+  EXPECT_TRUE(before == RegionViewBytes());
 }
 
 TEST_F(SaveToConfigTest, NothingToSaveFreesTheConfigurationAndStillWritesIt) {

@@ -1,5 +1,7 @@
-# Compares the dynamic symbols that LIBRARY defines with the names listed
-# in EXPORTS (one a line). Run with cmake -P.
+# Compares the dynamic symbols that LIBRARY defines (without their version
+# suffix; a version node is no symbol of the library's) with the names
+# listed in EXPORTS (one a line), and with COUNT, if given, the number of
+# names listed. Run with cmake -P.
 find_program(NM nm REQUIRED)
 execute_process(COMMAND ${NM} -D --defined-only --format=posix ${LIBRARY}
   OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
@@ -11,11 +13,15 @@ set(defined)
 foreach(line ${lines})
   string(REGEX MATCH "^[^ ]+ [TtWwDdBbRrVvi] " entry "${line}")
   if(entry)
-    string(REGEX REPLACE " .*" "" name "${line}")
+    string(REGEX REPLACE "[@ ].*" "" name "${line}")
     list(APPEND defined ${name})
   endif()
 endforeach()
 file(STRINGS ${EXPORTS} wanted)
+list(LENGTH wanted listed)
+if(DEFINED COUNT AND NOT listed EQUAL COUNT)
+  message(FATAL_ERROR "${EXPORTS} lists ${listed} names, not ${COUNT}")
+endif()
 list(SORT defined)
 list(SORT wanted)
 if(NOT defined STREQUAL wanted)
