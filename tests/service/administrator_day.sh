@@ -152,10 +152,12 @@ apt-get remove -y -qq kestihistadmin >/dev/null 2>&1 || fail "apt-get remove"
 # (No procps in a minimal root: the processes' names from /proc.)
 grep -qsx histadmin /proc/[0-9]*/comm && fail "histadmin still runs after the removal"
 [ "$(property ActiveState)" = active ] && fail "$unit is still active after the removal"
+systemctl start "$unit" 2>/dev/null && fail "$unit can still be started after the removal"
 
 step "purge"
 purged=$(apt-get purge -y kestihistadmin 2>&1) || fail "apt-get purge: $purged"
 [ -e "$link" ] || [ -L "$link" ] && fail "$link is left after the purge"
+[ -L "/etc/systemd/system/$unit.service" ] && fail "the mask of $unit is left after the purge"
 contains "$purged" "$state is kept" "what the purge said"
 [ -f "$state/config.dat" ] || fail "the purge removed the historian's config.dat"
 [ -e /etc/default/kestihistadmin ] && fail "/etc/default/kestihistadmin is left after the purge"
