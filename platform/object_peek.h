@@ -1,6 +1,6 @@
 // A look at the first bytes of one of the region's shared-memory objects,
 // read-only, by name: for the tools' inspection of the region
-// (region/inspection.h), never for the library, which maps its objects
+// (region/tools_door.h), never for the library, which maps its objects
 // through platform.h. Nothing is held, created or changed.
 #pragma once
 

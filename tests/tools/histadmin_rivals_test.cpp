@@ -18,7 +18,7 @@
 #include "kestihistadmin.h"
 #include "platform/platform.h"
 #include "platform/testing/name_prefix.h"
-#include "region/inspection.h"
+#include "region/tools_door.h"
 #include "support/temporary_directory.h"
 #include "support/watchdog.h"
 

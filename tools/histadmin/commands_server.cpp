@@ -19,7 +19,7 @@
 #include "kestihistadmin.h"
 #include "load_report.h"
 #include "output.h"
-#include "region/inspection.h"
+#include "region/tools_door.h"
 #include "region_config_directory.h"
 #include "region_names.h"
 #include "region_obstacles.h"

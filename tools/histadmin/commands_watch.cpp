@@ -1,7 +1,7 @@
 // histadmin watch: prints each change of the table until interrupted.
 //
 // Cheap while nothing happens: each tick reads the journal's count of
-// changes (region/inspection.h), a few bytes, and the table is read only
+// changes (region/tools_door.h), a few bytes, and the table is read only
 // when the count moved. The watcher attaches only for that read, so it
 // never keeps a region alive that its server has released.
 #include <chrono>
@@ -18,7 +18,7 @@
 #include "failure.h"
 #include "kestihistadmin.h"
 #include "output.h"
-#include "region/inspection.h"
+#include "region/tools_door.h"
 #include "region_access.h"
 #include "region_names.h"
 #include "session.h"

@@ -1,6 +1,6 @@
 #include "interrupted_transfer.h"
 
-#include "region/inspection.h"
+#include "region/tools_door.h"
 #include "region_names.h"
 
 namespace kha::histadmin {

@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "region/inspection.h"
+#include "region/tools_door.h"
 #include "region_names.h"
 
 namespace kha::histadmin {

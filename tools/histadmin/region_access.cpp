@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "failure.h"
-#include "region/inspection.h"
+#include "region/tools_door.h"
 
 namespace kha::histadmin {
 

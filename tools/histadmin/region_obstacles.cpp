@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "region/inspection.h"
+#include "region/tools_door.h"
 #include "region_names.h"
 
 #if !defined(_WIN32)

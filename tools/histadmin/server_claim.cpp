@@ -1,6 +1,6 @@
 #include "server_claim.h"
 
-#include "region/inspection.h"
+#include "region/tools_door.h"
 #include "region_names.h"
 
 #if defined(_WIN32)

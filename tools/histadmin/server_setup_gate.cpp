@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "region/inspection.h"
+#include "region/tools_door.h"
 #include "region_names.h"
 
 #if defined(_WIN32)

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "kestihistadmin.h"
-#include "region/inspection.h"
+#include "region/tools_door.h"
 
 namespace kha::verify {
 namespace {

@@ -1,4 +1,4 @@
-#include "region/inspection.h"
+#include "region/tools_door.h"
 
 #include "platform/object_peek.h"
 #include "platform/platform.h"
