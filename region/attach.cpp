@@ -111,19 +111,23 @@ int32_t SetupLocked(ProcessState& process, uint32_t size) {
     return code;
   }
   if (const int32_t result = MapViewAndJournal(); result != KHA_OK) return result;
-  // The new header is a change like any other: all of it or none.
-  const JournalUnit unit;
-  RegionHeader* header = HistAdminHeader();
-  if (!SaveHeaderForUndo(*header)) {
-    (void)UnmapHistAdminView();
-    CloseHistAdminMapping();
-    return kUnitRefused;
+  {
+    // The new header is a change like any other: all of it or none.
+    const JournalUnit unit;
+    RegionHeader* header = HistAdminHeader();
+    if (!SaveHeaderForUndo(*header)) {
+      (void)UnmapHistAdminView();
+      CloseHistAdminMapping();
+      return kUnitRefused;
+    }
+    header->RegionSize = size;
+    header->ReposHighWater = 0;
+    header->NumberRepos = 0;
+    header->FSHighWater = 0;
+    header->NumberFileSets = 0;
   }
-  header->RegionSize = size;
-  header->ReposHighWater = 0;
-  header->NumberRepos = 0;
-  header->FSHighWater = 0;
-  header->NumberFileSets = 0;
+  // Empty tables hold nothing that a save has not written.
+  SettleJournalChanges();
   ++process.attach_count;
   return KHA_OK;
 }

@@ -99,6 +99,12 @@ class TransferMark {
   bool got_through_ = false;
 };
 
+// Notes that the region, as it is now, is what a save would write or has
+// just written: a new region, or one loaded from config.dat or saved to
+// it. Until the next change `histadmin status` says no change is unsaved.
+// Only with the mutex held; otherwise nothing.
+void SettleJournalChanges() noexcept;
+
 // Called by the lock (locking.cpp) for every take and release of this
 // thread. A fresh take (not a re-entry) looks at the journal: open means
 // its last holder died, and the journal is rolled back (TakeOverJournal).

@@ -22,7 +22,10 @@
 //       20    4 Takeovers    units of dead holders rolled back so far
 //       24    4 Changes      units that changed the region so far (wraps): a
 //                            watcher compares it instead of the region
-//       28   36 Reserved     zero
+//       28    4 Settled      Changes as the last set-up, load from config.dat
+//                            or save that got through left it: while the
+//                            two differ, the table has changes no save wrote
+//       32   32 Reserved     zero
 //       64    . entries, Capacity bytes
 //
 // Entry (one per saved range, appended at the end of the bytes in use):
@@ -57,7 +60,8 @@ struct JournalHeader {
   uint32_t Interrupted;
   uint32_t Takeovers;
   uint32_t Changes;
-  uint32_t Reserved[9];
+  uint32_t Settled;
+  uint32_t Reserved[8];
 };
 
 struct JournalEntryTrailer {
@@ -73,6 +77,8 @@ static_assert(offsetof(JournalHeader, State) == 12);
 static_assert(offsetof(JournalHeader, Interrupted) == 16);
 static_assert(offsetof(JournalHeader, Takeovers) == 20);
 static_assert(offsetof(JournalHeader, Changes) == 24);
+static_assert(offsetof(JournalHeader, Settled) == 28);
+static_assert(offsetof(JournalHeader, Reserved) == 32);
 static_assert(sizeof(JournalHeader) == 64);
 static_assert(offsetof(JournalEntryTrailer, Offset) == 0);
 static_assert(offsetof(JournalEntryTrailer, Length) == 4);

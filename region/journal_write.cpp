@@ -194,6 +194,14 @@ void UseJournalForBenchmarks(bool in_use) noexcept {
   g_journal_off.store(!in_use, std::memory_order_relaxed);
 }
 
+void SettleJournalChanges() noexcept {
+  if (current.holds == 0 || current.untrusted) return;
+  if (JournalHeader* header = UsableJournal()) {
+    StoreJournalWord(*header, offsetof(JournalHeader, Settled),
+                     LoadJournalWord(*header, offsetof(JournalHeader, Changes)));
+  }
+}
+
 TransferMark::TransferMark(TransferKind kind) noexcept : kind_(kind) {
   if (current.holds == 0 || current.untrusted || current.transfer != 0) {
     kind_ = TransferKind::kNone;
@@ -218,6 +226,9 @@ TransferMark::~TransferMark() {
                           static_cast<uint32_t>(kind_)) {
     StoreJournalWord(*header, offsetof(JournalHeader, Interrupted), 0);
   }
+  // After a load from the running historian the table is not what
+  // config.dat holds, so only a load from config.dat or a save settles.
+  if (got_through_ && kind_ != TransferKind::kLoadFromMarn) SettleJournalChanges();
   const uint32_t state = LoadJournalWord(*header, kJournalStateOffset);
   StoreJournalWord(*header, kJournalStateOffset, state & kJournalBytesMask);
 }

@@ -28,6 +28,7 @@ JournalRecord ReadJournalRecord(const std::string& journal_name) {
   record.readable = true;
   record.changes = header.Changes;
   record.takeovers = header.Takeovers;
+  record.settled = header.Settled;
   switch (static_cast<TransferKind>(header.Interrupted)) {
     case TransferKind::kLoadFromMarn:
       record.interrupted = Transfer::kLoadRunning;

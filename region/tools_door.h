@@ -55,6 +55,10 @@ struct JournalRecord {
   // count are not counted.
   uint32_t changes = 0;
   uint32_t takeovers = 0;
+  // `changes` as the last set-up, load from config.dat or save that got
+  // through left it: while the two differ, the table has changes that no
+  // save has written.
+  uint32_t settled = 0;
 };
 
 // The record of the journal named `journal_name` (as this machine spells

@@ -302,7 +302,7 @@ contains "$err" "give --force to replace it"
 run 0 dump
 dump_before=$out
 run 0 status --json
-status_before=$out
+status_before=$(grep -v '"UnsavedChanges"' <<<"$out")
 cp "$work/table.json" "$work/broken.json"
 echo '{"Format": "kestihistadmin table", "Version": 1, "Header": {' >"$work/broken.json"
 sed 's/"Version": 1/"Version": 2/' "$work/table.json" >"$work/other-layout.json"
@@ -331,6 +331,8 @@ cmp -s "$work/table.json" "$work/table-again.json" ||
 run 0 dump
 [ "$out" = "$dump_before" ] || fail "the imported region dumps otherwise"
 run 0 status --json
+contains "$out" '"UnsavedChanges": true' "status after an import"
+out=$(grep -v '"UnsavedChanges"' <<<"$out")
 [ "${out//$config_file_shown/}" = "${status_before//$config_file_shown/}" ] ||
   fail "the imported region has another header: $out"
 run 1 import "$work/table.json"

@@ -1,7 +1,8 @@
 // histadmin status tells an operator that a load or save died half way
 // (its process ended while it held the mutex): the journal's record of it
 // is shown until a run of the same kind ends. And which process holds the
-// mutex, before it waits for it itself.
+// mutex, before it waits for it itself, and whether the table has changes
+// that no save has written.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -56,6 +57,40 @@ TEST_F(HistadminStatus, ShowsALoadWhoseProcessEndedHalfWayUntilOneFinishes) {
   }
   UnlockHistAdminMutex();
   EXPECT_EQ(Histadmin({"status"}).find("interrupted"), std::string::npos);
+}
+
+// Runs a load or save of `kind` that returns `result`, as far as the
+// journal can tell.
+void RunTransfer(kha::TransferKind kind, int32_t result) {
+  LockHistAdminMutex();
+  {
+    kha::TransferMark mark(kind);
+    (void)mark.Ended(result);
+  }
+  UnlockHistAdminMutex();
+}
+
+TEST_F(HistadminStatus, SaysWhetherTheTableHasChangesNoSaveWrote) {
+  const std::string none = "unsaved       nothing since the last load of config.dat or save";
+  const std::string some = "unsaved       changes since the last load of config.dat or save";
+  EXPECT_NE(Histadmin({"status"}).find(none), std::string::npos);  // a new region
+  EXPECT_NE(Histadmin({"status", "--json"}).find("\"UnsavedChanges\": false"), std::string::npos);
+
+  uint16_t slot = 0, number = 0;
+  ASSERT_EQ(AddKestiHistAdminOneRepository("CHANGED", KHA_STATUS_NOT_SAVED, &slot, &number), 0);
+  EXPECT_NE(Histadmin({"status"}).find(some), std::string::npos);
+  EXPECT_NE(Histadmin({"status", "--json"}).find("\"UnsavedChanges\": true"), std::string::npos);
+
+  // Neither a failed save nor a load from the running historian settles it.
+  RunTransfer(kha::TransferKind::kSaveToConfig, KHA_WRITE_CONFIG_FAILED);
+  RunTransfer(kha::TransferKind::kLoadFromMarn, KHA_OK);
+  EXPECT_NE(Histadmin({"status"}).find(some), std::string::npos);
+  RunTransfer(kha::TransferKind::kSaveToConfig, KHA_OK);
+  EXPECT_NE(Histadmin({"status"}).find(none), std::string::npos);
+  ASSERT_EQ(DeleteKestiHistAdminOneRepository(slot), 0);
+  EXPECT_NE(Histadmin({"status"}).find(some), std::string::npos);
+  RunTransfer(kha::TransferKind::kLoadFromConfig, KHA_OK);
+  EXPECT_NE(Histadmin({"status"}).find(none), std::string::npos);
 }
 
 TEST_F(HistadminStatus, NamesTheProcessThatHoldsTheMutexBeforeWaitingForIt) {

@@ -12,7 +12,7 @@
 #include "confirmation.h"
 #include "drell.h"
 #include "failure.h"
-#include "interrupted_transfer.h"
+#include "journal_record.h"
 #include "load_report.h"
 #include "mutex_holder.h"
 #include "output.h"
@@ -51,7 +51,9 @@ void Status(bool json) {
   const KestiHistAdminTuningData tuning = ReadTuning();
   const int16_t to_save = GetKestiHistAdminNumberOfRepositoriesToSave();
   const uint32_t free_space = FreeSpaceOf(header);
-  const std::string interrupted = InterruptedTransfer();
+  const inspection::JournalRecord journal = RegionJournalRecord();
+  const std::string interrupted = InterruptedTransfer(journal);
+  const std::optional<bool> unsaved = HasUnsavedChanges(journal);
   if (json) {
     PrintJson({{"RegionSize", +header.RegionSize},
                {"ReposHighWater", +header.ReposHighWater},
@@ -64,6 +66,8 @@ void Status(bool json) {
                {"TuneFilePath", FieldText(tuning.TuneFilePath)},
                {"MutexHeldBy", holder && !holder->empty() ? nlohmann::ordered_json(*holder)
                                                           : nlohmann::ordered_json(nullptr)},
+               {"UnsavedChanges",
+                unsaved ? nlohmann::ordered_json(*unsaved) : nlohmann::ordered_json(nullptr)},
                {"Interrupted", interrupted.empty() ? nlohmann::ordered_json(nullptr)
                                                    : nlohmann::ordered_json(interrupted)}});
     return;
@@ -82,6 +86,11 @@ void Status(bool json) {
       {"config.dat", RecordedFileText(FieldText(tuning.ConfigFilePath))},
       {"tune.dat", RecordedFileText(FieldText(tuning.TuneFilePath))},
   };
+  if (unsaved) {
+    fields.emplace_back("unsaved", *unsaved ? "changes since the last load of config.dat or save "
+                                              "(`histadmin save` writes them)"
+                                            : "nothing since the last load of config.dat or save");
+  }
   if (holder) {
     fields.emplace_back("mutex", holder->empty() ? "free when status began" : "held by " + *holder);
   }

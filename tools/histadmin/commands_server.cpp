@@ -16,12 +16,11 @@
 
 #include "commands.h"
 #include "failure.h"
+#include "journal_record.h"
 #include "kestihistadmin.h"
 #include "load_report.h"
 #include "output.h"
-#include "region/tools_door.h"
 #include "region_config_directory.h"
-#include "region_names.h"
 #include "region_obstacles.h"
 #include "serve_pause.h"
 #include "server_claim.h"
@@ -99,11 +98,7 @@ void SetUpRegion(uint32_t size) {
 }
 
 // Operations that changed the region so far, as the journal counts them.
-uint32_t ChangesSoFar() {
-  return inspection::ReadJournalRecord(
-             RegionObjectName(inspection::FixedObjectName(inspection::RegionObject::kJournal)))
-      .changes;
-}
+uint32_t ChangesSoFar() { return RegionJournalRecord().changes; }
 
 // Whether anything but this server's own set-up changed the region since
 // `changes_before_set_up` was counted. Only a program that ignores the

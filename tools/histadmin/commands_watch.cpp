@@ -16,11 +16,11 @@
 
 #include "commands.h"
 #include "failure.h"
+#include "journal_record.h"
 #include "kestihistadmin.h"
 #include "output.h"
 #include "region/tools_door.h"
 #include "region_access.h"
-#include "region_names.h"
 #include "session.h"
 #include "settings.h"
 #include "tuning_values.h"
@@ -159,10 +159,7 @@ void PrintChanges(const Picture& before, const Picture& after, bool json) {
 
 // The journal's record: a change of either count means the table may
 // have changed. Unreadable: every tick looks at the table.
-inspection::JournalRecord ChangeCounts() {
-  return inspection::ReadJournalRecord(
-      RegionObjectName(inspection::FixedObjectName(inspection::RegionObject::kJournal)));
-}
+inspection::JournalRecord ChangeCounts() { return RegionJournalRecord(); }
 
 bool SameCounts(const inspection::JournalRecord& a, const inspection::JournalRecord& b) {
   return a.readable && b.readable && a.changes == b.changes && a.takeovers == b.takeovers;

@@ -1,13 +1,15 @@
-#include "interrupted_transfer.h"
+#include "journal_record.h"
 
-#include "region/tools_door.h"
 #include "region_names.h"
 
 namespace kha::histadmin {
 
-std::string InterruptedTransfer() {
-  const inspection::JournalRecord record = inspection::ReadJournalRecord(
+inspection::JournalRecord RegionJournalRecord() {
+  return inspection::ReadJournalRecord(
       RegionObjectName(inspection::FixedObjectName(inspection::RegionObject::kJournal)));
+}
+
+std::string InterruptedTransfer(const inspection::JournalRecord& record) {
   switch (record.interrupted) {
     case inspection::Transfer::kLoadRunning:
       return "load running";
@@ -19,6 +21,11 @@ std::string InterruptedTransfer() {
       break;
   }
   return "";
+}
+
+std::optional<bool> HasUnsavedChanges(const inspection::JournalRecord& record) {
+  if (!record.readable) return std::nullopt;
+  return record.changes != record.settled;
 }
 
 }  // namespace kha::histadmin
