@@ -60,12 +60,16 @@ step "after the README's steps"
 grep -q LAB_NEW "$state/config.dat" || fail "the root shell's save did not reach $state/config.dat"
 journal=$(journalctl -u "$unit" -o cat -q)
 contains "$journal" "no configuration yet: $state/config.dat does not exist" "the first start's journal"
-contains "$(histadmin status)" "config.dat    $state/config.dat" "status"
+status=$(histadmin status)
+contains "$status" "config.dat    $state/config.dat" "status"
+contains "$status" "unsaved       nothing since" "status after the README's save"
 
 # --- restart with no client: a new region from config.dat -----------------
 step "restart with no client attached"
 histadmin add-repo NOT_SAVED >/dev/null || fail "add-repo NOT_SAVED"
+contains "$(histadmin status)" "unsaved       changes since" "status after an add"
 systemctl restart "$unit" || fail "restart with no client"
+contains "$(histadmin status)" "unsaved       nothing since" "status after a restart"
 out=$(listed)
 contains "$out" "LAB_NEW" "the list after a restart with no client"
 lacks "$out" "NOT_SAVED" "the list after a restart with no client"
