@@ -263,19 +263,29 @@ run 0 add-repo E2E_MARKED --status marked
 run 0 add-repo E2E_NEW --status new
 run 0 delete-repo E2E_HOLE --yes --json
 contains "$out" '"FileSetsDeleted": 0'
+hole_json=$out
 for status in not-saved saved marked new; do
   run 0 add-fileset E2E_KINDS "/data/kinds/$status.dat" --status "$status" \
     --start 1700000000:250 --end 1700003600:5 --percentage 12.5 --history-status -2
 done
 run 0 add-fileset E2E_KINDS /data/kinds/own.dat --size 10 --pending-threshold 0.75 --param-source 1
 run 0 delete-fileset E2E_KINDS 2 --yes
+# Slots and numbers that adds in slot order do not give: a repository in a
+# freed slot below later ones, a rename, a file set chained behind a later
+# slot, a freed slot at the top.
+run 0 add-repo E2E_REFILL --json
+contains "$out" "\"Slot\": $(sed -n 's/.*"Slot": \([0-9]*\).*/\1/p' <<<"$hole_json")," "the refill's slot"
+run 0 rename-repo E2E_MARKED E2E_MARKED_TOO
+run 0 add-fileset E2E_KINDS /data/kinds/late.dat
+run 0 add-repo E2E_TOP
+run 0 delete-repo E2E_TOP --yes
 run 0 tuning TuningValue3=77 TuningValue12=5 --json
 contains "$out" '"TuningValue3": 77'
 run 0 tuning --json
 contains "$out" '"TuningValue12": 5,'
 run 0 show E2E_KINDS --json
 contains "$out" '"RecordStatus": 2,'
-contains "$out" '"NumberFS": 4,'
+contains "$out" '"NumberFS": 5,'
 
 # --- save: first what it would change, then the configuration files change
 cp "$work/config/config.dat" "$work/config.before-save"

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <map>
 #include <set>
 
 #include "failure.h"
+#include "import_placement.h"
 #include "kestihistadmin.h"
 #include "output.h"
 #include "region_access.h"
@@ -21,8 +21,6 @@ using Json = nlohmann::ordered_json;
 
 constexpr char kFormat[] = "kestihistadmin table";
 constexpr int kVersion = 1;
-// Takes a slot while an import carves the table as it was, and goes again.
-constexpr char kPlaceholderName[] = "HISTADMIN_IMPORT_PLACEHOLDER";
 
 [[noreturn]] void Refuse(const std::string& why) {
   Fail("import: the file is refused, nothing was written: " + why);
@@ -160,14 +158,9 @@ KestiHistAdminFileSet FileSetFromJson(const Json& json) {
   return f;
 }
 
-struct Planned {
-  KestiHistAdminRepository repository;
-  std::vector<KestiHistAdminFileSet> file_sets;  // chain order
-};
-
 // Everything in the file, checked, before anything is written.
-std::vector<Planned> ReadPlan(const Json& table, KestiHistAdminTuningData& tuning,
-                              int16_t& repos_high_water, int16_t& fs_high_water) {
+std::vector<RepositoryToPlace> ReadPlan(const Json& table, KestiHistAdminTuningData& tuning,
+                                        int16_t& repos_high_water, int16_t& fs_high_water) {
   if (!table.is_object() || table.value("Format", std::string()) != kFormat) {
     Refuse("it is not a histadmin table file (no \"Format\": \"" + std::string(kFormat) + "\")");
   }
@@ -183,12 +176,12 @@ std::vector<Planned> ReadPlan(const Json& table, KestiHistAdminTuningData& tunin
   const Json& header = table.at("Header");
   repos_high_water = Integer<int16_t>(header, "ReposHighWater");
   fs_high_water = Integer<int16_t>(header, "FSHighWater");
-  std::vector<Planned> plan;
+  std::vector<RepositoryToPlace> plan;
   std::set<int> repository_slots, file_set_slots;
   for (const Json& entry : table.at("Repositories")) {
-    Planned planned{RepositoryFromJson(entry), {}};
-    if (!repository_slots.insert(planned.repository.Index).second) {
-      Refuse("two repositories in slot " + std::to_string(planned.repository.Index));
+    RepositoryToPlace planned{RepositoryFromJson(entry), {}};
+    if (!repository_slots.insert(planned.record.Index).second) {
+      Refuse("two repositories in slot " + std::to_string(planned.record.Index));
     }
     for (const Json& file_set : entry.at("FileSets")) {
       planned.file_sets.push_back(FileSetFromJson(file_set));
@@ -204,20 +197,19 @@ std::vector<Planned> ReadPlan(const Json& table, KestiHistAdminTuningData& tunin
   if (!file_set_slots.empty())
     fs_high_water =
         std::max<int16_t>(fs_high_water, static_cast<int16_t>(*file_set_slots.rbegin()));
-  std::sort(plan.begin(), plan.end(), [](const Planned& a, const Planned& b) {
-    return a.repository.Index < b.repository.Index;
+  std::sort(plan.begin(), plan.end(), [](const RepositoryToPlace& a, const RepositoryToPlace& b) {
+    return a.record.Index < b.record.Index;
   });
   return plan;
 }
 
 // Takes out whatever the import added, leaving the tables as empty as it
-// found them, then fails with `code`.
-[[noreturn]] void Undo(int32_t code, const std::string& what) {
+// found them.
+void TakeOutImport() {
   for (const KestiHistAdminRepository& repository : ReadAllRepositories()) {
     (void)DeleteKestiHistAdminOneRepository(static_cast<uint16_t>(repository.Index));
   }
   (void)PutKestiHistAdminHeader(0xFFFFFFFFu, 0, 0, 0, 0);
-  FailWithCode(code, "import: " + what + "; nothing was kept");
 }
 
 }  // namespace
@@ -272,7 +264,7 @@ Json ExportTable() {
 ImportOutcome ImportTable(const Json& table) {
   KestiHistAdminTuningData tuning{};
   int16_t repos_high_water = 0, fs_high_water = 0;
-  std::vector<Planned> plan;
+  std::vector<RepositoryToPlace> plan;
   try {
     plan = ReadPlan(table, tuning, repos_high_water, fs_high_water);
   } catch (const nlohmann::json::exception& error) {
@@ -287,116 +279,19 @@ ImportOutcome ImportTable(const Json& table) {
   }
 
   ImportOutcome outcome;
-  // Repositories in slot order; a slot free in the export is taken by a
-  // placeholder until the end, so that the later ones get theirs.
-  std::map<int, uint16_t> slot_of_index;  // exported slot -> slot now
-  std::vector<uint16_t> placeholders;
-  auto next = plan.begin();
-  for (int slot = 1; slot <= repos_high_water; ++slot) {
-    const bool real = next != plan.end() && next->repository.Index == slot;
-    const std::string name = real ? FieldText(next->repository.RepositoryName) : kPlaceholderName;
-    uint16_t got_slot = 0, got_number = 0;
-    if (const int32_t code = AddKestiHistAdminOneRepository(
-            name.c_str(), real ? next->repository.Status : KHA_STATUS_NOT_SAVED, &got_slot,
-            &got_number);
-        code != 0) {
-      Undo(code, "cannot add repository '" + name + "'");
-    }
-    if (!real) {
-      placeholders.push_back(got_slot);
-      continue;
-    }
-    if (const int32_t code = UpdateKestiHistAdminOneRepositoryHeader(KHA_UPDATE_EVERY_FIELD,
-                                                                     got_slot, &next->repository);
-        code != 0) {
-      Undo(code, "cannot write the settings of repository '" + name + "'");
-    }
-    if (got_slot != slot || got_number != next->repository.ReposNumber) {
-      outcome.differences.push_back(
-          "repository '" + name + "' is in slot " + std::to_string(got_slot) + ", number " +
-          std::to_string(got_number) + " (exported: slot " + std::to_string(slot) + ", number " +
-          std::to_string(next->repository.ReposNumber) + ")");
-    }
-    slot_of_index[slot] = got_slot;
+  try {
+    outcome.differences = PlaceImportedTable(plan, repos_high_water, fs_high_water);
+  } catch (const CommandFailure& failure) {
+    TakeOutImport();
+    throw CommandFailure(failure.exit_status(), std::string(failure.what()) + "; nothing was kept");
+  }
+  for (const RepositoryToPlace& planned : plan) {
     ++outcome.repositories;
-    ++next;
-  }
-
-  // File sets in slot order, each appended to its repository's chain.
-  struct Placed {
-    const KestiHistAdminFileSet* record;
-    uint16_t repository_slot;
-  };
-  std::map<int, Placed> by_slot;
-  for (const Planned& planned : plan) {
-    for (const KestiHistAdminFileSet& file_set : planned.file_sets) {
-      by_slot[file_set.Index] = {&file_set, slot_of_index[planned.repository.Index]};
-    }
-  }
-  std::vector<std::pair<uint16_t, uint16_t>> file_set_placeholders;  // repository slot, slot
-  for (int slot = 1; slot <= fs_high_water; ++slot) {
-    const auto found = by_slot.find(slot);
-    // A free slot is held for the moment by the next file set's repository.
-    const auto holder = by_slot.lower_bound(slot);
-    const uint16_t repository_slot = found != by_slot.end()    ? found->second.repository_slot
-                                     : holder != by_slot.end() ? holder->second.repository_slot
-                                     : !slot_of_index.empty()  ? slot_of_index.begin()->second
-                                                               : 0;
-    if (repository_slot == 0) break;  // no repository to hold trailing free slots
-    uint16_t number = 0, got_slot = 0;
-    if (const int32_t code = AddKestiHistAdminOneFileSet(repository_slot, &number, &got_slot);
-        code != 0) {
-      Undo(code, "cannot add a file set");
-    }
-    if (found == by_slot.end()) {
-      file_set_placeholders.emplace_back(repository_slot, got_slot);
-      continue;
-    }
-    if (const int32_t code = UpdateKestiHistAdminOneFileSet(KHA_UPDATE_EVERY_FIELD, repository_slot,
-                                                            got_slot, found->second.record);
-        code != 0) {
-      Undo(code, "cannot write file set " + std::string(FieldText(found->second.record->FilePath)));
-    }
-    if (got_slot != slot) {
-      outcome.differences.push_back("file set " + FieldText(found->second.record->FilePath) +
-                                    " is in slot " + std::to_string(got_slot) +
-                                    " (exported: " + std::to_string(slot) + ")");
-    }
-    ++outcome.file_sets;
-  }
-
-  // The placeholders go; the slots they held stay carved, as in the export.
-  for (const auto& [repository_slot, slot] : file_set_placeholders) {
-    const std::vector<KestiHistAdminFileSet> chain = ReadFileSets(repository_slot);
-    for (std::size_t i = 0; i < chain.size(); ++i) {
-      if (chain[i].Index != slot) continue;
-      if (const int32_t code = DeleteKestiHistAdminOneFileSetForOneRepository(
-              repository_slot, static_cast<uint16_t>(i + 1));
-          code != 0) {
-        Undo(code, "cannot free a file-set slot held for the import");
-      }
-      break;
-    }
-  }
-  for (const uint16_t slot : placeholders) {
-    if (const int32_t code = DeleteKestiHistAdminOneRepository(slot); code != 0) {
-      Undo(code, "cannot free a repository slot held for the import");
-    }
-  }
-  for (const Planned& planned : plan) {
-    const std::vector<KestiHistAdminFileSet> chain =
-        ReadFileSets(slot_of_index[planned.repository.Index]);
-    for (std::size_t i = 0; i < chain.size() && i < planned.file_sets.size(); ++i) {
-      if (chain[i].Index != planned.file_sets[i].Index) {
-        outcome.differences.push_back("the file sets of '" +
-                                      FieldText(planned.repository.RepositoryName) +
-                                      "' are chained in slot order, not as exported");
-        break;
-      }
-    }
+    outcome.file_sets += static_cast<int>(planned.file_sets.size());
   }
   if (const int32_t code = PutKestiHistAdminTuningData(&tuning); code != 0) {
-    Undo(code, "cannot write the tuning block");
+    TakeOutImport();
+    FailWithCode(code, "import: cannot write the tuning block; nothing was kept");
   }
   return outcome;
 }

@@ -30,11 +30,9 @@ struct ImportOutcome {
 
 // Writes `table` into the attached region, which must hold no repository
 // and no file set. Every record is checked before anything is written;
-// whatever fails half way is taken out again. With the mutex held.
-// Into an empty region the tables come out as exported, byte for byte,
-// when the export's slots, numbers and chains are ones that adds in slot
-// order give (those of any region filled by loads and adds); otherwise
-// each difference is listed in the outcome.
+// whatever fails half way is taken out again. With the mutex held. Into
+// an empty region the tables come out as exported (import_placement.h
+// says how, and when not: each difference is listed in the outcome).
 ImportOutcome ImportTable(const nlohmann::ordered_json& table);
 
 }  // namespace kha::histadmin

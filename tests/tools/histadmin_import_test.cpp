@@ -1,0 +1,119 @@
+// histadmin import puts a table back where adds alone pick every slot and
+// number: after a history of adds and deletes, the table read back out and
+// imported into the emptied region comes back with the same slots,
+// numbers, chains and high-water marks, or, where the import finds no
+// history that gives them, with every record and the differences named.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "import_placement.h"
+#include "kestihistadmin.h"
+#include "region_access.h"
+#include "support/region_fixture.h"
+
+namespace kha::histadmin {
+namespace {
+
+struct Picture {
+  KestiHistAdminRegionHeader header;
+  std::vector<std::vector<int>> rows;  // per repository in use: slot, number, chain slots
+  std::set<std::pair<std::string, int>> contents;  // names and chain lengths
+
+  bool operator==(const Picture& other) const {
+    return header.ReposHighWater == other.header.ReposHighWater &&
+           header.NumberRepos == other.header.NumberRepos &&
+           header.FSHighWater == other.header.FSHighWater &&
+           header.NumberFileSets == other.header.NumberFileSets && rows == other.rows;
+  }
+};
+
+Picture Take(std::vector<RepositoryToPlace>* table = nullptr) {
+  Picture picture{ReadHeader(), {}, {}};
+  for (const KestiHistAdminRepository& r : ReadAllRepositories()) {
+    std::vector<int> row{r.Index, r.ReposNumber};
+    picture.contents.emplace(r.RepositoryName, r.NumberFS);
+    RepositoryToPlace entry{r, ReadFileSets(static_cast<uint16_t>(r.Index))};
+    for (const KestiHistAdminFileSet& f : entry.file_sets) row.push_back(f.Index);
+    picture.rows.push_back(row);
+    if (table != nullptr) table->push_back(entry);
+  }
+  return picture;
+}
+
+std::string Show(const Picture& picture) {
+  std::string text = "high-water " + std::to_string(picture.header.ReposHighWater) + "/" +
+                     std::to_string(picture.header.FSHighWater) + ":";
+  for (const std::vector<int>& row : picture.rows) {
+    text += " [";
+    for (int value : row) text += std::to_string(value) + " ";
+    text += "]";
+  }
+  return text;
+}
+
+class ImportPlacement : public kha::test::RegionTest {};
+
+TEST_F(ImportPlacement, EveryHistoryOfAddsAndDeletesComesBackAsItWas) {
+  std::mt19937 random(20261209);
+  int fell_back = 0;
+  for (int history = 0; history < 300; ++history) {
+    for (const KestiHistAdminRepository& r : ReadAllRepositories()) {
+      ASSERT_EQ(DeleteKestiHistAdminOneRepository(static_cast<uint16_t>(r.Index)), 0);
+    }
+    ASSERT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, 0, 0, 0, 0), 0);
+    // A history: adds weighted above deletes, so that tables grow, free
+    // slots open below later ones, and chains take freed slots.
+    int named = 0;
+    for (int step = 0; step < 40; ++step) {
+      const std::vector<KestiHistAdminRepository> in_use = ReadAllRepositories();
+      const int choice = static_cast<int>(random() % 10);
+      if (in_use.empty() || choice < 3) {
+        uint16_t slot = 0, number = 0;
+        const std::string name = "R" + std::to_string(++named);
+        ASSERT_EQ(AddKestiHistAdminOneRepository(name.c_str(), KHA_STATUS_NEW, &slot, &number), 0);
+        continue;
+      }
+      const auto& some = in_use[random() % in_use.size()];
+      const auto slot = static_cast<uint16_t>(some.Index);
+      if (choice < 5) {
+        ASSERT_EQ(DeleteKestiHistAdminOneRepository(slot), 0);
+      } else if (choice < 8 || some.NumberFS == 0) {
+        uint16_t number = 0, file_set = 0;
+        ASSERT_EQ(AddKestiHistAdminOneFileSet(slot, &number, &file_set), 0);
+      } else {
+        const auto position = static_cast<uint16_t>(1 + random() % some.NumberFS);
+        ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(slot, position), 0);
+      }
+    }
+    std::vector<RepositoryToPlace> table;
+    const Picture before = Take(&table);
+    for (const RepositoryToPlace& entry : table) {
+      ASSERT_EQ(DeleteKestiHistAdminOneRepository(static_cast<uint16_t>(entry.record.Index)), 0);
+    }
+    LockHistAdminMutex();
+    const std::vector<std::string> differences =
+        PlaceImportedTable(table, before.header.ReposHighWater, before.header.FSHighWater);
+    UnlockHistAdminMutex();
+    const Picture after = Take();
+    // Where no history was found, the records are all there, in other
+    // slots or with other numbers, and the import says so.
+    ASSERT_EQ(after.contents, before.contents) << "history " << history;
+    if (!differences.empty()) {
+      ASSERT_NE(after, before) << "history " << history << ": " << differences.front();
+      ++fell_back;
+      continue;
+    }
+    ASSERT_EQ(after, before) << "history " << history << "\n exported " << Show(before)
+                             << "\n imported " << Show(after);
+  }
+  // Histories this hard (40 steps, deletes every fifth) need a number
+  // given before a placeholder's own; the seeded run finds 8 of them.
+  EXPECT_LE(fell_back, 10);
+}
+
+}  // namespace
+}  // namespace kha::histadmin
