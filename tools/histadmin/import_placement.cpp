@@ -1,6 +1,7 @@
 #include "import_placement.h"
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "failure.h"
@@ -16,7 +17,9 @@ namespace {
 constexpr char kPlaceholderName[] = "~";
 
 // The repository table as the import has made it so far, kept beside the
-// region so that every add can be aimed before it is made.
+// region so that every add can be aimed before it is made. A copy can
+// rehearse: it follows the library's rules without calling it, so that a
+// way to a number is tried out before a single add is made.
 class RepositoryPlacer {
  public:
   explicit RepositoryPlacer(int high_water)
@@ -24,15 +27,21 @@ class RepositoryPlacer {
         placeholder_(high_water + 1, false),
         number_(high_water + 1, 0) {}
 
+  RepositoryPlacer Rehearsal() const {
+    RepositoryPlacer copy = *this;
+    copy.rehearsal_ = true;
+    return copy;
+  }
+
   int HighWater() const { return static_cast<int>(in_use_.size()) - 1; }
 
   // The largest number among the repositories in use in slots 1 to
-  // `last`, read as signed 16-bit values, as the library finds it: 0 when
-  // none is larger.
-  int LargestNumberUpTo(int last) const {
+  // `last` but `except`, read as signed 16-bit values, as the library
+  // finds it: 0 when none is larger.
+  int LargestNumberUpTo(int last, int except = 0, int except_too = 0) const {
     int largest = 0;
     for (int k = 1; k <= std::min(last, HighWater()); ++k) {
-      if (in_use_[k]) largest = std::max(largest, number_[k]);
+      if (in_use_[k] && k != except && k != except_too) largest = std::max(largest, number_[k]);
     }
     return largest;
   }
@@ -49,18 +58,25 @@ class RepositoryPlacer {
   // number among them. Returns the slot it got.
   int AddSeeing(int seen, const std::string& name, int32_t status, bool placeholder,
                 int* number = nullptr) {
-    Check(PutKestiHistAdminHeader(0xFFFFFFFFu, static_cast<int16_t>(seen), -1, -1, -1),
-          "import: cannot aim the next add");
-    uint16_t slot = 0, got_number = 0;
-    Check(AddKestiHistAdminOneRepository(name.c_str(), status, &slot, &got_number),
-          "import: cannot add repository '" + name + "'");
+    int slot = 1;
+    while (slot <= seen && in_use_[slot]) ++slot;
+    int got_number = static_cast<int16_t>(LargestNumberUpTo(seen) + 1);
+    if (!rehearsal_) {
+      Check(PutKestiHistAdminHeader(0xFFFFFFFFu, static_cast<int16_t>(seen), -1, -1, -1),
+            "import: cannot aim the next add");
+      uint16_t added = 0, added_number = 0;
+      Check(AddKestiHistAdminOneRepository(name.c_str(), status, &added, &added_number),
+            "import: cannot add repository '" + name + "'");
+      slot = added;
+      got_number = static_cast<int16_t>(added_number);
+    }
     if (slot < 1 || slot > HighWater()) {
       Fail("import: the library put repository '" + name + "' in slot " + std::to_string(slot) +
            ", beyond the table's " + std::to_string(HighWater()));
     }
     in_use_[slot] = true;
     placeholder_[slot] = placeholder;
-    number_[slot] = static_cast<int16_t>(got_number);
+    number_[slot] = got_number;
     if (number != nullptr) *number = got_number;
     return slot;
   }
@@ -72,127 +88,50 @@ class RepositoryPlacer {
   // A delete takes only slots up to the high-water mark, which the last
   // add may have left lower.
   void Remove(int slot) {
-    Check(PutKestiHistAdminHeader(0xFFFFFFFFu, static_cast<int16_t>(HighWater()), -1, -1, -1),
-          "import: cannot aim the next delete");
-    Check(DeleteKestiHistAdminOneRepository(static_cast<uint16_t>(slot)),
-          "import: cannot free a repository slot held for the import");
+    if (!rehearsal_) {
+      Check(PutKestiHistAdminHeader(0xFFFFFFFFu, static_cast<int16_t>(HighWater()), -1, -1, -1),
+            "import: cannot aim the next delete");
+      Check(DeleteKestiHistAdminOneRepository(static_cast<uint16_t>(slot)),
+            "import: cannot free a repository slot held for the import");
+    }
     in_use_[slot] = false;
     placeholder_[slot] = false;
   }
 
   // Every free slot below `slot` taken by a placeholder, lowest first, each
-  // seeing only the slots below it. False where that would give a
-  // placeholder `limit` or more.
-  bool FillBelow(int slot, int limit) {
-    int largest = 0;  // among slots 1 to k - 1
+  // seeing only the slots below it.
+  void FillBelow(int slot) {
     for (int k = 1; k < slot; ++k) {
-      if (!in_use_[k]) {
-        if (largest + 1 >= limit || AddPlaceholder(k - 1) != k) return false;
-      }
-      largest = std::max(largest, number_[k]);
+      if (!in_use_[k]) (void)AddPlaceholder(k - 1);
     }
-    return true;
-  }
-
-  // The fewest slots from 1 that an add into the free `slot` can see (every
-  // slot below it in use) among which `wanted` is the largest number; -1
-  // when no such count exists.
-  int SeenFor(int slot, int wanted) const {
-    int seen = slot - 1;
-    int largest = LargestNumberUpTo(seen);
-    while (largest < wanted && seen < HighWater()) {
-      if (in_use_[++seen]) largest = std::max(largest, number_[seen]);
-    }
-    return largest == wanted ? seen : -1;
-  }
-
-  // The placeholder in `slot` goes and comes back, the add seeing slots 1
-  // to `seen`, among which `slot` is then the only free one.
-  void ReAdd(int slot, int seen) {
-    Remove(slot);
-    if (AddPlaceholder(seen) != slot) Fail("import: a placeholder did not come back to its slot");
-  }
-
-  // Raises the largest number below the free `slot` to `wanted`: a
-  // placeholder below it that does not hold the largest goes and comes
-  // back with one more.
-  bool RaiseBelowTo(int slot, int wanted) {
-    for (int largest; (largest = LargestNumberUpTo(slot - 1)) < wanted;) {
-      int pump = 0;
-      for (int k = 1; k < slot && pump == 0; ++k) {
-        if (placeholder_[k] && number_[k] != largest) pump = k;
-      }
-      if (pump == 0) return false;
-      ReAdd(pump, slot - 1);
-    }
-    return LargestNumberUpTo(slot - 1) == wanted;
-  }
-
-  // Gives `wanted` to a placeholder above the free `slot`, taking turns
-  // with a placeholder put into `slot` meanwhile: each comes back with one
-  // more than the largest number among the slots up to the one above. The
-  // turns are worked out first, for each placeholder above in turn; none
-  // is made that cannot end with the one above holding `wanted` and the
-  // one in `slot` less.
-  bool RaiseAboveTo(int slot, int wanted) {
-    for (int above = slot + 1; above <= HighWater(); ++above) {
-      if (placeholder_[above] && RaiseWithPartner(slot, above, wanted)) return true;
-    }
-    return false;
-  }
-
-  bool RaiseWithPartner(int slot, int above, int wanted) {
-    int others = 0;  // the largest among slots 1 to `above` but these two
-    for (int k = 1; k <= above; ++k) {
-      if (k != slot && k != above && in_use_[k]) others = std::max(others, number_[k]);
-    }
-    if (others >= wanted) return false;
-    // The one in `slot` comes first, seeing the slots below it or up to
-    // the one above; then the turns alternate, starting with either.
-    for (const int first_seen : {slot - 1, above}) {
-      const int first = 1 + std::max(LargestNumberUpTo(slot - 1),
-                                     first_seen == above ? std::max(others, number_[above]) : 0);
-      for (const bool above_first : {true, false}) {
-        int in_slot = first, up = number_[above];
-        for (bool above_turn = above_first; !(up == wanted && in_slot < wanted) && up <= wanted;
-             above_turn = !above_turn) {
-          (above_turn ? up : in_slot) = 1 + std::max(others, above_turn ? in_slot : up);
-        }
-        if (up != wanted) continue;
-        if (AddPlaceholder(first_seen) != slot) return false;
-        for (bool above_turn = above_first; !(number_[above] == wanted && number_[slot] < wanted);
-             above_turn = !above_turn) {
-          ReAdd(above_turn ? above : slot, above);
-        }
-        Remove(slot);
-        return true;
-      }
-    }
-    return false;
   }
 
   // Adds `record` into its exported slot with its exported number, every
-  // other slot of the table holding a placeholder or a repository added
-  // before it; false where no history found here gives it that number.
+  // slot of the table holding a placeholder or a repository added before
+  // it (so all with smaller numbers); false, with nothing changed, where
+  // no way found here gives it that number. Each way is rehearsed first,
+  // and the first that works is then made.
   bool PlaceByNumber(const KestiHistAdminRepository& record) {
     const int slot = record.Index;
-    const int number = record.ReposNumber;
+    const int wanted = record.ReposNumber - 1;  // the largest the add must see
     if (!in_use_[slot] || !placeholder_[slot]) return false;
-    Remove(slot);
-    int seen = SeenFor(slot, number - 1);
-    if (seen < 0 && (RaiseBelowTo(slot, number - 1) || RaiseAboveTo(slot, number - 1))) {
-      seen = SeenFor(slot, number - 1);
+    for (const auto way :
+         {&RepositoryPlacer::FreeSlotShowsIt, &RepositoryPlacer::RaiseBelowThenAbove,
+          &RepositoryPlacer::RaiseWithSlotHeld, &RepositoryPlacer::RaiseInTurns}) {
+      RepositoryPlacer trial = Rehearsal();
+      if (!(trial.*way)(slot, wanted)) continue;
+      if (!(this->*way)(slot, wanted)) return false;
+      int got_number = 0;
+      return AddSeeing(SeenFor(slot, wanted), FieldText(record.RepositoryName), record.Status,
+                       false, &got_number) == slot &&
+             got_number == record.ReposNumber;
     }
-    if (seen < 0) return false;
-    int got_number = 0;
-    return AddSeeing(seen, FieldText(record.RepositoryName), record.Status, false, &got_number) ==
-               slot &&
-           got_number == number;
+    return false;
   }
 
   // Adds `record` in its exported slot, with whatever number that gives.
   int PlaceBySlot(const KestiHistAdminRepository& record) {
-    (void)FillBelow(record.Index, 1 << 16);
+    FillBelow(record.Index);
     return AddSeeing(record.Index - 1, FieldText(record.RepositoryName), record.Status, false);
   }
 
@@ -210,9 +149,155 @@ class RepositoryPlacer {
   }
 
  private:
+  // The fewest slots from 1 that an add into `slot`, once free, can see
+  // (every slot below it in use) among which `wanted` is the largest
+  // number; -1 when no such count exists.
+  int SeenFor(int slot, int wanted) const {
+    int seen = slot - 1;
+    int largest = LargestNumberUpTo(seen);
+    while (largest < wanted && seen < HighWater()) {
+      if (++seen != slot && in_use_[seen]) largest = std::max(largest, number_[seen]);
+    }
+    return largest == wanted ? seen : -1;
+  }
+
+  // The placeholder in `slot` goes and comes back, the add seeing slots 1
+  // to `seen`, among which `slot` is then the only free one.
+  void ReAdd(int slot, int seen) {
+    Remove(slot);
+    if (AddPlaceholder(seen) != slot) Fail("import: a placeholder did not come back to its slot");
+  }
+
+  // The ways to a number. Each starts with every slot in use and ends,
+  // when it returns true, with `slot` free and `wanted` the largest number
+  // that an add into it can see (SeenFor).
+
+  // The slots show it already.
+  bool FreeSlotShowsIt(int slot, int wanted) {
+    if (SeenFor(slot, wanted) < 0) return false;
+    Remove(slot);
+    return true;
+  }
+
+  // With `slot` free, placeholders below it that do not hold the largest
+  // number there go and come back with one more, then, where none is
+  // left, one above it takes turns with one put into `slot` meanwhile.
+  bool RaiseBelowThenAbove(int slot, int wanted) {
+    Remove(slot);
+    for (int largest; (largest = LargestNumberUpTo(slot - 1)) < wanted;) {
+      int pump = 0;
+      for (int k = 1; k < slot && pump == 0; ++k) {
+        if (placeholder_[k] && number_[k] != largest) pump = k;
+      }
+      if (pump == 0) break;
+      ReAdd(pump, slot - 1);
+    }
+    if (SeenFor(slot, wanted) >= 0) return true;
+    for (int above = slot + 1; above <= HighWater(); ++above) {
+      if (!placeholder_[above]) continue;
+      RepositoryPlacer trial = Rehearsal();
+      if (trial.TakeTurnsWith(slot, above, wanted)) return TakeTurnsWith(slot, above, wanted);
+    }
+    return false;
+  }
+
+  // Gives `wanted` to the placeholder `above` the free `slot`, taking
+  // turns with a placeholder put into `slot` meanwhile, each coming back
+  // with one more than the largest number among the slots up to `above`;
+  // the one in `slot` goes again at the end.
+  bool TakeTurnsWith(int slot, int above, int wanted) {
+    if (LargestNumberUpTo(above, slot, above) >= wanted) return false;
+    for (const int first_seen : {slot - 1, above}) {
+      for (const bool above_first : {true, false}) {
+        RepositoryPlacer trial = Rehearsal();
+        if (!trial.Turns(slot, above, wanted, first_seen, above_first)) continue;
+        return Turns(slot, above, wanted, first_seen, above_first);
+      }
+    }
+    return false;
+  }
+
+  bool Turns(int slot, int above, int wanted, int first_seen, bool above_first) {
+    if (AddPlaceholder(first_seen) != slot) return false;
+    bool above_turn = above_first;
+    for (int turn = 0; turn <= 2 * (wanted + 2); ++turn, above_turn = !above_turn) {
+      if (number_[above] == wanted && number_[slot] < wanted) break;
+      ReAdd(above_turn ? above : slot, above);
+    }
+    if (number_[above] != wanted || number_[slot] >= wanted) return false;
+    Remove(slot);
+    return SeenFor(slot, wanted) >= 0;
+  }
+
+  // With the placeholder still in `slot`, one below it goes and comes
+  // back, seeing the slots up to one of its choosing (the one in `slot`
+  // and those above too), with one more than the largest among them; each
+  // time the one that comes back highest without passing `wanted`.
+  bool RaiseWithSlotHeld(int slot, int wanted) {
+    while (LargestNumberUpTo(slot - 1) < wanted) {
+      int pump = 0, pump_seen = 0, best = 0;
+      for (int p = 1; p < slot; ++p) {
+        if (!placeholder_[p]) continue;
+        int largest = LargestNumberUpTo(p - 1);
+        for (int seen = p - 1; seen <= HighWater(); ++seen) {
+          if (seen > p && in_use_[seen]) largest = std::max(largest, number_[seen]);
+          if (largest + 1 > wanted) break;
+          if (largest + 1 > std::max(number_[p], best)) {
+            best = largest + 1;
+            pump = p;
+            pump_seen = seen;
+          }
+        }
+      }
+      if (pump == 0) return false;
+      ReAdd(pump, pump_seen);
+    }
+    Remove(slot);
+    return SeenFor(slot, wanted) >= 0;
+  }
+
+  // The two placeholders that hold the largest numbers among slots 1 to
+  // `seen` (the one in `slot` may be one) go and come back in turns, each
+  // seeing those slots, until one other than the one in `slot` holds
+  // `wanted`; for the fewest slots that works.
+  bool RaiseInTurns(int slot, int wanted) {
+    for (int seen = slot; seen <= HighWater(); ++seen) {
+      int first = 0, second = 0;
+      for (int k = 1; k <= seen; ++k) {
+        if (!placeholder_[k]) continue;
+        if (first == 0 || number_[k] > number_[first]) {
+          second = first;
+          first = k;
+        } else if (second == 0 || number_[k] > number_[second]) {
+          second = k;
+        }
+      }
+      for (const auto& [a, b] : {std::pair{first, second}, std::pair{second, first}}) {
+        if (a == 0 || b == 0 || LargestNumberUpTo(seen, a, b) >= wanted) continue;
+        RepositoryPlacer trial = Rehearsal();
+        if (trial.PumpInTurns(slot, wanted, seen, a, b))
+          return PumpInTurns(slot, wanted, seen, a, b);
+      }
+    }
+    return false;
+  }
+
+  bool PumpInTurns(int slot, int wanted, int seen, int a, int b) {
+    for (int turn = 0, pump = a; turn <= 2 * (wanted + 2); ++turn, pump = pump == a ? b : a) {
+      ReAdd(pump, seen);
+      if (number_[pump] > wanted) return false;
+      if (number_[pump] == wanted && pump != slot) {
+        Remove(slot);
+        return SeenFor(slot, wanted) >= 0;
+      }
+    }
+    return false;
+  }
+
   std::vector<bool> in_use_;
   std::vector<bool> placeholder_;
   std::vector<int> number_;
+  bool rehearsal_ = false;
 };
 
 // Numbers that adds can give in the order of the numbers: each from 1 to
@@ -237,7 +322,8 @@ std::vector<int> PlaceRepositories(RepositoryPlacer& placer,
               [](const auto* a, const auto* b) { return a->ReposNumber < b->ReposNumber; });
     // Every slot held first, each placeholder seeing only the slots below
     // it: the lowest numbers a slot can have.
-    bool played = placer.FillBelow(placer.HighWater() + 1, 1 << 16);
+    placer.FillBelow(placer.HighWater() + 1);
+    bool played = true;
     for (const KestiHistAdminRepository* record : by_number) {
       if (!played) break;
       played = placer.PlaceByNumber(*record);
@@ -331,7 +417,7 @@ std::vector<std::string> PlaceImportedTable(const std::vector<RepositoryToPlace>
     }
   }
   // Every slot up to the exported high-water mark carved, as it was.
-  (void)placer.FillBelow(repos_high_water + 1, 1 << 16);
+  placer.FillBelow(repos_high_water + 1);
   int holder = placer.HighestSlotInUse() > 0 ? 1 : 0;
   if (holder == 0 && fs_high_water > 0) {
     holder = placer.AddPlaceholder(0);

@@ -12,17 +12,19 @@
 // and the high-water mark is set for the one add (PutKestiHistAdminHeader)
 // so that the search sees the fewest slots whose largest number is the one
 // below the number wanted. Where no slots hold that number, placeholders
-// go and come back, one number higher each time, below the slot or, taking
-// turns with one in the slot, above it. File-set slots are all carved
-// first for one repository, then handed one by one, in chain order, to the
-// repository that owns them: the slot freed is the only free one, so the
-// add takes it and appends it to the chain. Placeholders go at the end,
-// leaving their slots carved and free.
+// go and come back, each with one more than the largest number among the
+// slots it sees, until one holds it; the ways of doing so are rehearsed on
+// a copy of the table, which follows the library's rules, before any is
+// made. File-set slots are all carved first for one repository, then
+// handed one by one, in chain order, to the repository that owns them:
+// the slot freed is the only free one, so the add takes it and appends it
+// to the chain. Placeholders go at the end, leaving their slots carved and
+// free.
 //
-// Where no history found this way gives the numbers (a number that had to
-// be given before a placeholder's own, 0, or above 32767), the
-// repositories are added in slot order instead, and each record that did
-// not get its exported slot or number is named.
+// Where no way is found (numbers alike, 0 or above 32767, as a hand-made
+// or wrapped table may have), the repositories are added in slot order
+// instead, and each record that did not get its exported slot or number
+// is named.
 #pragma once
 
 #include <cstdint>
