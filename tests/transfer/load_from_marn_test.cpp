@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "support/fault_platform.h"
 #include "transfer/transfer_fixture.h"
 #ifndef _WIN32
 #include "support/forked_probe.h"
@@ -23,77 +24,56 @@ TEST_F(LoadFromMarnTest, FillsTablesTuningAndPathsInTheHistoriansOrder) {
   ASSERT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_OK);
 
   const RegionHeader header = Header();
-  EXPECT_EQ(header.ReposHighWater, 2);
-  EXPECT_EQ(header.NumberRepos, 2);
-  EXPECT_EQ(header.FSHighWater, 3);
-  EXPECT_EQ(header.NumberFileSets, 3);
+  EXPECT_EQ((std::vector<int>{header.ReposHighWater, header.NumberRepos, header.FSHighWater,
+                              header.NumberFileSets}),
+            (std::vector<int>{2, 2, 3, 3}));
 
-  const TuningData tuning = Tuning();
-  EXPECT_EQ(tuning.TuningValue1, 0x2345);
-  EXPECT_EQ(tuning.TuningValue2, -3);
-  EXPECT_EQ(tuning.TuningValues3To11[0], 1002);
-  EXPECT_EQ(tuning.TuningValues3To11[8], 1010);
-  EXPECT_EQ(tuning.TuningValue12, 1011);
-  EXPECT_EQ(tuning.TuningValue13, 1012);
-  EXPECT_EQ(tuning.TuningValues14To40[0], 1013);
-  EXPECT_EQ(tuning.TuningValues14To40[26], 1039);
-  EXPECT_EQ(Path(tuning.ConfigFilePath), historian().config_path);
-  EXPECT_EQ(Path(tuning.TuneFilePath), historian().tune_path);
-  EXPECT_EQ(std::memcmp(tuning.ConfigFileTimestamp, historian().config_timestamp.data(), 8), 0);
-  EXPECT_EQ(std::memcmp(tuning.TuneFileTimestamp, historian().tune_timestamp.data(), 8), 0);
+  const TuningData t = Tuning();
+  EXPECT_EQ((std::vector<int32_t>{t.TuningValue1, t.TuningValue2, t.TuningValues3To11[0],
+                                  t.TuningValues3To11[8], t.TuningValue12, t.TuningValue13,
+                                  t.TuningValues14To40[0], t.TuningValues14To40[26]}),
+            (std::vector<int32_t>{0x2345, -3, 1002, 1010, 1011, 1012, 1013, 1039}));
+  EXPECT_EQ(Path(t.ConfigFilePath), historian().config_path);
+  EXPECT_EQ(Path(t.TuneFilePath), historian().tune_path);
+  EXPECT_EQ(std::memcmp(t.ConfigFileTimestamp, historian().config_timestamp.data(), 8), 0);
+  EXPECT_EQ(std::memcmp(t.TuneFileTimestamp, historian().tune_timestamp.data(), 8), 0);
 
-  const RepositoryRecord alpha = RepositoryAt(1);
-  EXPECT_EQ(Name(alpha), "Alpha");
-  EXPECT_EQ(alpha.ReposNumber, 1);
-  EXPECT_EQ(alpha.Status, KHA_STATUS_ACTIVE);
-  EXPECT_EQ(Path(alpha.FilePath), "D:\\hist\\Alpha");  // normalised by the path library
-  EXPECT_EQ(Path(alpha.PendingFilePath), "D:\\hist\\Alpha");
-  EXPECT_EQ(Path(alpha.BackupFilePath), "E:\\backup\\Alpha");
-  EXPECT_EQ(Path(alpha.PendingBackupFilePath), "E:\\backup\\Alpha");
-  EXPECT_EQ(alpha.NumberPoints, 100);
-  EXPECT_EQ(alpha.PendingNumberPoints, 100);
-  EXPECT_EQ(alpha.QueueSize, 200);
-  EXPECT_EQ(alpha.PendingQueueSize, 200);
-  EXPECT_EQ(alpha.GlobalFileSetSize, 4096);
-  EXPECT_EQ(alpha.GlobalThreshold, 0.25f);
-  EXPECT_EQ(alpha.PendingGlobalThreshold, 0.25f);
-  EXPECT_EQ(alpha.GlobalTimeSpan, 86400);
-  EXPECT_EQ(alpha.PendingGlobalTimeSpan, 86400);
-  EXPECT_EQ(alpha.PastTime, 11);
-  EXPECT_EQ(alpha.FutureTime, 12);
-  EXPECT_EQ(alpha.CacheSize, 13);
-  EXPECT_EQ(alpha.PendingCacheSize, 13);
-  EXPECT_EQ(alpha.InsertSize, 14);
-  EXPECT_EQ(alpha.PendingInsertSize, 14);
-  EXPECT_EQ(alpha.EmptyFilesets, 15);
-  EXPECT_EQ(alpha.PendingEmptyFilesets, 15);
-  EXPECT_EQ(alpha.NumberFS, 2);
+  // Every value in effect and its pending twin (paths normalised by the path library).
+  const RepositoryRecord a = RepositoryAt(1);
+  EXPECT_EQ(Name(a), "Alpha");
+  EXPECT_EQ((std::vector<std::string>{Path(a.FilePath), Path(a.PendingFilePath),
+                                      Path(a.BackupFilePath), Path(a.PendingBackupFilePath)}),
+            (std::vector<std::string>{"D:\\hist\\Alpha", "D:\\hist\\Alpha", "E:\\backup\\Alpha",
+                                      "E:\\backup\\Alpha"}));
+  EXPECT_EQ((std::vector<int64_t>{
+                a.ReposNumber, a.Status, a.NumberPoints, a.PendingNumberPoints, a.QueueSize,
+                a.PendingQueueSize, a.GlobalFileSetSize, a.GlobalTimeSpan, a.PendingGlobalTimeSpan,
+                a.PastTime, a.FutureTime, a.CacheSize, a.PendingCacheSize, a.InsertSize,
+                a.PendingInsertSize, a.EmptyFilesets, a.PendingEmptyFilesets, a.NumberFS}),
+            (std::vector<int64_t>{1, KHA_STATUS_ACTIVE, 100, 100, 200, 200, 4096, 86400, 86400, 11,
+                                  12, 13, 13, 14, 14, 15, 15, 2}));
+  EXPECT_EQ((std::vector<float>{a.GlobalThreshold, a.PendingGlobalThreshold}),
+            (std::vector<float>{0.25f, 0.25f}));
   EXPECT_EQ(Name(RepositoryAt(2)), "beta");
   EXPECT_EQ(RepositoryAt(2).ReposNumber, 2);
 
   const std::vector<FileSetRecord> chain = Chain(1);
   ASSERT_EQ(chain.size(), 2u);
-  EXPECT_EQ(Path(chain[0].FilePath), "D:\\hist\\alpha\\fs1");
-  EXPECT_EQ(Path(chain[0].PendingFilePath), "D:\\hist\\alpha\\fs1");
-  EXPECT_EQ(Path(chain[1].FilePath), "D:\\hist\\alpha\\fs2");
-  const FileSetRecord& second = chain[1];
-  EXPECT_EQ(second.RecordStatus, KHA_STATUS_ACTIVE);
-  EXPECT_EQ(second.HistoryStatus, 7);
-  EXPECT_EQ(second.StartTime.Seconds, 1000);
-  EXPECT_EQ(second.StartTime.Microseconds, 5);
-  EXPECT_EQ(second.EndTime.Seconds, 2000);
-  EXPECT_EQ(second.EndTime.Microseconds, 6);
-  EXPECT_EQ(second.ParamSource, 1);
-  EXPECT_EQ(second.Size, 2000);
-  EXPECT_EQ(second.PendingSize, 2000);
-  EXPECT_EQ(second.Threshold, 0.75f);
-  EXPECT_EQ(second.PendingThreshold, 0.75f);
-  EXPECT_EQ(second.Timespan, 60);
-  EXPECT_EQ(second.PendingTimespan, 60);
-  EXPECT_EQ(second.Percentage, 0.0f);
-  EXPECT_EQ(second.ReposIndex, 1);
+  EXPECT_EQ((std::vector<std::string>{Path(chain[0].FilePath), Path(chain[0].PendingFilePath),
+                                      Path(chain[1].FilePath)}),
+            (std::vector<std::string>{"D:\\hist\\alpha\\fs1", "D:\\hist\\alpha\\fs1",
+                                      "D:\\hist\\alpha\\fs2"}));
+  const FileSetRecord& f = chain[1];
+  EXPECT_EQ(
+      (std::vector<int64_t>{f.RecordStatus, f.HistoryStatus, f.StartTime.Seconds,
+                            f.StartTime.Microseconds, f.EndTime.Seconds, f.EndTime.Microseconds,
+                            f.ParamSource, f.Size, f.PendingSize, f.Timespan, f.PendingTimespan,
+                            f.ReposIndex}),
+      (std::vector<int64_t>{KHA_STATUS_ACTIVE, 7, 1000, 5, 2000, 6, 1, 2000, 2000, 60, 60, 1}));
+  EXPECT_EQ((std::vector<float>{f.Threshold, f.PendingThreshold, f.Percentage}),
+            (std::vector<float>{0.75f, 0.75f, 0.0f}));
   const unsigned char zero[24] = {};
-  EXPECT_EQ(std::memcmp(second.Spare1, zero, 24), 0);
+  EXPECT_EQ(std::memcmp(f.Spare1, zero, 24), 0);
   EXPECT_EQ(Chain(2).size(), 1u);
 }
 
@@ -298,18 +278,44 @@ TEST_F(LoadFromMarnTest, AFullRegionEndsEachRepositoryThatHitsItAndStillSucceeds
   EXPECT_EQ(historian().Count("get_repos_name"), 3);  // C was tried and could not be added
 }
 
-TEST_F(LoadFromMarnTest, UnmappedRegionCallsTheTuningFunctionsAndReturnsNotMapped) {
+// Without a region the load still calls the tuning functions; the save calls none.
+TEST_F(LoadFromMarnTest, AnUnmappedRegionGivesNotMapped) {
   DetachCompletely();
   historian().running.repositories = {Repo("A")};
   EXPECT_EQ(LoadFromMarnIntoKestiHistAdmin(), KHA_NOT_MAPPED);
   EXPECT_EQ(historian().Count("marn_get_tuning_data"), 1);
   EXPECT_EQ(historian().Count("getTuningPathAndTimestamp"), 1);
   EXPECT_EQ(historian().Count("marn_get_number_repositories"), 0);
+  historian().calls.clear();
+  EXPECT_EQ(SaveKestiHistAdminToConfig(), KHA_NOT_MAPPED);
+  EXPECT_TRUE(historian().Lines().empty());
 }
 
-TEST_F(LoadFromMarnTest, HoldsTheMutexWhileTheLibraryIsCalled) {
+// Each transfer calls the historian's libraries only while it holds the
+// HistAdmin mutex (taken through the platform and not yet given back), and
+// gives it back at its end. Counted, not timed: the library takes no other mutex.
+TEST_F(LoadFromMarnTest, EachTransferHoldsTheMutexWhileTheLibraryIsCalled) {
   historian().running.repositories = {Repo("A", {Arc("a1")})};
-  ExpectMutexHeldAtEveryCall(LoadFromMarnIntoKestiHistAdmin);
+  historian().files.repositories = {Repo("A", {Arc("a1"), Arc("a2")})};
+  for (const auto operation : {LoadFromMarnIntoKestiHistAdmin, LoadFromConfigIntoKestiHistAdmin,
+                               SaveKestiHistAdminToConfig}) {
+    ScopedFaultPlatform counted;
+    const auto held = [&] {
+      return counted->Calls(platform::Call::kLockMutex) -
+             counted->Calls(platform::Call::kUnlockMutex);
+    };
+    std::vector<std::string> unheld;
+    historian().calls.clear();
+    historian().on_call = [&](const std::string& function) {
+      if (held() < 1) unheld.push_back(function);
+    };
+    EXPECT_EQ(operation(), KHA_OK);
+    historian().on_call = nullptr;
+    EXPECT_FALSE(historian().calls.empty());
+    EXPECT_TRUE(unheld.empty()) << unheld.front();
+    EXPECT_GE(counted->Calls(platform::Call::kLockMutex), 1);
+    EXPECT_EQ(held(), 0);
+  }
 }
 
 #ifndef _WIN32

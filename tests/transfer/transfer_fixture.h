@@ -4,12 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstring>
-#include <memory>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -66,49 +62,6 @@ inline historian::TuningConfig SampleTuning() {
   return tuning;
 }
 
-// The HistAdmin mutex, looked at from other threads: each look starts a
-// thread that asks for the mutex; if it has not got it within a while, the
-// mutex is held by someone else. Such a thread waits on until it gets the
-// mutex (and releases it at once), so a look never disturbs the holder.
-class MutexProbe {
- public:
-  // True when another thread's LockHistAdminMutex blocked.
-  bool HeldElsewhere() {
-    auto look = std::make_unique<Look>();
-    Look* current = look.get();
-    look->thread = std::thread([current] {
-      current->started = true;
-      LockHistAdminMutex();
-      current->acquired = true;
-      UnlockHistAdminMutex();
-    });
-    while (!current->started) std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const bool held = !current->acquired;
-    looks_.push_back(std::move(look));
-    return held;
-  }
-  // Waits for every look; true when each of them got the mutex in the end.
-  bool JoinAll() {
-    bool all = true;
-    for (auto& look : looks_) {
-      if (look->thread.joinable()) look->thread.join();
-      all = all && look->acquired;
-    }
-    looks_.clear();
-    return all;
-  }
-  ~MutexProbe() { JoinAll(); }
-
- private:
-  struct Look {
-    std::thread thread;
-    std::atomic<bool> started{false};
-    std::atomic<bool> acquired{false};
-  };
-  std::vector<std::unique_ptr<Look>> looks_;
-};
-
 class TransferTest : public RegionTest {
  protected:
   void SetUp() override {
@@ -130,28 +83,6 @@ class TransferTest : public RegionTest {
     historian().calls.clear();
   }
 
-  // Runs `operation`, which must succeed and call the library, and expects
-  // every library call it made to find the HistAdmin mutex held by it, and
-  // the mutex free again at its end.
-  void ExpectMutexHeldAtEveryCall(int32_t (*operation)()) {
-    MutexProbe probe;
-    std::vector<std::string> unheld;
-    historian().calls.clear();
-    historian().on_call = [&](const std::string& function) {
-      if (!probe.HeldElsewhere()) unheld.push_back(function);
-    };
-    EXPECT_EQ(operation(), KHA_OK);
-    historian().on_call = nullptr;
-    EXPECT_FALSE(historian().calls.empty());
-    EXPECT_TRUE(probe.JoinAll());
-    EXPECT_TRUE(unheld.empty()) << unheld.front();
-    // The probe does see a free mutex: given a few looks, as one look may
-    // be slow to start on a busy machine and read as held.
-    bool seen_free = false;
-    for (int look = 0; look < 20 && !seen_free; ++look) seen_free = !probe.HeldElsewhere();
-    EXPECT_TRUE(seen_free);
-  }
-
   struct FailingCall {
     const char* function;
     int32_t code;
@@ -168,26 +99,19 @@ class TransferTest : public RegionTest {
     }
   }
 
-  static RegionHeader Header() {
-    RegionHeader header{};
-    std::memcpy(&header, HistAdminHeader(), sizeof(header));
-    return header;
+  // Copies of the region's raw records (they may be unaligned in the view).
+  template <typename Record>
+  static Record Copy(const void* at) {
+    Record record{};
+    std::memcpy(&record, at, sizeof(record));
+    return record;
   }
-  static TuningData Tuning() {
-    TuningData tuning{};
-    std::memcpy(&tuning, HistAdminTuning(), sizeof(tuning));
-    return tuning;
-  }
+  static RegionHeader Header() { return Copy<RegionHeader>(HistAdminHeader()); }
+  static TuningData Tuning() { return Copy<TuningData>(HistAdminTuning()); }
   static RepositoryRecord RepositoryAt(int slot) {
-    RepositoryRecord record{};
-    std::memcpy(&record, RepositoryRecordAt(slot), sizeof(record));
-    return record;
+    return Copy<RepositoryRecord>(RepositoryRecordAt(slot));
   }
-  static FileSetRecord FileSetAt(int slot) {
-    FileSetRecord record{};
-    std::memcpy(&record, FileSetRecordAt(slot), sizeof(record));
-    return record;
-  }
+  static FileSetRecord FileSetAt(int slot) { return Copy<FileSetRecord>(FileSetRecordAt(slot)); }
   // The slot of the file set at `position` (1-based) of a repository's chain.
   static int16_t FileSetSlot(int repository_slot, int position) {
     int16_t slot = 0;
@@ -203,9 +127,7 @@ class TransferTest : public RegionTest {
     std::vector<FileSetRecord> chain;
     const RepositoryRecord repository = RepositoryAt(repository_slot);
     ForEachFileSetInChain(repository, [&](int16_t, const FileSetRecord& record, int32_t) {
-      FileSetRecord copy{};
-      std::memcpy(&copy, &record, sizeof(copy));
-      chain.push_back(copy);
+      chain.push_back(Copy<FileSetRecord>(&record));
       return true;
     });
     return chain;
