@@ -15,28 +15,33 @@
 
 namespace kha::test {
 
+// Calls marn_get_tuning_data or marn_put_tuning_data with the values'
+// pointers in the library's order: the two reserved ones null, values 12
+// and 13 through their 16-bit pointers (v[11] and v[12] are not passed).
+template <typename Function, typename P32, typename P16>
+int CallTuning(Function function, const std::array<P32*, 40>& v, P16* t12, P16* t13) {
+  return function(v[0], v[1], nullptr, v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], t12,
+                  t13, nullptr, v[13], v[14], v[15], v[16], v[17], v[18], v[19], v[20], v[21],
+                  v[22], v[23], v[24], v[25], v[26], v[27], v[28], v[29], v[30], v[31], v[32],
+                  v[33], v[34], v[35], v[36], v[37], v[38], v[39]);
+}
+
 inline int PutTuningThroughApi(const historian::TuningConfig& tuning) {
-  const auto& v = tuning.values;
-  const int16_t t12 = static_cast<int16_t>(v[11]);
-  const int16_t t13 = static_cast<int16_t>(v[12]);
-  return marn_put_tuning_data(&v[0], &v[1], nullptr, &v[2], &v[3], &v[4], &v[5], &v[6], &v[7],
-                              &v[8], &v[9], &v[10], &t12, &t13, nullptr, &v[13], &v[14], &v[15],
-                              &v[16], &v[17], &v[18], &v[19], &v[20], &v[21], &v[22], &v[23],
-                              &v[24], &v[25], &v[26], &v[27], &v[28], &v[29], &v[30], &v[31],
-                              &v[32], &v[33], &v[34], &v[35], &v[36], &v[37], &v[38], &v[39]);
+  std::array<const int32_t*, 40> v{};
+  for (std::size_t i = 0; i < v.size(); ++i) v[i] = &tuning.values[i];
+  const int16_t t12 = static_cast<int16_t>(tuning.values[11]);
+  const int16_t t13 = static_cast<int16_t>(tuning.values[12]);
+  return CallTuning(marn_put_tuning_data, v, &t12, &t13);
 }
 
 inline int GetTuningThroughApi(historian::TuningConfig& tuning) {
-  auto& v = tuning.values;
+  std::array<int32_t*, 40> v{};
+  for (std::size_t i = 0; i < v.size(); ++i) v[i] = &tuning.values[i];
   int16_t t12 = 0;
   int16_t t13 = 0;
-  const int result = marn_get_tuning_data(
-      &v[0], &v[1], nullptr, &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &t12,
-      &t13, nullptr, &v[13], &v[14], &v[15], &v[16], &v[17], &v[18], &v[19], &v[20], &v[21], &v[22],
-      &v[23], &v[24], &v[25], &v[26], &v[27], &v[28], &v[29], &v[30], &v[31], &v[32], &v[33],
-      &v[34], &v[35], &v[36], &v[37], &v[38], &v[39]);
-  v[11] = t12;
-  v[12] = t13;
+  const int result = CallTuning(marn_get_tuning_data, v, &t12, &t13);
+  tuning.values[11] = t12;
+  tuning.values[12] = t13;
   return result;
 }
 

@@ -46,25 +46,9 @@ class MarnuserTest : public ConfigDirTest {
   }
 };
 
-TEST_F(MarnuserTest, SaveThenReadGivesBackEveryValue) {
-  const HistoryConfig config = SampleConfig();
-  ASSERT_EQ(SaveThroughApi(config), 0);
-  ASSERT_EQ(marn_read_hist_config(), 0);
-
-  ExpectShows(MARN_SOURCE_CONFIG, config);
-
-  historian::TuningConfig tuning;
-  ASSERT_EQ(GetTuningThroughApi(tuning), 0);
-  EXPECT_EQ(tuning.values, config.tuning->values);
-
-  for (std::size_t i = 0; i < config.repositories.size(); ++i) {
-    char name[DRELL_NAME_SIZE] = {};
-    ASSERT_EQ(get_repos_name(MARN_SOURCE_CONFIG, static_cast<int>(i), name), 0);
-    EXPECT_EQ(std::string(name), config.repositories[i].name);
-  }
-}
-
-TEST_F(MarnuserTest, SavingTheSameTwiceWritesTheSameBytes) {
+// A save followed by a read gives back every value, and saving the same
+// again writes the same bytes.
+TEST_F(MarnuserTest, SaveThenReadGivesBackEveryValueAndTheSameBytes) {
   const HistoryConfig config = SampleConfig();
   ASSERT_EQ(SaveThroughApi(config), 0);
   const std::string first_config = Read("config.dat");
@@ -72,21 +56,48 @@ TEST_F(MarnuserTest, SavingTheSameTwiceWritesTheSameBytes) {
   ASSERT_EQ(SaveThroughApi(config), 0);
   EXPECT_EQ(Read("config.dat"), first_config);
   EXPECT_EQ(Read("tune.dat"), first_tune);
-}
-
-TEST_F(MarnuserTest, SaveWithoutRepositoriesWritesAnEmptyConfiguration) {
-  WriteStored(SmallConfig(2));
-  HistoryConfig empty;
-  empty.tuning = historian::TuningConfig{};
-  empty.tuning->values[5] = 77;
-  ASSERT_EQ(SaveThroughApi(empty), 0);  // put tuning, free, write: no init
   ASSERT_EQ(marn_read_hist_config(), 0);
-  int16_t count = -1;
-  ASSERT_EQ(marn_get_number_repositories(MARN_SOURCE_CONFIG, &count), 0);
-  EXPECT_EQ(count, 0);
+
+  ExpectShows(MARN_SOURCE_CONFIG, config);
   historian::TuningConfig tuning;
   ASSERT_EQ(GetTuningThroughApi(tuning), 0);
-  EXPECT_EQ(tuning.values[5], 77);
+  EXPECT_EQ(tuning.values, config.tuning->values);
+  for (std::size_t i = 0; i < config.repositories.size(); ++i) {
+    char name[DRELL_NAME_SIZE] = {};
+    ASSERT_EQ(get_repos_name(MARN_SOURCE_CONFIG, static_cast<int>(i), name), 0);
+    EXPECT_EQ(std::string(name), config.repositories[i].name);
+  }
+}
+
+// A save without repositories (put tuning, free, write: no init) and one
+// whose half-put configuration was freed both write an empty configuration.
+TEST_F(MarnuserTest, ASaveWithoutRepositoriesOrAfterAFreeWritesAnEmptyConfiguration) {
+  const HistoryConfig small = SmallConfig(1);
+  const std::array<int16_t, 1> counts = {1};
+  for (const bool half_put : {false, true}) {
+    SCOPED_TRACE(half_put);
+    WriteStored(SmallConfig(2));
+    HistoryConfig empty;
+    empty.tuning = historian::TuningConfig{};
+    empty.tuning->values[5] = 77;
+    if (half_put) {
+      ASSERT_EQ(PutTuningThroughApi(*empty.tuning), 0);
+      ASSERT_EQ(marn_free_hist_config(), 0);
+      ASSERT_EQ(marn_init_hist_config(1, counts.data()), 0);
+      ASSERT_EQ(PutRepositoryThroughApi(0, small.repositories[0], 1), 0);
+      ASSERT_EQ(marn_free_hist_config(), 0);
+      ASSERT_EQ(marn_write_hist_config(), 0);
+    } else {
+      ASSERT_EQ(SaveThroughApi(empty), 0);
+    }
+    ASSERT_EQ(marn_read_hist_config(), 0);
+    int16_t count = -1;
+    ASSERT_EQ(marn_get_number_repositories(MARN_SOURCE_CONFIG, &count), 0);
+    EXPECT_EQ(count, 0);
+    historian::TuningConfig tuning;
+    ASSERT_EQ(GetTuningThroughApi(tuning), 0);
+    EXPECT_EQ(tuning.values[5], 77);
+  }
 }
 
 TEST_F(MarnuserTest, CallsOutOfSequenceAreRefusedAndChangeNothing) {
@@ -139,21 +150,6 @@ TEST_F(MarnuserTest, CallsOutOfSequenceAreRefusedAndChangeNothing) {
   expected.repositories[1].file_sets = {repository.file_sets[0]};
   ASSERT_EQ(marn_read_hist_config(), 0);
   ExpectShows(MARN_SOURCE_CONFIG, expected);
-}
-
-TEST_F(MarnuserTest, FreeAbandonsAConfigurationHalfPut) {
-  const HistoryConfig config = SmallConfig(1);
-  const std::array<int16_t, 1> counts = {1};
-  ASSERT_EQ(PutTuningThroughApi(*config.tuning), 0);
-  ASSERT_EQ(marn_free_hist_config(), 0);
-  ASSERT_EQ(marn_init_hist_config(1, counts.data()), 0);
-  ASSERT_EQ(PutRepositoryThroughApi(0, config.repositories[0], 1), 0);
-  ASSERT_EQ(marn_free_hist_config(), 0);
-  ASSERT_EQ(marn_write_hist_config(), 0);
-  ASSERT_EQ(marn_read_hist_config(), 0);
-  int16_t count = -1;
-  ASSERT_EQ(marn_get_number_repositories(MARN_SOURCE_CONFIG, &count), 0);
-  EXPECT_EQ(count, 0);
 }
 
 TEST_F(MarnuserTest, NullPointersAreRefused) {
@@ -226,23 +222,11 @@ TEST_F(MarnuserTest, NullPointersAreRefused) {
   int16_t t12 = 0;
   int16_t t13 = 0;
   for (missing = 0; missing < 40; ++missing) {
-    const auto pv = [&](int k) { return p(k, &v[static_cast<std::size_t>(k)]); };
-    EXPECT_NE(
-        marn_get_tuning_data(pv(0), pv(1), nullptr, pv(2), pv(3), pv(4), pv(5), pv(6), pv(7), pv(8),
-                             pv(9), pv(10), p(11, &t12), p(12, &t13), nullptr, pv(13), pv(14),
-                             pv(15), pv(16), pv(17), pv(18), pv(19), pv(20), pv(21), pv(22), pv(23),
-                             pv(24), pv(25), pv(26), pv(27), pv(28), pv(29), pv(30), pv(31), pv(32),
-                             pv(33), pv(34), pv(35), pv(36), pv(37), pv(38), pv(39)),
-        0)
-        << missing;
-    EXPECT_NE(
-        marn_put_tuning_data(pv(0), pv(1), nullptr, pv(2), pv(3), pv(4), pv(5), pv(6), pv(7), pv(8),
-                             pv(9), pv(10), p(11, &t12), p(12, &t13), nullptr, pv(13), pv(14),
-                             pv(15), pv(16), pv(17), pv(18), pv(19), pv(20), pv(21), pv(22), pv(23),
-                             pv(24), pv(25), pv(26), pv(27), pv(28), pv(29), pv(30), pv(31), pv(32),
-                             pv(33), pv(34), pv(35), pv(36), pv(37), pv(38), pv(39)),
-        0)
-        << missing;
+    std::array<int32_t*, 40> pv{};
+    for (int k = 0; k < 40; ++k)
+      pv[static_cast<std::size_t>(k)] = p(k, &v[static_cast<std::size_t>(k)]);
+    EXPECT_NE(CallTuning(marn_get_tuning_data, pv, p(11, &t12), p(12, &t13)), 0) << missing;
+    EXPECT_NE(CallTuning(marn_put_tuning_data, pv, p(11, &t12), p(12, &t13)), 0) << missing;
   }
 }
 
@@ -258,23 +242,17 @@ TEST_F(MarnuserTest, StringsMustEndInsideTheirBuffers) {
   auto path = std::make_unique<char[]>(256);
   std::memset(path.get(), 'p', 256);
   const int16_t one = 1;
-  EXPECT_NE(marn_put_rep_data(0, name.get(), "", "", &r.number_points, &one, &r.queue_size,
-                              &r.global_file_set_size, &r.global_threshold, &r.global_time_span,
-                              &r.past_time, &r.future_time, &r.cache_size, &r.insert_size,
-                              &r.empty_file_sets),
-            0);
-  EXPECT_NE(marn_put_rep_data(0, "R", path.get(), "", &r.number_points, &one, &r.queue_size,
-                              &r.global_file_set_size, &r.global_threshold, &r.global_time_span,
-                              &r.past_time, &r.future_time, &r.cache_size, &r.insert_size,
-                              &r.empty_file_sets),
-            0);
+  const auto put = [&](const char* repository_name, const char* file_path, const char* backup) {
+    return marn_put_rep_data(0, repository_name, file_path, backup, &r.number_points, &one,
+                             &r.queue_size, &r.global_file_set_size, &r.global_threshold,
+                             &r.global_time_span, &r.past_time, &r.future_time, &r.cache_size,
+                             &r.insert_size, &r.empty_file_sets);
+  };
+  EXPECT_NE(put(name.get(), "", ""), 0);
+  EXPECT_NE(put("R", path.get(), ""), 0);
   name[31] = '\0';
   path[255] = '\0';
-  ASSERT_EQ(marn_put_rep_data(0, name.get(), path.get(), path.get(), &r.number_points, &one,
-                              &r.queue_size, &r.global_file_set_size, &r.global_threshold,
-                              &r.global_time_span, &r.past_time, &r.future_time, &r.cache_size,
-                              &r.insert_size, &r.empty_file_sets),
-            0);
+  ASSERT_EQ(put(name.get(), path.get(), path.get()), 0);
   historian::FileSetConfig f;
   const marn_time time{0, 0};
   path[255] = 'p';
@@ -308,23 +286,21 @@ TEST_F(MarnuserTest, IndexesAndSourcesOutsideTheConfigurationAreRefused) {
   EXPECT_NE(marn_get_number_repositories(-1, &count), 0);
   EXPECT_NE(marn_get_number_arcs(MARN_SOURCE_CONFIG, 1, &count), 0);
   EXPECT_NE(marn_get_number_arcs(MARN_SOURCE_CONFIG, -1, &count), 0);
-  int16_t status = 0;
-  char path[256];
-  marn_time start{};
-  marn_time end{};
-  int32_t size = 0;
-  int32_t span = 0;
-  float threshold = 0;
-  EXPECT_EQ(marn_get_arc_data(MARN_SOURCE_CONFIG, 0, 1, &status, path, &start, &end, &size,
-                              &threshold, &span),
-            0);
-  const std::array<std::pair<int, int>, 5> outside = {
-      std::pair{0, 2}, std::pair{0, -1}, std::pair{1, 0}, std::pair{-1, 0}, std::pair{32767, 0}};
+  const auto arc = [](int i, int j) {
+    int16_t status = 0;
+    char path[256];
+    marn_time start{};
+    marn_time end{};
+    int32_t size = 0;
+    int32_t span = 0;
+    float threshold = 0;
+    return marn_get_arc_data(MARN_SOURCE_CONFIG, i, j, &status, path, &start, &end, &size,
+                             &threshold, &span);
+  };
+  EXPECT_EQ(arc(0, 1), 0);
+  const std::pair<int, int> outside[] = {{0, 2}, {0, -1}, {1, 0}, {-1, 0}, {32767, 0}};
   for (const auto& [i, j] : outside) {
-    EXPECT_NE(marn_get_arc_data(MARN_SOURCE_CONFIG, i, j, &status, path, &start, &end, &size,
-                                &threshold, &span),
-              0)
-        << i << "," << j;
+    EXPECT_NE(arc(i, j), 0) << i << "," << j;
   }
 }
 
