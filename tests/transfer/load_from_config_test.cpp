@@ -303,29 +303,27 @@ TEST_F(LoadFromConfigTest, EachPathIsConvertedOncePerRepositoryLoad) {
   EXPECT_EQ(Statuses(1), expected);
 }
 
-TEST_F(LoadFromConfigTest, AChainLongerThanItsLinksIsSearchedAsItStands) {
-  // NumberFS claims one file set more than the links hold: every search
-  // walks the links as they stand, also after file sets were appended.
+// A chain whose NumberFS disagrees with its links is searched as the links stand.
+TEST_F(LoadFromConfigTest, AChainLongerOrShorterThanItsLinksIsSearchedAsItStands) {
+  // One file set more than the links hold: every search walks the links
+  // as they stand, also after file sets were appended.
   LoadRunning({Repo("A", {Arc("a1")})});
   RepositoryRecordAt(1)->NumberFS = 2;
   historian().files.repositories = {Repo("A", {Arc("n1"), Arc("N1"), Arc("a1")})};
   ASSERT_EQ(LoadFromConfigIntoKestiHistAdmin(), KHA_OK);
   EXPECT_EQ(Statuses(1), (std::vector<int32_t>{1, 0}));
   EXPECT_EQ(Header().NumberFileSets, 2);
-}
 
-TEST_F(LoadFromConfigTest, AChainShorterThanItsLinksIsSearchedAsItStands) {
-  // NumberFS counts one file set less than the links hold: a2 lies beyond
-  // the walk until the append raises NumberFS, and is then found before
-  // the file set appended behind it.
+  // One less: a2 lies beyond the walk until the append raises NumberFS,
+  // and is then found before the file set appended behind it.
   LoadRunning({Repo("A", {Arc("a1"), Arc("a2")})});
   RepositoryRecordAt(1)->NumberFS = 1;
   historian().files.repositories = {Repo("A", {Arc("a2"), Arc("a2")})};
   ASSERT_EQ(LoadFromConfigIntoKestiHistAdmin(), KHA_OK);
-  EXPECT_EQ(FileSetAt(1).RecordStatus, KHA_STATUS_MARKED);
-  EXPECT_EQ(FileSetAt(2).RecordStatus, KHA_STATUS_NOT_SAVED);  // matched by the second arc
-  EXPECT_EQ(FileSetAt(3).RecordStatus, KHA_STATUS_NEW);        // added by the first
-  EXPECT_EQ(Header().NumberFileSets, 3);
+  EXPECT_EQ((std::vector<int32_t>{FileSetAt(1).RecordStatus, FileSetAt(2).RecordStatus,
+                                  FileSetAt(3).RecordStatus}),
+            (std::vector<int32_t>{KHA_STATUS_MARKED, KHA_STATUS_NOT_SAVED, KHA_STATUS_NEW}));
+  EXPECT_EQ(Header().NumberFileSets, 3);  // a2 matched by the second arc, added by the first
 }
 
 }  // namespace
