@@ -195,7 +195,7 @@ TEST(FixHistoryFilePath, NormalisesSeparators) {
   }
 }
 
-TEST(FixHistoryFilePath, StaysInsideTheBufferWhateverLengthItIsTold) {
+TEST(FixHistoryFilePath, StaysInsideTheBufferWhateverLengthItIsToldAndOnlyInModeOne) {
   int result = 0;
   const std::string longest(255, 'a');
   EXPECT_EQ(Fixed(longest, 255, &result), longest);
@@ -215,9 +215,8 @@ TEST(FixHistoryFilePath, StaysInsideTheBufferWhateverLengthItIsTold) {
   // A shorter length than the string: the path ends there.
   EXPECT_EQ(Fixed("/abc/def/", 5, &result), Native("/abc"));
   EXPECT_EQ(result, 0);
-}
 
-TEST(FixHistoryFilePath, OnlyModeOneAndARealBuffer) {
+  // Only mode 1, and only a real buffer.
   char path[DRELL_PATH_SIZE] = "a//b";
   EXPECT_NE(fixHistoryFilePath(path, 4, 0), 0);
   EXPECT_NE(fixHistoryFilePath(path, 4, 2), 0);
