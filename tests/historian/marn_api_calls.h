@@ -15,48 +15,97 @@
 
 namespace kha::test {
 
-// Calls marn_get_tuning_data or marn_put_tuning_data with the values'
-// pointers in the library's order: the two reserved ones null, values 12
-// and 13 through their 16-bit pointers (v[11] and v[12] are not passed).
-template <typename Function, typename P32, typename P16>
-int CallTuning(Function function, const std::array<P32*, 40>& v, P16* t12, P16* t13) {
-  return function(v[0], v[1], nullptr, v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], t12,
-                  t13, nullptr, v[13], v[14], v[15], v[16], v[17], v[18], v[19], v[20], v[21],
+// Each helper passes the pointers of its call in the library's order; the
+// pointer at position `missing` of that list (counted from 0, reserved
+// pointers not counted) is passed null instead.
+template <typename T>
+T* Unless(int missing, int k, T* pointer) {
+  return k == missing ? nullptr : pointer;
+}
+
+// Calls marn_get_tuning_data or marn_put_tuning_data with the 40 values'
+// pointers: values 12 and 13 through their 16-bit copies.
+template <typename Function, typename Values, typename Short>
+int CallTuning(Function function, Values& values, Short& t12, Short& t13, int missing) {
+  std::array<decltype(&values[0]), 40> v{};
+  for (int k = 0; k < 40; ++k)
+    v[static_cast<std::size_t>(k)] = Unless(missing, k, &values[static_cast<std::size_t>(k)]);
+  const auto p12 = Unless(missing, 11, &t12);
+  const auto p13 = Unless(missing, 12, &t13);
+  return function(v[0], v[1], nullptr, v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], p12,
+                  p13, nullptr, v[13], v[14], v[15], v[16], v[17], v[18], v[19], v[20], v[21],
                   v[22], v[23], v[24], v[25], v[26], v[27], v[28], v[29], v[30], v[31], v[32],
                   v[33], v[34], v[35], v[36], v[37], v[38], v[39]);
 }
 
-inline int PutTuningThroughApi(const historian::TuningConfig& tuning) {
-  std::array<const int32_t*, 40> v{};
-  for (std::size_t i = 0; i < v.size(); ++i) v[i] = &tuning.values[i];
+inline int PutTuningThroughApi(const historian::TuningConfig& tuning, int missing = -1) {
   const int16_t t12 = static_cast<int16_t>(tuning.values[11]);
   const int16_t t13 = static_cast<int16_t>(tuning.values[12]);
-  return CallTuning(marn_put_tuning_data, v, &t12, &t13);
+  return CallTuning(marn_put_tuning_data, tuning.values, t12, t13, missing);
 }
 
-inline int GetTuningThroughApi(historian::TuningConfig& tuning) {
-  std::array<int32_t*, 40> v{};
-  for (std::size_t i = 0; i < v.size(); ++i) v[i] = &tuning.values[i];
+inline int GetTuningThroughApi(historian::TuningConfig& tuning, int missing = -1) {
   int16_t t12 = 0;
   int16_t t13 = 0;
-  const int result = CallTuning(marn_get_tuning_data, v, &t12, &t13);
+  const int result = CallTuning(marn_get_tuning_data, tuning.values, t12, t13, missing);
   tuning.values[11] = t12;
   tuning.values[12] = t13;
   return result;
 }
 
-inline int PutRepositoryThroughApi(int i, const historian::RepositoryConfig& r, int16_t count) {
-  return marn_put_rep_data(i, r.name.c_str(), r.file_path.c_str(), r.backup_file_path.c_str(),
-                           &r.number_points, &count, &r.queue_size, &r.global_file_set_size,
-                           &r.global_threshold, &r.global_time_span, &r.past_time, &r.future_time,
-                           &r.cache_size, &r.insert_size, &r.empty_file_sets);
+inline int PutRepositoryThroughApi(int i, const historian::RepositoryConfig& r, int16_t count,
+                                   int missing = -1) {
+  const auto p = [missing](int k, auto* pointer) { return Unless(missing, k, pointer); };
+  return marn_put_rep_data(i, p(0, r.name.c_str()), p(1, r.file_path.c_str()),
+                           p(2, r.backup_file_path.c_str()), p(3, &r.number_points), p(4, &count),
+                           p(5, &r.queue_size), p(6, &r.global_file_set_size),
+                           p(7, &r.global_threshold), p(8, &r.global_time_span), p(9, &r.past_time),
+                           p(10, &r.future_time), p(11, &r.cache_size), p(12, &r.insert_size),
+                           p(13, &r.empty_file_sets));
 }
 
-inline int PutFileSetThroughApi(int i, int j, const historian::FileSetConfig& f) {
+// Repository `i` of `source` into `r` (its name aside), and the number of
+// file sets its header reports into `count`.
+inline int GetRepositoryThroughApi(int source, int i, historian::RepositoryConfig& r,
+                                   int16_t& count, int missing = -1) {
+  const auto p = [missing](int k, auto* pointer) { return Unless(missing, k, pointer); };
+  char path[MARN_PATH_SIZE];
+  char backup[MARN_PATH_SIZE];
+  const int result = marn_get_rep_data(
+      source, i, nullptr, p(0, path), p(1, backup), p(2, &r.number_points), p(3, &count),
+      p(4, &r.queue_size), p(5, &r.global_file_set_size), p(6, &r.global_threshold),
+      p(7, &r.global_time_span), p(8, &r.past_time), p(9, &r.future_time), p(10, &r.cache_size),
+      p(11, &r.insert_size), p(12, &r.empty_file_sets));
+  if (result == 0) {
+    r.file_path = path;
+    r.backup_file_path = backup;
+  }
+  return result;
+}
+
+inline int PutFileSetThroughApi(int i, int j, const historian::FileSetConfig& f, int missing = -1) {
+  const auto p = [missing](int k, auto* pointer) { return Unless(missing, k, pointer); };
   const marn_time start{f.start_time.seconds, f.start_time.microseconds};
   const marn_time end{f.end_time.seconds, f.end_time.microseconds};
-  return marn_put_arc_data(i, j, &f.history_status, f.file_path.c_str(), &start, &end, &f.size,
-                           &f.threshold, &f.time_span);
+  return marn_put_arc_data(i, j, p(0, &f.history_status), p(1, f.file_path.c_str()), p(2, &start),
+                           p(3, &end), p(4, &f.size), p(5, &f.threshold), p(6, &f.time_span));
+}
+
+inline int GetFileSetThroughApi(int source, int i, int j, historian::FileSetConfig& f,
+                                int missing = -1) {
+  const auto p = [missing](int k, auto* pointer) { return Unless(missing, k, pointer); };
+  char path[MARN_PATH_SIZE];
+  marn_time start{};
+  marn_time end{};
+  const int result =
+      marn_get_arc_data(source, i, j, p(0, &f.history_status), p(1, path), p(2, &start), p(3, &end),
+                        p(4, &f.size), p(5, &f.threshold), p(6, &f.time_span));
+  if (result == 0) {
+    f.file_path = path;
+    f.start_time = {start.seconds, start.microseconds};
+    f.end_time = {end.seconds, end.microseconds};
+  }
+  return result;
 }
 
 // The save sequence up to the final write; the first failing call's
@@ -105,32 +154,14 @@ inline std::optional<historian::HistoryConfig> LoadThroughApi(int source) {
   if (marn_get_number_repositories(source, &count) != 0) return std::nullopt;
   for (int i = 0; i < count; ++i) {
     historian::RepositoryConfig r;
-    char path[MARN_PATH_SIZE];
-    char backup[MARN_PATH_SIZE];
     int16_t arcs_in_header = -1;
-    if (marn_get_rep_data(source, i, nullptr, path, backup, &r.number_points, &arcs_in_header,
-                          &r.queue_size, &r.global_file_set_size, &r.global_threshold,
-                          &r.global_time_span, &r.past_time, &r.future_time, &r.cache_size,
-                          &r.insert_size, &r.empty_file_sets) != 0) {
+    int16_t arcs = -1;
+    if (GetRepositoryThroughApi(source, i, r, arcs_in_header) != 0 ||
+        marn_get_number_arcs(source, i, &arcs) != 0 || arcs != arcs_in_header) {
       return std::nullopt;
     }
-    r.file_path = path;
-    r.backup_file_path = backup;
-    int16_t arcs = -1;
-    if (marn_get_number_arcs(source, i, &arcs) != 0 || arcs != arcs_in_header) return std::nullopt;
     for (int j = 0; j < arcs; ++j) {
-      historian::FileSetConfig f;
-      char file_path[MARN_PATH_SIZE];
-      marn_time start{};
-      marn_time end{};
-      if (marn_get_arc_data(source, i, j, &f.history_status, file_path, &start, &end, &f.size,
-                            &f.threshold, &f.time_span) != 0) {
-        return std::nullopt;
-      }
-      f.file_path = file_path;
-      f.start_time = {start.seconds, start.microseconds};
-      f.end_time = {end.seconds, end.microseconds};
-      r.file_sets.push_back(f);
+      if (GetFileSetThroughApi(source, i, j, r.file_sets.emplace_back()) != 0) return std::nullopt;
     }
     config.repositories.push_back(r);
   }

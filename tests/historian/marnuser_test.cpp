@@ -158,35 +158,15 @@ TEST_F(MarnuserTest, NullPointersAreRefused) {
   EXPECT_NE(marn_get_number_repositories(MARN_SOURCE_CONFIG, nullptr), 0);
   EXPECT_NE(marn_get_number_arcs(MARN_SOURCE_CONFIG, 0, nullptr), 0);
 
-  // Each pointer of list R and list A left out in turn: p(k, pointer) is
-  // null at position `missing`.
-  int missing = 0;
-  const auto p = [&missing](int k, auto* pointer) { return k == missing ? nullptr : pointer; };
-  for (missing = 0; missing < 13; ++missing) {
-    char path[256];
-    char backup[256];
-    int32_t i32[10] = {};
-    int16_t count = 0;
-    float threshold = 0;
-    EXPECT_NE(marn_get_rep_data(MARN_SOURCE_CONFIG, 0, nullptr, p(0, path), p(1, backup),
-                                p(2, &i32[0]), p(3, &count), p(4, &i32[1]), p(5, &i32[2]),
-                                p(6, &threshold), p(7, &i32[3]), p(8, &i32[4]), p(9, &i32[5]),
-                                p(10, &i32[6]), p(11, &i32[7]), p(12, &i32[8])),
-              0)
-        << missing;
+  // Each pointer of list R, list A and the tuning values left out in turn.
+  historian::RepositoryConfig got;
+  historian::FileSetConfig got_arc;
+  int16_t count = 0;
+  for (int missing = 0; missing < 13; ++missing) {
+    EXPECT_NE(GetRepositoryThroughApi(MARN_SOURCE_CONFIG, 0, got, count, missing), 0) << missing;
   }
-  for (missing = 0; missing < 7; ++missing) {
-    int16_t status = 0;
-    char path[256];
-    marn_time start{};
-    marn_time end{};
-    int32_t size = 0;
-    int32_t span = 0;
-    float threshold = 0;
-    EXPECT_NE(marn_get_arc_data(MARN_SOURCE_CONFIG, 0, 0, p(0, &status), p(1, path), p(2, &start),
-                                p(3, &end), p(4, &size), p(5, &threshold), p(6, &span)),
-              0)
-        << missing;
+  for (int missing = 0; missing < 7; ++missing) {
+    EXPECT_NE(GetFileSetThroughApi(MARN_SOURCE_CONFIG, 0, 0, got_arc, missing), 0) << missing;
   }
 
   const HistoryConfig small = SmallConfig(1);
@@ -194,39 +174,19 @@ TEST_F(MarnuserTest, NullPointersAreRefused) {
   const std::array<int16_t, 1> counts = {1};
   ASSERT_EQ(marn_free_hist_config(), 0);
   ASSERT_EQ(marn_init_hist_config(1, counts.data()), 0);
-  const int16_t one = 1;
-  for (missing = 0; missing < 14; ++missing) {
-    EXPECT_NE(marn_put_rep_data(0, p(0, r.name.c_str()), p(1, r.file_path.c_str()),
-                                p(2, r.backup_file_path.c_str()), p(3, &r.number_points),
-                                p(4, &one), p(5, &r.queue_size), p(6, &r.global_file_set_size),
-                                p(7, &r.global_threshold), p(8, &r.global_time_span),
-                                p(9, &r.past_time), p(10, &r.future_time), p(11, &r.cache_size),
-                                p(12, &r.insert_size), p(13, &r.empty_file_sets)),
-              0)
-        << missing;
+  for (int missing = 0; missing < 14; ++missing) {
+    EXPECT_NE(PutRepositoryThroughApi(0, r, 1, missing), 0) << missing;
   }
   ASSERT_EQ(PutRepositoryThroughApi(0, r, 1), 0) << "the refused puts left the sequence intact";
-  const auto& f = r.file_sets[0];
-  const marn_time time{1, 2};
-  for (missing = 0; missing < 7; ++missing) {
-    EXPECT_NE(
-        marn_put_arc_data(0, 0, p(0, &f.history_status), p(1, f.file_path.c_str()), p(2, &time),
-                          p(3, &time), p(4, &f.size), p(5, &f.threshold), p(6, &f.time_span)),
-        0)
-        << missing;
+  for (int missing = 0; missing < 7; ++missing) {
+    EXPECT_NE(PutFileSetThroughApi(0, 0, r.file_sets[0], missing), 0) << missing;
   }
-  ASSERT_EQ(PutFileSetThroughApi(0, 0, f), 0);
+  ASSERT_EQ(PutFileSetThroughApi(0, 0, r.file_sets[0]), 0);
 
-  // Each of the 40 tuning pointers left out in turn.
-  std::array<int32_t, 40> v{};
-  int16_t t12 = 0;
-  int16_t t13 = 0;
-  for (missing = 0; missing < 40; ++missing) {
-    std::array<int32_t*, 40> pv{};
-    for (int k = 0; k < 40; ++k)
-      pv[static_cast<std::size_t>(k)] = p(k, &v[static_cast<std::size_t>(k)]);
-    EXPECT_NE(CallTuning(marn_get_tuning_data, pv, p(11, &t12), p(12, &t13)), 0) << missing;
-    EXPECT_NE(CallTuning(marn_put_tuning_data, pv, p(11, &t12), p(12, &t13)), 0) << missing;
+  historian::TuningConfig tuning;
+  for (int missing = 0; missing < 40; ++missing) {
+    EXPECT_NE(GetTuningThroughApi(tuning, missing), 0) << missing;
+    EXPECT_NE(PutTuningThroughApi(tuning, missing), 0) << missing;
   }
 }
 
@@ -262,17 +222,11 @@ TEST_F(MarnuserTest, StringsMustEndInsideTheirBuffers) {
   ASSERT_EQ(PutFileSetThroughApi(0, 0, f), 0);
   EXPECT_EQ(marn_write_hist_config(), 0);
   EXPECT_EQ(marn_read_hist_config(), 0);
-  // The longest path comes back whole into an exact 256-byte buffer.
-  auto out = std::make_unique<char[]>(256);
-  auto backup = std::make_unique<char[]>(256);
-  int32_t i32[10];
+  // The longest path comes back whole into a buffer of exactly 256 bytes.
+  historian::RepositoryConfig got;
   int16_t count = 0;
-  float threshold = 0;
-  ASSERT_EQ(marn_get_rep_data(MARN_SOURCE_CONFIG, 0, nullptr, out.get(), backup.get(), &i32[0],
-                              &count, &i32[1], &i32[2], &threshold, &i32[3], &i32[4], &i32[5],
-                              &i32[6], &i32[7], &i32[8]),
-            0);
-  EXPECT_EQ(std::string(out.get()), std::string(255, 'p'));
+  ASSERT_EQ(GetRepositoryThroughApi(MARN_SOURCE_CONFIG, 0, got, count), 0);
+  EXPECT_EQ(got.file_path, std::string(255, 'p'));
   char repository_name[DRELL_NAME_SIZE];
   ASSERT_EQ(get_repos_name(MARN_SOURCE_CONFIG, 0, repository_name), 0);
   EXPECT_EQ(std::string(repository_name), std::string(31, 'n'));
@@ -289,17 +243,8 @@ TEST_F(MarnuserTest, IndexesAndSourcesOutsideTheConfigurationAreRefused) {
   EXPECT_NE(marn_get_number_repositories(-1, &count), 0);
   EXPECT_NE(marn_get_number_arcs(MARN_SOURCE_CONFIG, 1, &count), 0);
   EXPECT_NE(marn_get_number_arcs(MARN_SOURCE_CONFIG, -1, &count), 0);
-  const auto arc = [](int i, int j) {
-    int16_t status = 0;
-    char path[256];
-    marn_time start{};
-    marn_time end{};
-    int32_t size = 0;
-    int32_t span = 0;
-    float threshold = 0;
-    return marn_get_arc_data(MARN_SOURCE_CONFIG, i, j, &status, path, &start, &end, &size,
-                             &threshold, &span);
-  };
+  historian::FileSetConfig f;
+  const auto arc = [&f](int i, int j) { return GetFileSetThroughApi(MARN_SOURCE_CONFIG, i, j, f); };
   EXPECT_EQ(arc(0, 1), 0);
   const std::pair<int, int> outside[] = {{0, 2}, {0, -1}, {1, 0}, {-1, 0}, {32767, 0}};
   for (const auto& [i, j] : outside) {

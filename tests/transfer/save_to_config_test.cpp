@@ -196,7 +196,7 @@ TEST_F(SaveToConfigTest, WhatTheSaveWritesLoadsBackAsConfirmed) {
   // R2's chain: a (0) and c (2) are not in the files; b, d and e come back.
   EXPECT_EQ(Statuses(2), (std::vector<int32_t>{0, 1, 2, 1, 0}));
   EXPECT_EQ(Chain(2)[1].ParamSource, 0);  // the markers load back as "take the defaults"
-  // A second save writes the same configuration.
+  // A second save still writes the three repositories.
   const auto files = historian().files.repositories;
   historian().calls.clear();
   ASSERT_EQ(SaveKestiHistAdminToConfig(), KHA_OK);
