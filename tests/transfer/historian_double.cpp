@@ -61,16 +61,10 @@ HistorianDouble& HistorianDouble::Instance() {
 
 void HistorianDouble::Reset() { *this = HistorianDouble(); }
 
-std::vector<std::string> HistorianDouble::Lines() const {
-  std::vector<std::string> lines;
-  for (const DoubleCall& call : calls) lines.push_back(call.Line());
-  return lines;
-}
-
 std::vector<std::string> HistorianDouble::Lines(const std::string& function) const {
   std::vector<std::string> lines;
   for (const DoubleCall& call : calls) {
-    if (call.function == function) lines.push_back(call.Line());
+    if (function.empty() || call.function == function) lines.push_back(call.Line());
   }
   return lines;
 }

@@ -66,8 +66,7 @@ class HistorianDouble {
   // Calls, in order. Recording can be switched off (benchmarks).
   bool record_calls = true;
   std::vector<DoubleCall> calls;
-  std::vector<std::string> Lines() const;
-  std::vector<std::string> Lines(const std::string& function) const;
+  std::vector<std::string> Lines(const std::string& function = "") const;  // "": every call
   int Count(const std::string& function) const;
 
   // Failures: the nth call (1-based) of a function, or every call whose
