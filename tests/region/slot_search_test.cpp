@@ -59,31 +59,24 @@ class SlotSearch : public kha::test::RegionTest {
   }
 };
 
-TEST_F(SlotSearch, RecordsLieWhereTheLayoutPutsThem) {
+TEST_F(SlotSearch, RecordsLieWhereTheLayoutPutsThemAndAnEmptyRegionHandsOutSlotOne) {
   ASSERT_EQ(HistAdminHeader()->RegionSize, 1000000u);
-  EXPECT_EQ(OffsetOf(RepositoryRecordAt(1)), 998856);
+  EXPECT_EQ(OffsetOf(RepositoryRecordAt(1)), 998856);  // the last 1144 bytes
   EXPECT_EQ(OffsetOf(RepositoryRecordAt(2)), 997712);
   EXPECT_EQ(OffsetOf(FileSetRecordAt(1)), 692);
   EXPECT_EQ(OffsetOf(FileSetRecordAt(3)), 1892);
   EXPECT_EQ(OffsetOf(kha::HistAdminTuning()), 12);
-  EXPECT_EQ(RepositoryRecordAt(0), nullptr);
-  EXPECT_EQ(FileSetRecordAt(0), nullptr);
-  EXPECT_EQ(RepositoryRecordAt(-1), nullptr);
-  EXPECT_EQ(FileSetRecordAt(-1), nullptr);
-}
-
-TEST_F(SlotSearch, FirstSlotsOfAnEmptyRegion) {
+  for (const int32_t slot : {0, -1}) {
+    EXPECT_EQ(RepositoryRecordAt(slot), nullptr);
+    EXPECT_EQ(FileSetRecordAt(slot), nullptr);
+  }
   EXPECT_EQ(FreeSpace(), 1000000u - kTables);
   ASSERT_EQ(CarveRepository(), 1);
-  const KestiHistAdminRepository* repository = RepositoryRecordAt(1);
-  EXPECT_EQ(OffsetOf(repository) + kRepo, 1000000);  // the last 1144 bytes
-  EXPECT_EQ(repository->Index, 1);
-  EXPECT_EQ(repository->SlotUsage, 0);
+  EXPECT_EQ(RepositoryRecordAt(1)->Index, 1);
+  EXPECT_EQ(RepositoryRecordAt(1)->SlotUsage, 0);
   ASSERT_EQ(CarveFileSet(), 1);
-  const KestiHistAdminFileSet* file_set = FileSetRecordAt(1);
-  EXPECT_EQ(OffsetOf(file_set), 692);
-  EXPECT_EQ(file_set->Index, 1);
-  EXPECT_EQ(file_set->SlotUsage, 0);
+  EXPECT_EQ(FileSetRecordAt(1)->Index, 1);
+  EXPECT_EQ(FileSetRecordAt(1)->SlotUsage, 0);
   EXPECT_EQ(HistAdminHeader()->ReposHighWater, 1);
   EXPECT_EQ(HistAdminHeader()->FSHighWater, 1);
   EXPECT_EQ(FreeSpace(), 1000000u - kTables - kRepo - kFileSet);
