@@ -212,18 +212,19 @@ class HostileHeader : public SlotSearch {
   // RegionSize claims (repository slots only where it claims no more than
   // the view).
   void ExpectSlotsInViewAreAllThatFit(uint32_t size) {
+    const auto offset = [](const void* record) { return static_cast<int64_t>(OffsetOf(record)); };
     const kha::TableGeometry geometry = kha::ReadTableGeometry();
     const int32_t repositories = geometry.repository_slots_in_view;
     EXPECT_EQ(repositories == 0, RepositoryRecordAt(1) == nullptr);
     if (repositories > 0) {
       EXPECT_LE(size, ViewLength());
-      EXPECT_LT(OffsetOf(RepositoryRecordAt(repositories)) - kRepo, kTables);
+      EXPECT_LT(offset(RepositoryRecordAt(repositories)) - kRepo, int64_t{kTables});
     }
     EXPECT_EQ(RepositoryRecordAt(repositories + 1), nullptr);
     const int32_t file_sets = geometry.file_set_slots_in_view;
     ASSERT_NE(FileSetRecordAt(file_sets), nullptr);
-    EXPECT_GT(OffsetOf(FileSetRecordAt(file_sets)) + 2 * kFileSet,
-              static_cast<std::ptrdiff_t>(ViewLength()));
+    EXPECT_GT(offset(FileSetRecordAt(file_sets)) + 2 * kFileSet,
+              static_cast<int64_t>(ViewLength()));
     EXPECT_EQ(FileSetRecordAt(file_sets + 1), nullptr);
   }
 };
