@@ -238,6 +238,7 @@ TEST_F(HostileHeader, NoRegionSizeOrHighWaterLeadsOutsideTheView) {
     sizes.push_back(static_cast<uint32_t>(static_cast<int64_t>(ViewLength()) + near));
   const int16_t marks[] = {-32768, -1, 0, 1, 15, 16, 17, 31, 32, 33, 32767};
   for (uint32_t size : sizes) {
+    SCOPED_TRACE(size);
     HistAdminHeader()->RegionSize = size;
     ExpectSlotsInViewAreAllThatFit(size);
     for (int16_t repos : marks) {
