@@ -2,6 +2,7 @@
 // written record by record into the mapped view.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -72,34 +73,82 @@ class RegionDumpTest : public kha::test::RegionTest {
   }
 };
 
-TEST_F(RegionDumpTest, EmptyRegionPrintsNothing) { EXPECT_EQ(Dump(), ""); }
-
-TEST_F(RegionDumpTest, NotAttachedPrintsNothingAndTouchesNothing) {
+TEST_F(RegionDumpTest, EmptyOrNotAttachedPrintsNothing) {
+  EXPECT_EQ(Dump(), "");
   kha::test::DetachCompletely();
   EXPECT_EQ(Dump(), "");
 }
 
-// The block of a file set of chain position `number` whose values are all
-// zero but for its slot fields (repository slot 1).
-std::string ZeroFileSet(int number, int index, int next) {
-  return "\nFileSetNumber = " + std::to_string(number) + R"(
-Record Status = 0
-FilePath = **
-Pending FilePath = **
-StartTime secs = 0, usecs = 0
-EndTime secs = 0, usecs = 0
-Param Source = 0
-Size = 0
-Pending Size = 0
-Threshold = 0.000000
-Pending Threshold = 0.000000
-Timespan = 0
-Pending Timespan = 0
-Percentage = 0.000000
-SlotUsage = 1
-History Status = 0
-Index = )" +
-         std::to_string(index) + "\nReposIndex = 1\nNextIndex = " + std::to_string(next) + "\n";
+// The dump's blocks, each '@' standing for one value as printed.
+constexpr const char* kRepositoryBlock = R"(
+Repository Name = *@*
+Status = @
+FilePath = *@*
+Pending FilePath = *@*
+BackupFilePath = *@*
+PendingBackupFilePath = *@*
+NumberPoints = @
+Pending NumberPointers = @
+QueueSize = @
+Pending QueueSize = @
+GlobalFileSetSize = @
+GlobalThreshold = @
+Pending globalThreshold = @
+GlobalTimeSpan = @
+Pending GlobalTimeSpan = @
+FutureTime = @
+PastTime = @
+CacheSize = @
+Pending CacheSize = @
+InsertSize = @
+Pending InsertSize = @
+EmptyFilesets = @
+Pending EmptyFilesets = @
+SlotUsage = @
+Index = @
+NumberFS = @
+FirstFS = @
+LastFS = @
+)";
+constexpr const char* kFileSetBlock = R"(
+FileSetNumber = @
+Record Status = @
+FilePath = *@*
+Pending FilePath = *@*
+StartTime secs = @, usecs = @
+EndTime secs = @, usecs = @
+Param Source = @
+Size = @
+Pending Size = @
+Threshold = @
+Pending Threshold = @
+Timespan = @
+Pending Timespan = @
+Percentage = @
+SlotUsage = @
+History Status = @
+Index = @
+ReposIndex = @
+NextIndex = @
+)";
+
+// `block` with its '@'s replaced by the '|'-separated `values`, in order;
+// exactly as many.
+std::string Fill(const char* block, const std::string& values) {
+  std::string text = block;
+  std::size_t from = 0;
+  for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at)) {
+    if (from > values.size()) {
+      ADD_FAILURE() << "too few values";
+      break;
+    }
+    const std::size_t bar = std::min(values.find('|', from), values.size());
+    text.replace(at, 1, values, from, bar - from);
+    at += bar - from;
+    from = bar + 1;
+  }
+  EXPECT_EQ(from, values.size() + 1) << "too many values";
+  return text;
 }
 
 // Freed slots are skipped, chains come out in chain order (not slot
@@ -161,86 +210,22 @@ TEST_F(RegionDumpTest, PrintsRepositoriesInSlotOrderWithTheirChains) {
   empty.Status = 0;
   empty.LastFS = -2;  // 16-bit fields are printed as they stand, with their sign
 
-  const std::string expected = R"(
-Repository Name = *abc*
-Status = 1
-FilePath = */hist/abc*
-Pending FilePath = */hist/abc2*
-BackupFilePath = */bak/abc*
-PendingBackupFilePath = **
-NumberPoints = 100
-Pending NumberPointers = 200
-QueueSize = -5
-Pending QueueSize = 7
-GlobalFileSetSize = 4096
-GlobalThreshold = 0.500000
-Pending globalThreshold = -1.250000
-GlobalTimeSpan = 86400
-Pending GlobalTimeSpan = 3600
-FutureTime = 10
-PastTime = -10
-CacheSize = 11
-Pending CacheSize = 12
-InsertSize = 13
-Pending InsertSize = 14
-EmptyFilesets = 15
-Pending EmptyFilesets = 16
-SlotUsage = 1
-Index = 1
-NumberFS = 3
-FirstFS = 3
-LastFS = 2
-
-FileSetNumber = 1
-Record Status = 3
-FilePath = */hist/abc/fs3*
-Pending FilePath = */hist/abc/FS3*
-StartTime secs = 1700000000, usecs = 250
-EndTime secs = -1, usecs = -2
-Param Source = 1
-Size = 1000
-Pending Size = -1
-Threshold = 0.500000
-Pending Threshold = 2.000000
-Timespan = 60
-Pending Timespan = 120
-Percentage = 33.250000
-SlotUsage = 1
-History Status = -3
-Index = 3
-ReposIndex = 1
-NextIndex = 1
-)" + ZeroFileSet(2, 1, 2) + ZeroFileSet(3, 2, 0) +
-                               R"(
-Repository Name = *Empty Chain*
-Status = 0
-FilePath = **
-Pending FilePath = **
-BackupFilePath = **
-PendingBackupFilePath = **
-NumberPoints = 0
-Pending NumberPointers = 0
-QueueSize = 0
-Pending QueueSize = 0
-GlobalFileSetSize = 0
-GlobalThreshold = 0.000000
-Pending globalThreshold = 0.000000
-GlobalTimeSpan = 0
-Pending GlobalTimeSpan = 0
-FutureTime = 0
-PastTime = 0
-CacheSize = 0
-Pending CacheSize = 0
-InsertSize = 0
-Pending InsertSize = 0
-EmptyFilesets = 0
-Pending EmptyFilesets = 0
-SlotUsage = 1
-Index = 3
-NumberFS = 0
-FirstFS = 0
-LastFS = -2
-)";
+  // File sets of repository slot 1 whose values are zero but for their
+  // slot fields.
+  const auto zero_file_set = [](const std::string& number, const std::string& slots) {
+    return Fill(kFileSetBlock, number + "|0|||0|0|0|0|0|0|0|0.000000|0.000000|0|0|0.000000|1|0|" +
+                                   slots);  // Index|ReposIndex|NextIndex
+  };
+  const std::string expected =
+      Fill(kRepositoryBlock,
+           "abc|1|/hist/abc|/hist/abc2|/bak/abc||100|200|-5|7|4096|0.500000|-1.250000|86400|3600|"
+           "10|-10|11|12|13|14|15|16|1|1|3|3|2") +
+      Fill(kFileSetBlock,
+           "1|3|/hist/abc/fs3|/hist/abc/FS3|1700000000|250|-1|-2|1|1000|-1|0.500000|2.000000|60|"
+           "120|33.250000|1|-3|3|1|1") +
+      zero_file_set("2", "1|1|2") + zero_file_set("3", "2|1|0") +
+      Fill(kRepositoryBlock,
+           "Empty Chain|0|||||0|0|0|0|0|0.000000|0.000000|0|0|0|0|0|0|0|0|0|0|1|3|0|0|-2");
   EXPECT_EQ(Dump(), expected);
 }
 

@@ -66,67 +66,56 @@ void ExpectAttachedHolding(const ScopedFaultPlatform& faults) {
 }
 
 // Every call of set-up or attach failed in turn (a failed lock or unlock
-// is not examined, so those runs succeed). After a failure nothing may be
-// held and the caller has the injected OS error; after a success exactly
-// one attach is held, which is given back. Returns the number of runs that
-// met a failure.
-int Sweep(ScopedFaultPlatform& faults, std::function<int32_t()> operation,
-          std::set<int32_t> promised) {
-  promised.insert(KHA_OK);
-  int error = 0;
-  return static_cast<int>(
-      RunFaultSweep(faults, {.promised = promised,
-                             .operation =
-                                 [&] {
-                                   const auto [result, left] = CallKeepingOsError(operation);
-                                   error = left;
-                                   return result;
-                                 },
-                             .after =
-                                 [&](int, int32_t result, bool) {
-                                   if (result != KHA_OK) {
-                                     EXPECT_EQ(error, kInjectedError);
-                                   }
-                                   if (result == KHA_OK) {
-                                     ExpectAttachedHolding(faults);
-                                     EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
-                                   }
-                                   EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(),
-                                             KHA_NOT_MAPPED);
-                                   EXPECT_TRUE(faults.HoldsNothing());
-                                 }})
-          .size());
-}
-
-// Create mutex, lock, create section, its size, map, then the journal:
-// open (none yet), create, map; unlock.
-constexpr int kSetupCalls = 9;
-
-// With no region yet, and while another process holds one.
-TEST(FaultInjection, SetupSweepFailsWithAPromisedCodeAndHoldsNothing) {
-  for (const bool another_holds : {false, true}) {
-    SCOPED_TRACE(another_holds ? "another process holds the region" : "no region yet");
+// is not examined, so those runs succeed), with no region yet and while
+// another process holds one. After a failure nothing may be held and the
+// caller has the injected OS error; after a success exactly one attach is
+// held, which is given back. Set-up: create mutex, lock, create section,
+// its size, map, then the journal: open (none yet), create, map; unlock.
+// Attach: open mutex, lock, open section, map, then the journal, which the
+// other holder did not make: open, create, map; unlock.
+TEST(FaultInjection, SweepsFailWithAPromisedCodeAndHoldNothing) {
+  const std::set<int32_t> setup_codes = {KHA_OK, KHA_CREATE_MUTEX_FAILED, KHA_CREATE_MAPPING_FAILED,
+                                         KHA_MAP_VIEW_FAILED};
+  const struct {
+    const char* what;
+    bool another_holds;
+    std::function<int32_t()> operation;
+    std::set<int32_t> promised;
+    std::size_t runs_that_failed;
+  } sweeps[] = {
+      {"set-up, no region yet", false,
+       [] { return SetupAndAttachToKestiHistAdminSharedMemory(kSize); }, setup_codes, 9},
+      {"set-up, another process holds the region", true,
+       [] { return SetupAndAttachToKestiHistAdminSharedMemory(kSize); }, setup_codes, 9},
+      {"attach",
+       true,
+       [] { return AttachToKestiHistAdminSharedMemory(); },
+       {KHA_OK, KHA_OPEN_MUTEX_FAILED, KHA_OPEN_MAPPING_FAILED, KHA_MAP_VIEW_FAILED,
+        KHA_CREATE_MAPPING_FAILED},
+       8},
+  };
+  for (const auto& sweep : sweeps) {
+    SCOPED_TRACE(sweep.what);
     std::optional<OtherHolder> other;
-    if (another_holds) {
+    if (sweep.another_holds) {
       ASSERT_TRUE(other.emplace().Holds());
     }
     ScopedFaultPlatform faults;
-    EXPECT_EQ(Sweep(faults, [] { return SetupAndAttachToKestiHistAdminSharedMemory(kSize); },
-                    {KHA_CREATE_MUTEX_FAILED, KHA_CREATE_MAPPING_FAILED, KHA_MAP_VIEW_FAILED}),
-              kSetupCalls);
+    const auto after = [&](int, int32_t result, bool) {
+      if (result == KHA_OK) {
+        ExpectAttachedHolding(faults);
+        EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_OK);
+      }
+      EXPECT_EQ(DetachFromKestiHistAdminSharedMemory(), KHA_NOT_MAPPED);
+      EXPECT_TRUE(faults.HoldsNothing());
+    };
+    EXPECT_EQ(RunFaultSweep(faults, {.promised = sweep.promised,
+                                     .operation = sweep.operation,
+                                     .after = after,
+                                     .leaves_os_error = true})
+                  .size(),
+              sweep.runs_that_failed);
   }
-}
-
-TEST(FaultInjection, AttachSweepFailsWithAPromisedCodeAndHoldsNothing) {
-  OtherHolder other;
-  ASSERT_TRUE(other.Holds());
-  ScopedFaultPlatform faults;
-  // Open mutex, lock, open section, map, then the journal, which the
-  // other holder did not make: open, create, map; unlock.
-  EXPECT_EQ(Sweep(faults, [] { return AttachToKestiHistAdminSharedMemory(); },
-                  {KHA_OPEN_MUTEX_FAILED, KHA_OPEN_MAPPING_FAILED, KHA_MAP_VIEW_FAILED,
-                   KHA_CREATE_MAPPING_FAILED}),
-            8);
 }
 
 TEST(FaultInjection, RefusedSetupsHoldNothing) {
@@ -303,10 +292,11 @@ TEST(FaultInjection, AnExceptionInsideIsReportedAndLeavesNothingHeld) {
   }
 }
 
-TEST(FaultInjection, RefusedHeaderPutWritesNothingAndDoesNotFlush) {
+TEST(FaultInjection, HeaderPutKeepsWhatItSkipsAndARefusedOneWritesNothingNorFlushes) {
   ScopedFaultPlatform faults;
   ASSERT_EQ(SetupAndAttachToKestiHistAdminSharedMemory(kSize), KHA_OK);
   ASSERT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, 2, 1, 3, 2), KHA_OK);
+  ASSERT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, -1, -1, -1, -1), KHA_OK);  // all kept
   const int flushes = faults->Calls(Call::kFlushView);
   // A size beyond the view, and one below the header and tuning block.
   EXPECT_EQ(PutKestiHistAdminHeader(kSize + 4096 * 8, 0, 0, 0, 0), KHA_NO_SPACE);

@@ -48,19 +48,6 @@ TEST_F(HeaderAndTuning, FreshHeaderIsEmpty) {
   EXPECT_EQ(GetKestiHistAdminHeader(nullptr, nullptr, nullptr, nullptr, nullptr), KHA_OK);
 }
 
-TEST_F(HeaderAndTuning, PutSkipsSentinelsAndWritesTheRest) {
-  ASSERT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, 2, 1, 3, 2), KHA_OK);
-  ASSERT_EQ(PutKestiHistAdminHeader(0xFFFFFFFFu, -1, -1, -1, -1), KHA_OK);
-  uint32_t size = 0;
-  uint16_t rhw = 0, nr = 0, fhw = 0, nfs = 0;
-  ASSERT_EQ(GetKestiHistAdminHeader(&size, &rhw, &nr, &fhw, &nfs), KHA_OK);
-  EXPECT_EQ(size, kDefaultRegionSize);
-  EXPECT_EQ(rhw, 2);
-  EXPECT_EQ(nr, 1);
-  EXPECT_EQ(fhw, 3);
-  EXPECT_EQ(nfs, 2);
-}
-
 TEST_F(HeaderAndTuning, PutRefusesOnlyARegionSizeTheViewCannotHold) {
   EXPECT_EQ(PutKestiHistAdminHeader(kDefaultRegionSize * 2, -1, -1, -1, -1), KHA_NO_SPACE);
   EXPECT_EQ(PutKestiHistAdminHeader(100, -1, -1, -1, -1), KHA_NO_SPACE);

@@ -12,6 +12,7 @@
 #include "region/locking.h"
 #include "region/process_state.h"
 #include "region/region_view.h"
+#include "region/table_geometry.h"
 #include "support/region_fixture.h"
 
 namespace {
@@ -58,31 +59,24 @@ class SlotSearch : public kha::test::RegionTest {
   }
 };
 
-TEST_F(SlotSearch, RecordsLieWhereTheLayoutPutsThem) {
+TEST_F(SlotSearch, RecordsLieWhereTheLayoutPutsThemAndAnEmptyRegionHandsOutSlotOne) {
   ASSERT_EQ(HistAdminHeader()->RegionSize, 1000000u);
-  EXPECT_EQ(OffsetOf(RepositoryRecordAt(1)), 998856);
+  EXPECT_EQ(OffsetOf(RepositoryRecordAt(1)), 998856);  // the last 1144 bytes
   EXPECT_EQ(OffsetOf(RepositoryRecordAt(2)), 997712);
   EXPECT_EQ(OffsetOf(FileSetRecordAt(1)), 692);
   EXPECT_EQ(OffsetOf(FileSetRecordAt(3)), 1892);
   EXPECT_EQ(OffsetOf(kha::HistAdminTuning()), 12);
-  EXPECT_EQ(RepositoryRecordAt(0), nullptr);
-  EXPECT_EQ(FileSetRecordAt(0), nullptr);
-  EXPECT_EQ(RepositoryRecordAt(-1), nullptr);
-  EXPECT_EQ(FileSetRecordAt(-1), nullptr);
-}
-
-TEST_F(SlotSearch, FirstSlotsOfAnEmptyRegion) {
+  for (const int32_t slot : {0, -1}) {
+    EXPECT_EQ(RepositoryRecordAt(slot), nullptr);
+    EXPECT_EQ(FileSetRecordAt(slot), nullptr);
+  }
   EXPECT_EQ(FreeSpace(), 1000000u - kTables);
   ASSERT_EQ(CarveRepository(), 1);
-  const KestiHistAdminRepository* repository = RepositoryRecordAt(1);
-  EXPECT_EQ(OffsetOf(repository) + kRepo, 1000000);  // the last 1144 bytes
-  EXPECT_EQ(repository->Index, 1);
-  EXPECT_EQ(repository->SlotUsage, 0);
+  EXPECT_EQ(RepositoryRecordAt(1)->Index, 1);
+  EXPECT_EQ(RepositoryRecordAt(1)->SlotUsage, 0);
   ASSERT_EQ(CarveFileSet(), 1);
-  const KestiHistAdminFileSet* file_set = FileSetRecordAt(1);
-  EXPECT_EQ(OffsetOf(file_set), 692);
-  EXPECT_EQ(file_set->Index, 1);
-  EXPECT_EQ(file_set->SlotUsage, 0);
+  EXPECT_EQ(FileSetRecordAt(1)->Index, 1);
+  EXPECT_EQ(FileSetRecordAt(1)->SlotUsage, 0);
   EXPECT_EQ(HistAdminHeader()->ReposHighWater, 1);
   EXPECT_EQ(HistAdminHeader()->FSHighWater, 1);
   EXPECT_EQ(FreeSpace(), 1000000u - kTables - kRepo - kFileSet);
@@ -212,22 +206,41 @@ class HostileHeader : public SlotSearch {
     // Free space never claims more than lies between the tables' ends.
     EXPECT_LE(FreeSpace(), ViewLength() - kTables);
   }
+
+  // The slots in view are all that fit: the next one of either table
+  // would reach into the tuning block or past the view, whatever
+  // RegionSize claims (repository slots only where it claims no more than
+  // the view).
+  void ExpectSlotsInViewAreAllThatFit(uint32_t size) {
+    const auto offset = [](const void* record) { return static_cast<int64_t>(OffsetOf(record)); };
+    const kha::TableGeometry geometry = kha::ReadTableGeometry();
+    const int32_t repositories = geometry.repository_slots_in_view;
+    EXPECT_EQ(repositories == 0, RepositoryRecordAt(1) == nullptr);
+    if (repositories > 0) {
+      EXPECT_LE(size, ViewLength());
+      EXPECT_LT(offset(RepositoryRecordAt(repositories)) - kRepo, int64_t{kTables});
+    }
+    EXPECT_EQ(RepositoryRecordAt(repositories + 1), nullptr);
+    const int32_t file_sets = geometry.file_set_slots_in_view;
+    ASSERT_NE(FileSetRecordAt(file_sets), nullptr);
+    EXPECT_GT(offset(FileSetRecordAt(file_sets)) + 2 * kFileSet,
+              static_cast<int64_t>(ViewLength()));
+    EXPECT_EQ(FileSetRecordAt(file_sets + 1), nullptr);
+  }
 };
 
 TEST_F(HostileHeader, NoRegionSizeOrHighWaterLeadsOutsideTheView) {
   ASSERT_GE(ViewLength(), kSmall);
-  const uint32_t sizes[] = {0,
-                            1,
-                            691,
-                            692,
-                            693,
-                            kSmall,
-                            static_cast<uint32_t>(ViewLength()),
-                            static_cast<uint32_t>(ViewLength()) + 1,
-                            1u << 31,
-                            0xFFFFFFFFu};
+  // Too small for one repository slot (692 + 1143), just enough, and
+  // around the view's end.
+  std::vector<uint32_t> sizes = {0, 1, 691, 692, 693, 1835, 1836, kSmall, 0x80000000u, 0xFFFFFFFFu};
+  for (const int near : {-600, -1, 0, 1})
+    sizes.push_back(static_cast<uint32_t>(static_cast<int64_t>(ViewLength()) + near));
   const int16_t marks[] = {-32768, -1, 0, 1, 15, 16, 17, 31, 32, 33, 32767};
   for (uint32_t size : sizes) {
+    SCOPED_TRACE(size);
+    HistAdminHeader()->RegionSize = size;
+    ExpectSlotsInViewAreAllThatFit(size);
     for (int16_t repos : marks) {
       for (int16_t file_sets : marks) {
         SCOPED_TRACE(testing::Message() << size << " " << repos << " " << file_sets);

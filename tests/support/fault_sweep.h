@@ -15,6 +15,7 @@
 
 #include "kestihistadmin.h"
 #include "support/fault_platform.h"
+#include "support/os_error.h"
 #include "tools/verify/region_verifier.h"
 
 namespace kha::test {
@@ -31,6 +32,9 @@ struct FaultSweep {
   // Runs after every run; `met` tells whether the injected failure was reached.
   std::function<void(int nth, int32_t result, bool met)> after = [](int, int32_t, bool) {};
   int limit = 500;
+  // A run that met its failure and did not succeed must leave the injected
+  // OS error for its caller.
+  bool leaves_os_error = false;
 };
 
 // Returns the results of the runs that met their failure, in order.
@@ -46,12 +50,15 @@ inline std::vector<int32_t> RunFaultSweep(ScopedFaultPlatform& faults, const Fau
     } else {
       faults->FailNthOfAny(nth);
     }
-    const int32_t result = sweep.operation();
+    const auto [result, error] = CallKeepingOsError(sweep.operation);
     faults->Reset();
     const bool met = calls() - before >= nth;
     if (met) {
       results.push_back(result);
       EXPECT_EQ(sweep.promised.count(result), 1u) << "result " << result;
+      if (sweep.leaves_os_error && result != KHA_OK) {
+        EXPECT_EQ(error, platform::kInjectedError);
+      }
     } else {
       EXPECT_EQ(result, KHA_OK) << "a run without failures must succeed";
     }

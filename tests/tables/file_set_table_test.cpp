@@ -197,16 +197,6 @@ TEST_F(ChainSurgery, ListCopiesTheChainInOrderOrNothingWhenTooSmall) {
   }
 }
 
-TEST_F(FileSetTable, ListOfAnEmptyChainIsEmpty) {
-  const auto repository = AddRepository("r");
-  int16_t capacity = 0;
-  uint16_t count = 5;
-  EXPECT_EQ(
-      GetKestiHistAdminAllFileSetsForOneRepository(repository.slot, &capacity, nullptr, &count),
-      KHA_OK);
-  EXPECT_EQ(count, 0);
-}
-
 KestiHistAdminFileSet PatternedFileSet(unsigned char fill) {
   KestiHistAdminFileSet record;
   std::memset(&record, fill, sizeof record);
@@ -252,19 +242,6 @@ TEST_F(FileSetTable, UpdateOtherModesKeepTimesValuesInEffectAndHistoryStatus) {
                                 &F::PendingThreshold, &F::PendingTimespan, &F::Percentage,
                                 &F::Spare1, &F::Spare2, &F::Spare3, &F::Spare4);
   }
-}
-
-TEST_F(FileSetTable, UpdateCopiesUnterminatedPathsAsTwoHundredFiftyFiveBytes) {
-  const auto repository = AddRepository("r");
-  const uint16_t slot = AddFileSet(repository.slot).slot;
-  KestiHistAdminFileSet in = FileSet(slot);
-  std::memset(in.FilePath, 'f', sizeof in.FilePath);
-  std::memset(in.PendingFilePath, 'g', sizeof in.PendingFilePath);
-  ASSERT_EQ(UpdateKestiHistAdminOneFileSet(1, 0, slot, &in), KHA_OK);
-  const KestiHistAdminFileSet after = FileSet(slot);
-  EXPECT_EQ(std::string(after.FilePath), std::string(255, 'f'));
-  EXPECT_EQ(std::string(after.PendingFilePath), std::string(255, 'g'));
-  EXPECT_EQ(after.StartTime.Seconds, 0);  // the path did not run into the next field
 }
 
 TEST_F(FileSetTable, ActiveMeansRecordStatusOneOrTwo) {

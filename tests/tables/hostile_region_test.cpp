@@ -12,7 +12,6 @@
 
 #include "kestihistadmin.h"
 #include "region/region_view.h"
-#include "region/table_geometry.h"
 #include "support/region_fixture.h"
 #include "tables/table_helpers.h"
 
@@ -168,16 +167,6 @@ TEST_F(HostileRegion, ChainsThatLoop) {
   CallEveryExport();
 }
 
-TEST_F(HostileRegion, AddNeverFollowsAWildLastFS) {
-  Repo(3).FirstFS = 4;
-  Repo(3).LastFS = 12345;
-  Repo(3).NumberFS = 1;
-  const auto added = AddFileSet(3);
-  EXPECT_EQ(Repo(3).LastFS, added.slot);
-  EXPECT_EQ(Repo(3).NumberFS, 2);
-  CallEveryExport();
-}
-
 TEST_F(HostileRegion, CountsNeverWrap) {
   Raw().NumberRepos = 0;
   Raw().NumberFileSets = 0;
@@ -197,7 +186,15 @@ TEST_F(HostileRegion, CountsNeverWrap) {
   EXPECT_EQ(Repo(2).NumberFS, 32767);
 }
 
-TEST_F(HostileRegion, IndexFieldsAreNotTrusted) {
+TEST_F(HostileRegion, ChainAndIndexFieldsAreNotTrusted) {
+  // An add never follows a wild LastFS.
+  Repo(3).FirstFS = 4;
+  Repo(3).LastFS = 12345;
+  Repo(3).NumberFS = 1;
+  const auto added = AddFileSet(3);
+  EXPECT_EQ(Repo(3).LastFS, added.slot);
+  EXPECT_EQ(Repo(3).NumberFS, 2);
+
   Repo(2).Index = 3;
   Set(2).Index = 6;
   uint16_t slot = 0, number = 0;
@@ -210,6 +207,14 @@ TEST_F(HostileRegion, IndexFieldsAreNotTrusted) {
   ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(2, 2), KHA_OK);
   EXPECT_EQ(Repo(2).LastFS, 2);
   EXPECT_EQ(Set(2).NextIndex, 0);
+
+  // Deleting the only file set empties the chain whatever its NextIndex.
+  Set(2).NextIndex = 1;  // repository 1's first file set
+  ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(2, 1), KHA_OK);
+  EXPECT_EQ(Repo(2).NumberFS, 0);
+  EXPECT_EQ(Repo(2).FirstFS, 0);
+  EXPECT_EQ(Repo(2).LastFS, 0);
+  CallEveryExport();
 }
 
 TEST_F(HostileRegion, NullPointersAreRefused) {
@@ -249,7 +254,12 @@ TEST_F(HostileRegion, NullPointersAreRefused) {
 }
 
 TEST_F(HostileRegion, BadSlotsAreRefusedAndTouchNothing) {
+  ASSERT_EQ(DeleteKestiHistAdminOneRepository(3), KHA_OK);
   const auto before = Header();
+  uint16_t number = 9, fs_slot = 9;  // a free repository slot takes no file set
+  EXPECT_EQ(AddKestiHistAdminOneFileSet(3, &number, &fs_slot), KHA_REPOSITORY_NOT_FOUND);
+  EXPECT_EQ(number, 0);
+  EXPECT_EQ(fs_slot, 0);
   KestiHistAdminRepository repository;
   std::memset(&repository, 0x5A, sizeof repository);
   for (const uint16_t s : {uint16_t{0}, uint16_t{4}, uint16_t{0x8000}, uint16_t{0xFFFF}}) {
@@ -273,55 +283,6 @@ TEST_F(HostileRegion, BadSlotsAreRefusedAndTouchNothing) {
   EXPECT_EQ(file_set.SlotUsage, 0x5A5A5A5A);
   const auto after = Header();
   EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
-}
-
-TEST_F(HostileRegion, AFileSetIsNeverAddedToAFreeRepositorySlot) {
-  ASSERT_EQ(DeleteKestiHistAdminOneRepository(3), KHA_OK);
-  uint16_t number = 9, slot = 9;
-  EXPECT_EQ(AddKestiHistAdminOneFileSet(3, &number, &slot), KHA_REPOSITORY_NOT_FOUND);
-  EXPECT_EQ(number, 0);
-  EXPECT_EQ(slot, 0);
-  EXPECT_EQ(Header().NumberFileSets, 6);
-}
-
-TEST_F(HostileRegion, DeletingTheOnlyFileSetEmptiesTheChainWhateverItsNextIndex) {
-  Set(2).NextIndex = 4;  // repository 2's chain: 2 -> 4 -> 6, now said to hold one
-  Repo(2).NumberFS = 1;
-  ASSERT_EQ(DeleteKestiHistAdminOneFileSetForOneRepository(2, 1), KHA_OK);
-  EXPECT_EQ(Repo(2).NumberFS, 0);
-  EXPECT_EQ(Repo(2).FirstFS, 0);
-  EXPECT_EQ(Repo(2).LastFS, 0);
-}
-
-// The slots a scan may visit lie wholly inside the view, behind the tuning
-// block, and the next slot does not, whatever RegionSize claims.
-TEST_F(HostileRegion, SlotsInViewLieInsideTheView) {
-  const uint32_t view = RegionSize();
-  const auto* base = reinterpret_cast<const std::byte*>(&Raw());
-  const auto offset = [&](const void* record) {
-    return static_cast<int64_t>(static_cast<const std::byte*>(record) - base);
-  };
-  for (const uint32_t size : {view, view - 1, view - 600, 692u + 1144u, 692u + 1143u, 692u, 100u,
-                              view + 1, view + 5000, 0xFFFFFFFFu}) {
-    SCOPED_TRACE(size);
-    Raw().RegionSize = size;
-    const kha::TableGeometry geometry = kha::ReadTableGeometry();
-    const int32_t repositories = geometry.repository_slots_in_view;
-    EXPECT_EQ(repositories == 0, kha::RepositoryRecordAt(1) == nullptr);
-    if (repositories > 0) {
-      const int64_t last = offset(kha::RepositoryRecordAt(repositories));
-      EXPECT_GE(last, 692);
-      EXPECT_LE(int64_t{size}, int64_t{view});
-      EXPECT_LT(last - 1144, 692);  // the next slot would reach into the tuning block
-    }
-    EXPECT_EQ(kha::RepositoryRecordAt(repositories + 1), nullptr);
-    const int32_t file_sets = geometry.file_set_slots_in_view;
-    ASSERT_NE(kha::FileSetRecordAt(file_sets), nullptr);
-    EXPECT_LE(offset(kha::FileSetRecordAt(file_sets)) + 600, int64_t{view});
-    EXPECT_GT(offset(kha::FileSetRecordAt(file_sets)) + 1200, int64_t{view});
-    EXPECT_EQ(kha::FileSetRecordAt(file_sets + 1), nullptr);
-  }
-  Raw().RegionSize = view;
 }
 
 // Without a region every operation with a result code reports -2004 and

@@ -79,16 +79,4 @@ TEST(NameCompare, KeyAgreesWithTheByteRuleOnRandomNames) {
   EXPECT_LT(matches, 190000);
 }
 
-TEST(NameCompare, PathEqualsReadsNoMoreThanTheField) {
-  char field[256];
-  std::memset(field, 'a', sizeof field);
-  EXPECT_TRUE(kha::PathEquals(std::string(256, 'A').c_str(), field));
-  EXPECT_FALSE(kha::PathEquals(std::string(255, 'A').c_str(), field));
-  EXPECT_FALSE(kha::PathEquals(std::string(257, 'A').c_str(), field));
-  std::strcpy(field, "C:\\Data");
-  EXPECT_TRUE(kha::PathEquals("c:\\dATA", field));
-  EXPECT_FALSE(kha::PathEquals("C:|Data", field));
-  EXPECT_FALSE(kha::PathEquals("", field));
-}
-
 }  // namespace

@@ -38,12 +38,6 @@ class PathCheck : public kha::test::RegionTest {
   uint16_t number_ = 0;
 };
 
-TEST_F(PathCheck, NoFileSetsNoAnswer) {
-  EXPECT_EQ(Check("C:\\a"), KHA_OK);
-  EXPECT_EQ(slot_, 0);
-  EXPECT_EQ(number_, 0);
-}
-
 TEST_F(PathCheck, HeldPathIsRefusedWhateverTheCaseOfItsLetters) {
   Add(1, "C:\\one");
   Add(3, "C:\\two", "C:\\Pending\\Three");
@@ -53,6 +47,7 @@ TEST_F(PathCheck, HeldPathIsRefusedWhateverTheCaseOfItsLetters) {
   EXPECT_EQ(Check("C:\\ONE"), KHA_FILE_PATH_IN_USE);
   EXPECT_EQ(Check("C:\\one\\"), KHA_OK);  // any other byte counts
   EXPECT_EQ(slot_, 0);
+  EXPECT_EQ(Check("C:|one"), KHA_OK);  // '|' is '\\' + 32, but no letter
 }
 
 TEST_F(PathCheck, EveryStatusButZeroHoldsItsPaths) {
@@ -84,6 +79,9 @@ TEST_F(PathCheck, FirstHolderDecides) {
 }
 
 TEST_F(PathCheck, WithoutAHolderTheFirstStatusZeroFileSetIsOffered) {
+  EXPECT_EQ(Check("C:\\new"), KHA_OK);  // no file sets: no answer
+  EXPECT_EQ(slot_, 0);
+  EXPECT_EQ(number_, 0);
   Add(1, "C:\\a");
   const uint16_t first_free = Add(0, "C:\\b");
   Add(0, "C:\\c");

@@ -290,15 +290,25 @@ TEST_F(RepositoryTable, UpdateOtherModesKeepTheSevenValuesInEffect) {
   }
 }
 
-TEST_F(RepositoryTable, UpdateCopiesAnUnterminatedPathAsTwoHundredFiftyFiveBytes) {
+// In either table, in any mode; the path does not run into the next field.
+TEST_F(RepositoryTable, UpdatesCopyAnUnterminatedPathAsTwoHundredFiftyFiveBytes) {
   const auto added = AddRepository("upd");
-  KestiHistAdminRepository in = Repository(added.slot);
-  std::memset(in.PendingFilePath, 'p', sizeof in.PendingFilePath);
-  std::memset(in.BackupFilePath, 'q', sizeof in.BackupFilePath);
-  ASSERT_EQ(UpdateKestiHistAdminOneRepositoryHeader(1, added.slot, &in), KHA_OK);
-  const KestiHistAdminRepository after = Repository(added.slot);
-  EXPECT_EQ(std::string(after.PendingFilePath), std::string(255, 'p'));
-  EXPECT_EQ(std::string(after.BackupFilePath), std::string(255, 'q'));
+  const uint16_t slot = AddFileSet(added.slot).slot;
+  KestiHistAdminRepository repository = Repository(added.slot);
+  std::memset(repository.PendingFilePath, 'p', sizeof repository.PendingFilePath);
+  std::memset(repository.BackupFilePath, 'q', sizeof repository.BackupFilePath);
+  ASSERT_EQ(UpdateKestiHistAdminOneRepositoryHeader(1, added.slot, &repository), KHA_OK);
+  KestiHistAdminFileSet file_set = kha::test::FileSet(slot);
+  std::memset(file_set.FilePath, 'f', sizeof file_set.FilePath);
+  std::memset(file_set.PendingFilePath, 'g', sizeof file_set.PendingFilePath);
+  ASSERT_EQ(UpdateKestiHistAdminOneFileSet(1, 0, slot, &file_set), KHA_OK);
+  repository = Repository(added.slot);
+  file_set = kha::test::FileSet(slot);
+  EXPECT_EQ(std::string(repository.PendingFilePath), std::string(255, 'p'));
+  EXPECT_EQ(std::string(repository.BackupFilePath), std::string(255, 'q'));
+  EXPECT_EQ(std::string(file_set.FilePath), std::string(255, 'f'));
+  EXPECT_EQ(std::string(file_set.PendingFilePath), std::string(255, 'g'));
+  EXPECT_EQ(file_set.StartTime.Seconds, 0);
 }
 
 TEST_F(RepositoryTable, ListCopiesWhatFitsAndReportsTheFullCount) {
@@ -327,7 +337,7 @@ TEST_F(RepositoryTable, ListCopiesWhatFitsAndReportsTheFullCount) {
   EXPECT_EQ(std::memcmp(&records[1], &third, sizeof third), 0);
 }
 
-TEST_F(RepositoryTable, ListOfAnEmptyTableIsEmptyForAnyCapacity) {
+TEST_F(RepositoryTable, ListOfAnEmptyTableOrChainIsEmptyForAnyCapacity) {
   for (const int16_t room : {int16_t{0}, int16_t{1}, int16_t{3}}) {
     int16_t capacity = room;
     uint16_t count = 7;
@@ -344,6 +354,10 @@ TEST_F(RepositoryTable, ListOfAnEmptyTableIsEmptyForAnyCapacity) {
   capacity = 0;
   EXPECT_EQ(GetKestiHistAdminAllRepositories(&capacity, nullptr, &count), KHA_BUFFER_TOO_SMALL);
   EXPECT_EQ(count, 1);
+  // Likewise its empty chain of file sets, with no room for any.
+  count = 5;
+  EXPECT_EQ(GetKestiHistAdminAllFileSetsForOneRepository(1, &capacity, nullptr, &count), KHA_OK);
+  EXPECT_EQ(count, 0);
 }
 
 class TinyRegion : public kha::test::RegionTest {

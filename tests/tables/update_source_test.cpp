@@ -55,33 +55,25 @@ void ExpectOverlapIsHarmless(unsigned char* target, std::size_t size, Update upd
   }
 }
 
-TEST_F(UpdateSource, RepositoryUpdateFromBytesOverlappingItsOwnRecord) {
-  // Slot 2 lies between slots 1 and 3, so the scribbling around it stays
-  // inside records of this table.
-  AddRepository("one");
+// Repository slot 2 and file-set slot 3 each have whole records of their
+// own table on either side, so the scribbling around them stays inside it.
+TEST_F(UpdateSource, UpdatesFromBytesOverlappingTheirOwnRecord) {
+  const auto repository = AddRepository("one");
   const auto middle = AddRepository("two");
   AddRepository("three");
-  auto* target = reinterpret_cast<unsigned char*>(kha::RepositoryRecordAt(middle.slot));
-  ASSERT_NE(target, nullptr);
-  for (const int32_t mode : {0, 1}) {
-    SCOPED_TRACE(mode);
-    ExpectOverlapIsHarmless(target, KHA_REPOSITORY_RECORD_SIZE, [&](const void* record) {
-      return UpdateKestiHistAdminOneRepositoryHeader(mode, middle.slot, record);
-    });
-  }
-}
-
-TEST_F(UpdateSource, FileSetUpdateFromBytesOverlappingItsOwnRecord) {
-  const auto repository = AddRepository("one");
   for (int i = 0; i < 5; ++i) AddFileSet(repository.slot);
-  // File set slot 3 has two whole records on either side.
-  auto* target = reinterpret_cast<unsigned char*>(kha::FileSetRecordAt(3));
-  ASSERT_NE(target, nullptr);
   for (const int32_t mode : {0, 1}) {
     SCOPED_TRACE(mode);
-    ExpectOverlapIsHarmless(target, KHA_FILESET_RECORD_SIZE, [&](const void* record) {
-      return UpdateKestiHistAdminOneFileSet(mode, repository.slot, 3, record);
-    });
+    ExpectOverlapIsHarmless(reinterpret_cast<unsigned char*>(kha::RepositoryRecordAt(middle.slot)),
+                            KHA_REPOSITORY_RECORD_SIZE, [&](const void* record) {
+                              return UpdateKestiHistAdminOneRepositoryHeader(mode, middle.slot,
+                                                                             record);
+                            });
+    ExpectOverlapIsHarmless(reinterpret_cast<unsigned char*>(kha::FileSetRecordAt(3)),
+                            KHA_FILESET_RECORD_SIZE, [&](const void* record) {
+                              return UpdateKestiHistAdminOneFileSet(mode, repository.slot, 3,
+                                                                    record);
+                            });
   }
 }
 
