@@ -5,6 +5,7 @@
 // "child_share" the child's part of it.
 #pragma once
 
+#include <benchmark/benchmark.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,8 +13,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-
-#include <benchmark/benchmark.h>
 
 #include "bench/bench_floor.h"
 

@@ -48,8 +48,7 @@ class FilledRegion {
       uint16_t number = 0;
       if (AddKestiHistAdminOneRepository(record.RepositoryName, record.Status, &slot, &number) !=
               KHA_OK ||
-          slot != k ||
-          UpdateKestiHistAdminOneRepositoryHeader(0, slot, &record) != KHA_OK) {
+          slot != k || UpdateKestiHistAdminOneRepositoryHeader(0, slot, &record) != KHA_OK) {
         std::fprintf(stderr, "bench: cannot fill the region\n");
         std::abort();
       }

@@ -1,10 +1,9 @@
 // Boost.Interprocess's named recursive mutex, the lock a user would build
 // a shared table on with that library: lock and unlock, uncontended.
+#include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <benchmark/benchmark.h>
 #include <boost/interprocess/sync/named_recursive_mutex.hpp>
-
 #include <string>
 
 namespace {

@@ -4,10 +4,9 @@
 // transaction (renewed, as LMDB advises for repeated reads), mdb_get and
 // the copy of the value; a change is mdb_put in a write transaction of
 // its own, committed with LMDB's default durability.
+#include <benchmark/benchmark.h>
 #include <lmdb.h>
 #include <unistd.h>
-
-#include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>

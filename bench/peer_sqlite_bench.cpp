@@ -3,10 +3,9 @@
 // synchronous=NORMAL. A find is a prepared SELECT on a unique index that
 // ignores case (NOCASE) and the copy of the record; a change is a
 // prepared UPDATE by slot in a transaction of its own.
+#include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <unistd.h>
-
-#include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,8 +26,9 @@ class SqliteTable {
     Check(sqlite3_open(path_.c_str(), &db_), "open");
     Exec("PRAGMA journal_mode=WAL");
     Exec("PRAGMA synchronous=NORMAL");
-    Exec("CREATE TABLE repository (slot INTEGER PRIMARY KEY, "
-         "name TEXT NOT NULL COLLATE NOCASE UNIQUE, record BLOB NOT NULL)");
+    Exec(
+        "CREATE TABLE repository (slot INTEGER PRIMARY KEY, "
+        "name TEXT NOT NULL COLLATE NOCASE UNIQUE, record BLOB NOT NULL)");
     Exec("BEGIN");
     sqlite3_stmt* insert = Prepare("INSERT INTO repository VALUES (?1, ?2, ?3)");
     for (int k = 1; k <= count; ++k) {

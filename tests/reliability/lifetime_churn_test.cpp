@@ -114,9 +114,9 @@ TEST(LifetimeChurn, OneRegionUnderOneNameAndNothingLeftBehind) {
   auto spawn = [&](Worker& w) {
     w.counts_file = scratch.File("counts" + std::to_string(spawned++));
     w.child = std::make_unique<Child>(
-        "churn-worker", std::vector<std::string>{std::to_string(w.remaining),
-                                                 std::to_string(random()), scratch.Path().string(),
-                                                 w.counts_file});
+        "churn-worker",
+        std::vector<std::string>{std::to_string(w.remaining), std::to_string(random()),
+                                 scratch.Path().string(), w.counts_file});
   };
   // The cycles a worker got through before it ended, killed or not.
   auto collect = [&](Worker& w) {

@@ -1,5 +1,5 @@
-// The case fold and the name key against the plain byte-by-byte rule: ASCII letters match whatever their case, every other
-// byte exactly.
+// The case fold and the name key against the plain byte-by-byte rule: ASCII letters match whatever
+// their case, every other byte exactly.
 #include "tables/name_compare.h"
 
 #include <gtest/gtest.h>

@@ -66,9 +66,9 @@ TEST_F(FiveRepositoryRegion, HighWaterBeyondTheViewScansOnlyTheSlotsInIt) {
     kha::HistAdminHeader()->ReposHighWater = high_water;
     for (int k = 1; k <= 5; ++k) {
       uint16_t slot = 0, number = 0;
-      ASSERT_EQ(SearchKestiHistAdminRepositoryByName(("R" + std::to_string(k)).c_str(), &slot,
-                                                     &number),
-                KHA_OK);
+      ASSERT_EQ(
+          SearchKestiHistAdminRepositoryByName(("R" + std::to_string(k)).c_str(), &slot, &number),
+          KHA_OK);
       EXPECT_EQ(slot, k) << "high water " << high_water;
       ASSERT_EQ(SearchKestiHistAdminRepositoryByNumber(static_cast<uint16_t>(k), &slot), KHA_OK);
       EXPECT_EQ(slot, k);

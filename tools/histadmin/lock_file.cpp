@@ -12,7 +12,8 @@ int OpenLockFile(const std::string& path) {
   for (;;) {
     int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0 || errno != ENOENT) return fd;
-    fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0444);
+    fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                0444);
     if (fd >= 0) {
       (void)::fchmod(fd, 0444);
       return fd;
