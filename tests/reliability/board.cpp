@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -51,6 +52,30 @@ bool ReadCard(const std::string& path, HeldObjects* objects) {
                            objects->mutex_device >> objects->mutex_inode);
 }
 
+// Whether process `pid` still holds its share of the object `device` and
+// `inode` (the flock every attached process keeps on its section and its
+// mutex object), as /proc/locks lists it. A process that is being killed
+// lets its locks go before it shows as a zombie; by then it holds nothing
+// and is no party to a split.
+bool HoldsShareOf(long pid, uint64_t device, uint64_t inode) {
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  while (std::getline(locks, line)) {
+    if (line.find("->") != std::string::npos) continue;  // a waiter, not a holder
+    char kind[16] = {};
+    long holder = 0;
+    unsigned major = 0, minor = 0;
+    unsigned long number = 0;
+    if (std::sscanf(line.c_str(), "%*d: %15s %*s %*s %ld %x:%x:%lu", kind, &holder, &major, &minor,
+                    &number) == 5 &&
+        std::string(kind) == "FLOCK" && holder == pid && number == inode &&
+        ::makedev(major, minor) == device) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 HeldObjects ObjectsHeldByThisProcess() {
@@ -92,7 +117,11 @@ int Board::Join(const HeldObjects& mine) {
     const long pid = std::stol(name.substr(5));
     if (pid == self || !ProcessIsLive(pid)) continue;
     HeldObjects theirs;
-    if (ReadCard(entry.path().string(), &theirs) && !(theirs == mine)) ++splits;
+    if (ReadCard(entry.path().string(), &theirs) && !(theirs == mine) &&
+        (HoldsShareOf(pid, theirs.section_device, theirs.section_inode) ||
+         HoldsShareOf(pid, theirs.mutex_device, theirs.mutex_inode))) {
+      ++splits;
+    }
   }
   return splits;
 }

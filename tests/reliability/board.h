@@ -4,7 +4,8 @@
 // with what every other live process pinned up. Two live processes that
 // hold different objects under the one name count as a split. A process
 // takes its card down before it detaches; a killed process leaves it up,
-// and cards of dead processes (zombies included) are passed over.
+// and cards of processes that hold nothing any more (dead, zombies, or
+// being killed, whose locks are gone first) are passed over.
 #pragma once
 
 #include <cstdint>
