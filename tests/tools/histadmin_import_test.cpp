@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "failure.h"
 #include "import_placement.h"
 #include "kestihistadmin.h"
 #include "region_access.h"
@@ -129,6 +130,14 @@ TEST_F(ImportPlacement, NumbersNoHistoryGivesKeepEveryRecordAndNameTheDifference
   ASSERT_EQ(after.rows.size(), 2u);
   EXPECT_EQ(after.rows[1][0], 3);
   EXPECT_TRUE(after.contents.count({"TWIN1", 0}));
+
+  // A slot above the high-water mark it comes with is refused before
+  // anything is written.
+  table[1].record.Index = 4;
+  LockHistAdminMutex();
+  EXPECT_THROW(PlaceImportedTable(table, 3, 0), CommandFailure);
+  UnlockHistAdminMutex();
+  EXPECT_EQ(Take(), after);
 }
 
 }  // namespace

@@ -108,9 +108,10 @@ class RepositoryPlacer {
 
   // Adds `record` into its exported slot with its exported number, every
   // slot of the table holding a placeholder or a repository added before
-  // it (so all with smaller numbers); false, with nothing changed, where
-  // no way found here gives it that number. Each way is rehearsed first,
-  // and the first that works is then made.
+  // it (so all with smaller numbers); false where no way found here gives
+  // it that number (nothing is made then, unless the library did other than
+  // rehearsed: the caller takes everything out). Each way is rehearsed
+  // first, and the first that works is then made.
   bool PlaceByNumber(const KestiHistAdminRepository& record) {
     const int slot = record.Index;
     const int wanted = record.ReposNumber - 1;  // the largest the add must see
@@ -392,6 +393,20 @@ void PlaceFileSets(const std::vector<RepositoryToPlace>& repositories,
 
 std::vector<std::string> PlaceImportedTable(const std::vector<RepositoryToPlace>& repositories,
                                             int16_t repos_high_water, int16_t fs_high_water) {
+  // Every slot is an index into the placer's table: each must lie under
+  // its high-water mark before anything is written.
+  for (const RepositoryToPlace& r : repositories) {
+    if (r.record.Index < 1 || r.record.Index > repos_high_water) {
+      Fail("import: repository slot " + std::to_string(r.record.Index) +
+           " lies outside the table's " + std::to_string(repos_high_water) + " slots");
+    }
+    for (const KestiHistAdminFileSet& f : r.file_sets) {
+      if (f.Index < 1 || f.Index > fs_high_water) {
+        Fail("import: file-set slot " + std::to_string(f.Index) + " lies outside the table's " +
+             std::to_string(fs_high_water) + " slots");
+      }
+    }
+  }
   // The region is empty; its slots start afresh, as after a load.
   Check(PutKestiHistAdminHeader(0xFFFFFFFFu, 0, -1, 0, -1), "import: cannot reset the tables");
   // Slot 1 at least: with no repository, a placeholder holds the file-set
