@@ -116,7 +116,9 @@ TEST(KilledLoop, AProcessKilledInALoopOfWritingOperationsLeavesOnlyWholeStates) 
     std::vector<std::string> args = scene.Args();
     args.insert(args.begin(), ready);
     Child looper("looped-operations", args);
-    ASSERT_TRUE(WaitForFile(ready, std::chrono::seconds(30))) << "the looper never got going";
+    ASSERT_TRUE(WaitForFileFrom(ready, looper))
+        << "the looper never got going"
+        << (looper.Running() ? "" : ": it ended with " + std::to_string(looper.Wait()));
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
     looper.Kill();
     if (looper.Wait() != kKilledExitCode) ++not_killed;

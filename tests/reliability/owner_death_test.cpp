@@ -34,7 +34,7 @@ namespace kha::test::reliability {
 namespace {
 
 constexpr uint32_t kRegionSize = 60000;
-const std::chrono::seconds kHangBound{Size("HANG_BOUND_S", 10, 10)};
+const std::chrono::seconds kHangBound{Size("HANG_BOUND_S", 60, 60)};
 
 // Survivor: seed stop-file result-file.
 int Survivor(const std::vector<std::string>& args) {
@@ -117,9 +117,10 @@ TEST(OwnerDeath, SurvivorsCarryOnAndFindTheTablesWhole) {
     const int depth = k % 3 == 0 ? 3 : 1;
     Child victim("owner-death-victim",
                  {variant, std::to_string(depth), std::to_string(random()), signal});
-    if (!WaitForFile(signal, kHangBound)) {
+    if (!WaitForFileFrom(signal, victim)) {
       ++hangs;
-      ADD_FAILURE() << "victim " << k << " (" << variant << ") never got going";
+      ADD_FAILURE() << "victim " << k << " (" << variant << ") never got going"
+                    << (victim.Running() ? "" : ": it ended with " + std::to_string(victim.Wait()));
       break;
     }
     const std::string name = variant;

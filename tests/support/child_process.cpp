@@ -112,10 +112,21 @@ Child::Child(const std::string& role, const std::vector<std::string>& args) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   JoinChildrenJob();
-  if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                     &startup, &info)) {
-    CloseHandle(info.hThread);
-    id_ = reinterpret_cast<long long>(info.hProcess);
+  // Under load Wine now and then loses a new process while it starts:
+  // CreateProcess then fails with ERROR_INTERNAL_ERROR and no process
+  // exists, so none of our code ran. Such a start is tried again; every
+  // failed start is told, and one that keeps failing leaves no child.
+  for (int attempt = 1; attempt <= 5; ++attempt) {
+    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &info)) {
+      CloseHandle(info.hThread);
+      id_ = reinterpret_cast<long long>(info.hProcess);
+      return;
+    }
+    const DWORD error = GetLastError();
+    std::fprintf(stderr, "child %s: CreateProcess failed (error %lu), start %d of 5\n",
+                 role.c_str(), static_cast<unsigned long>(error), attempt);
+    if (error != ERROR_INTERNAL_ERROR) return;
   }
 }
 
